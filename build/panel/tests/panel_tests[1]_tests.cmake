@@ -1,0 +1,1 @@
+set(  panel_tests_TESTS)

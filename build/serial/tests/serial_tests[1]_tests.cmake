@@ -1,0 +1,1 @@
+set(  serial_tests_TESTS)

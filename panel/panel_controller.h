@@ -1,0 +1,111 @@
+#pragma once
+// The logic of the main window: a one-slot command mailbox, the 100 ms poll
+// tick that sends the waiting command or a status query, the watchdog that
+// turns the indicators back to "state" when the board falls silent, the
+// connected and disconnected states, and the handlers of every control.
+// It owns no widget, no timer and no port: the window paints `controls()`
+// and calls the event procedures; the tick comes from whoever runs Timer1.
+
+#include "panel/panel_controls.h"
+#include "serial/serial_link.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace relay {
+
+constexpr std::chrono::milliseconds poll_period{100};
+// A valid status frame allows this many silent ticks before the indicators
+// fall back to "state".
+constexpr std::int32_t watchdog_reload = 5;
+// A lost port is reopened this often while the panel stays connected.
+constexpr std::chrono::milliseconds reopen_period{1000};
+constexpr int reopen_ticks = static_cast<int>(reopen_period / poll_period);
+
+class panel_controller : private serial_link::events {
+public:
+    class view {
+    public:
+        // Some property in controls() may have changed.
+        virtual void controls_changed() = 0;
+        // Something the operator asked for failed; tell them why.
+        virtual void show_message(const std::string& title, const std::string& text) = 0;
+
+    protected:
+        ~view() = default;
+    };
+
+    explicit panel_controller(serial_link& link);
+    ~panel_controller();
+    panel_controller(const panel_controller&) = delete;
+    panel_controller& operator=(const panel_controller&) = delete;
+
+    void set_view(view* v) { view_ = v; }
+    const panel_controls& controls() const { return controls_; }
+    serial_link& link() { return link_; }
+
+    // Window and timer events.
+    void Form_Load();
+    void Timer1_Timer();
+    void open_comm_Click();
+
+    // Relay commands: each only fills the mailbox.
+    void open_Click(int index);
+    void close_Click(int index);
+    void openall_Click();
+    void closeall_Click();
+    void Label6_Click(int index);
+
+    // Address and port entry. The window reports every change of a field's
+    // text (typed, pasted or written by a spin control) through these.
+    void set_add_text(const std::string& text);
+    void set_chuankou_num_text(const std::string& text);
+    void VScroll1_Change(int value);
+    void VScroll2_Change(int value);
+
+    // The mailbox, the received frame and the watchdog, readable for tests
+    // and for the window's diagnostics.
+    const command_tuple& pending_command() const { return pending_cmd; }
+    bool command_pending() const { return pending_flag != 0; }
+    std::int32_t watchdog() const { return alive_count; }
+    const frame& received_frame() const { return rx_frame; }
+    // True while connected but the port has gone away and is being reopened.
+    bool link_lost() const { return link_lost_; }
+
+private:
+    void set_command(std::uint8_t c, std::uint8_t r1, std::uint8_t r2, std::uint8_t r3, std::uint8_t r4);
+    void send_next();
+    void parse_status();
+    void show_connected();
+    void show_disconnected();
+    void add_Change();
+    void try_reopen();
+    void update_indicator_tooltips();
+    void notify();
+
+    void status_frame_received(const frame& rx) override;
+    void link_lost(const std::string& reason) override;
+
+    serial_link& link_;
+    view* view_ = nullptr;
+    panel_controls controls_;
+
+    command_tuple pending_cmd;
+    std::uint8_t pending_flag = 0;
+    std::int32_t alive_count = 0;
+    frame rx_frame{};
+
+    // Why the indicators may read "state" while connected.
+    bool connected_ = false;
+    bool link_lost_ = false;
+    std::string lost_reason_;
+    std::string connected_port_text_;
+    int reopen_countdown_ = 0;
+    int reopen_attempts_ = 0;
+    bool address_unusable_ = false;
+    int bad_frames_since_valid_ = 0;
+    bool any_valid_since_connect_ = false;
+};
+
+}  // namespace relay

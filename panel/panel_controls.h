@@ -1,0 +1,69 @@
+#pragma once
+// The window's controls as the panel logic sees them: captions, colours,
+// enabled states and texts. The window paints these; it decides nothing.
+
+#include "protocol/frame.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace relay {
+
+// Colours in the form 0x00BBGGRR.
+constexpr std::uint32_t colour_black = 0;
+constexpr std::uint32_t colour_red = 255;
+constexpr std::uint32_t colour_green = 65280;
+
+inline const std::string caption_state = "state";
+inline const std::string caption_on = "on";
+inline const std::string caption_off = "off";
+inline const std::string caption_connect = "connect";
+inline const std::string caption_disconnect = "disconnect";
+
+constexpr int spin_minimum = 0;
+constexpr int spin_maximum = 15;
+
+struct button_state {
+    std::string caption;
+    bool enabled = true;
+};
+
+struct label_state {
+    std::string caption;
+    bool enabled = true;
+    std::uint32_t colour = colour_black;
+    std::string tooltip;
+};
+
+struct text_state {
+    std::string text;
+    bool enabled = true;
+};
+
+struct spin_state {
+    int value = 1;
+};
+
+struct timer_state {
+    bool running = false;
+};
+
+// Per-relay arrays hold relay i at element i - 1.
+struct panel_controls {
+    std::array<button_state, relay_count> open{{{"on", false}, {"on", false}, {"on", false}, {"on", false}}};
+    std::array<button_state, relay_count> close{{{"off", false}, {"off", false}, {"off", false}, {"off", false}}};
+    std::array<label_state, relay_count> Label6{
+        {{"state", true, colour_black, {}}, {"state", true, colour_black, {}}, {"state", true, colour_black, {}},
+         {"state", true, colour_black, {}}}};
+    button_state openall{"relay all", false};
+    button_state closeall{"relay off", false};
+    button_state open_comm{"connect", true};
+    text_state add{"1", true};
+    text_state chuankou_num{"1", true};
+    spin_state VScroll1;
+    spin_state VScroll2;
+    timer_state Timer1;
+};
+
+}  // namespace relay

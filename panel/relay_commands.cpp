@@ -1,0 +1,55 @@
+// The relay buttons and indicators only fill the mailbox; the next tick
+// sends the command, and only the board's answer changes an indicator.
+
+#include "panel/panel_controller.h"
+
+namespace relay {
+namespace {
+
+bool is_relay_index(int index) { return index >= 1 && index <= relay_count; }
+
+command_tuple single_relay(int index, std::uint8_t action)
+{
+    command_tuple command{code_set_relays, {}};
+    command.actions[static_cast<std::size_t>(index - 1)] = action;
+    return command;
+}
+
+}  // namespace
+
+void panel_controller::open_Click(int index)
+{
+    if (!is_relay_index(index))
+        return;
+    const auto c = single_relay(index, action_on);
+    set_command(c.code, c.actions[0], c.actions[1], c.actions[2], c.actions[3]);
+}
+
+void panel_controller::close_Click(int index)
+{
+    if (!is_relay_index(index))
+        return;
+    const auto c = single_relay(index, action_off);
+    set_command(c.code, c.actions[0], c.actions[1], c.actions[2], c.actions[3]);
+}
+
+void panel_controller::openall_Click() { set_command(code_set_relays, action_on, action_on, action_on, action_on); }
+
+void panel_controller::closeall_Click()
+{
+    set_command(code_set_relays, action_off, action_off, action_off, action_off);
+}
+
+void panel_controller::Label6_Click(int index)
+{
+    if (!is_relay_index(index))
+        return;
+    // Toggles from what the panel last showed, not from the board.
+    const auto& caption = controls_.Label6[static_cast<std::size_t>(index - 1)].caption;
+    if (caption == caption_off)
+        open_Click(index);
+    else if (caption == caption_on)
+        close_Click(index);
+}
+
+}  // namespace relay

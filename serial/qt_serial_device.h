@@ -1,0 +1,40 @@
+#pragma once
+// The serial device over Qt Serial Port.
+
+#include "serial/serial_device.h"
+
+#include <QObject>
+#include <QSerialPort>
+
+namespace relay {
+
+class qt_serial_device : public QObject, public serial_device {
+    Q_OBJECT
+public:
+    explicit qt_serial_device(QObject* parent = nullptr);
+    ~qt_serial_device() override;
+
+    void set_listener(listener* l) override { listener_ = l; }
+    open_result open(const std::string& device_path) override;
+    void close() override;
+    bool is_open() const override;
+    void discard_input() override;
+    bool write(const frame& bytes) override;
+    std::size_t bytes_waiting() const override;
+    int read_byte() override;
+
+private:
+    void on_ready_read();
+    void on_error(QSerialPort::SerialPortError error);
+
+    QSerialPort port_;
+    listener* listener_ = nullptr;
+    bool in_ready_read_ = false;
+};
+
+// Why an open failed, in words an operator can act on. Qt reports a busy
+// port and a forbidden one with the same code; access(2) tells them apart.
+std::string describe_open_failure(const std::string& device_path, QSerialPort::SerialPortError error,
+                                  const std::string& qt_message);
+
+}  // namespace relay

@@ -1,0 +1,58 @@
+#pragma once
+// The one serial port, reduced to the effects the panel relies on. The real
+// port (qt_serial_device) and the tests' fakes both implement it.
+
+#include "protocol/frame.h"
+
+#include <cstddef>
+#include <string>
+#include <utility>
+
+namespace relay {
+
+// Bytes that must wait before the device reports a reception.
+constexpr std::size_t receive_threshold = frame_size;
+
+struct open_result {
+    bool ok = false;
+    std::string reason;  // plain words for the operator when !ok
+
+    static open_result success() { return {true, {}}; }
+    static open_result failure(std::string why) { return {false, std::move(why)}; }
+};
+
+class serial_device {
+public:
+    class listener {
+    public:
+        // At least receive_threshold bytes are waiting to be read.
+        virtual void bytes_received() = 0;
+        // The open port failed (unplugged, far end closed, I/O error). The
+        // device has already closed itself when this is called.
+        virtual void link_lost(const std::string& reason) = 0;
+
+    protected:
+        ~listener() = default;
+    };
+
+    virtual ~serial_device() = default;
+
+    virtual void set_listener(listener* l) = 0;
+
+    // Opens the device at 9600 baud, 8 data bits, no parity, one stop bit,
+    // no flow control.
+    virtual open_result open(const std::string& device_path) = 0;
+    virtual void close() = 0;
+    virtual bool is_open() const = 0;
+
+    // Throws away every received byte not yet read.
+    virtual void discard_input() = 0;
+    // Puts the 8 bytes on the line unchanged and in order.
+    virtual bool write(const frame& bytes) = 0;
+
+    virtual std::size_t bytes_waiting() const = 0;
+    // The next waiting byte, 0 to 255, or -1 when none waits.
+    virtual int read_byte() = 0;
+};
+
+}  // namespace relay

@@ -1,0 +1,71 @@
+#pragma once
+// The panel's one connection to the board: opens the port by number or
+// name, sends one command frame per call after discarding unread input, and
+// hands every 8 received bytes on as one frame.
+
+#include "protocol/frame.h"
+#include "serial/port_catalog.h"
+#include "serial/serial_device.h"
+
+#include <functional>
+#include <utility>
+#include <string>
+
+namespace relay {
+
+enum class send_result {
+    sent,
+    no_address,    // the address field holds no usable address: nothing sent
+    port_closed,   // no open port: nothing sent
+    write_failed,  // the device refused the bytes
+};
+
+class serial_link : private serial_device::listener {
+public:
+    class events {
+    public:
+        virtual void status_frame_received(const frame& rx) = 0;
+        virtual void link_lost(const std::string& reason) = 0;
+
+    protected:
+        ~events() = default;
+    };
+
+    serial_link(serial_device& device, const port_catalog& catalog);
+    ~serial_link();
+    serial_link(const serial_link&) = delete;
+    serial_link& operator=(const serial_link&) = delete;
+
+    void set_events(events* e) { events_ = e; }
+    // Reads the address field; called afresh on every send.
+    void set_address_text(std::function<std::string()> address_text) { address_text_ = std::move(address_text); }
+
+    bool port_is_open() const;
+    // Resolves the text (number or device name) and opens that port.
+    open_result open_port(const std::string& port_text);
+    void close_port();
+
+    send_result send_frame(std::uint8_t c, std::uint8_t r1, std::uint8_t r2, std::uint8_t r3, std::uint8_t r4);
+
+    // Reads 8 waiting bytes as one frame and hands it on; bytes beyond the
+    // eighth stay waiting until the next send discards them.
+    void MSComm1_OnComm();
+
+    const frame& tx_frame() const { return tx_frame_; }
+    // The device of the open port, or of the last one opened.
+    const port_entry& current_port() const { return current_port_; }
+    const port_catalog& catalog() const { return catalog_; }
+
+private:
+    void bytes_received() override;
+    void link_lost(const std::string& reason) override;
+
+    serial_device& device_;
+    const port_catalog& catalog_;
+    std::function<std::string()> address_text_;
+    events* events_ = nullptr;
+    frame tx_frame_{};
+    port_entry current_port_;
+};
+
+}  // namespace relay

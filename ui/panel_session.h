@@ -1,0 +1,42 @@
+#pragma once
+// Everything the window shows, without the window: the real serial port,
+// the port numbering, the link, the panel logic and the 100 ms timer that
+// drives it. The window only paints the logic's controls and forwards the
+// operator's clicks and edits.
+
+#include "panel/panel_controller.h"
+#include "serial/qt_serial_device.h"
+#include "serial/serial_link.h"
+#include "serial/system_port_catalog.h"
+
+#include <QObject>
+#include <QTimer>
+
+namespace relay {
+
+class panel_session : public QObject, private panel_controller::view {
+    Q_OBJECT
+public:
+    explicit panel_session(QObject* parent = nullptr);
+    ~panel_session() override;
+
+    panel_controller& controller() { return controller_; }
+    system_port_catalog& catalog() { return catalog_; }
+    QTimer& timer() { return timer_; }
+
+    // The window, which paints what the logic reports.
+    void set_view(panel_controller::view* v) { outer_view_ = v; }
+
+private:
+    void controls_changed() override;
+    void show_message(const std::string& title, const std::string& text) override;
+
+    system_port_catalog catalog_;
+    qt_serial_device device_;
+    serial_link link_;
+    panel_controller controller_;
+    QTimer timer_;
+    panel_controller::view* outer_view_ = nullptr;
+};
+
+}  // namespace relay
