@@ -11,9 +11,9 @@ namespace relay {
 
 void panel_controller::set_add_text(const std::string& text)
 {
-    if (text == controls_.add.text)
+    if (text == form.add.text)
         return;
-    controls_.add.text = text;
+    form.add.text = text;
     add_Change();
     notify();
 }
@@ -22,26 +22,26 @@ void panel_controller::add_Change()
 {
     // Only an address above 255 is reset; the board sees nothing it cannot
     // take because the send refuses empty, non-numeric and negative text.
-    const auto value = parse_decimal(controls_.add.text);
+    const auto value = parse_decimal(form.add.text);
     if (value && *value > 255) {
-        controls_.add.text = "0";
+        form.add.text = "0";
         add_Change();
     }
 }
 
 void panel_controller::set_chuankou_num_text(const std::string& text)
 {
-    if (text == controls_.chuankou_num.text)
+    if (text == form.chuankou_num.text)
         return;
-    controls_.chuankou_num.text = text;
+    form.chuankou_num.text = text;
     notify();
 }
 
 void panel_controller::VScroll1_Change(int value)
 {
     value = std::clamp(value, spin_minimum, spin_maximum);
-    controls_.VScroll1.value = value;
-    controls_.add.text = std::to_string(value);
+    form.VScroll1.value = value;
+    form.add.text = std::to_string(value);
     add_Change();
     notify();
 }
@@ -49,9 +49,9 @@ void panel_controller::VScroll1_Change(int value)
 void panel_controller::VScroll2_Change(int value)
 {
     value = std::clamp(value, spin_minimum, spin_maximum);
-    controls_.VScroll2.value = value;
+    form.VScroll2.value = value;
     // Written even while the field is disabled; it counts at the next connect.
-    controls_.chuankou_num.text = std::to_string(value);
+    form.chuankou_num.text = std::to_string(value);
     notify();
 }
 

@@ -41,9 +41,8 @@ public:
     panel_controller(const panel_controller&) = delete;
     panel_controller& operator=(const panel_controller&) = delete;
 
-    void set_view(view* v) { view_ = v; }
-    const panel_controls& controls() const { return controls_; }
-    serial_link& link() { return link_; }
+    void set_view(view* v) { painter = v; }
+    const panel_controls& controls() const { return form; }
 
     // Window and timer events.
     void Form_Load();
@@ -71,7 +70,7 @@ public:
     std::int32_t watchdog() const { return alive_count; }
     const frame& received_frame() const { return rx_frame; }
     // True while connected but the port has gone away and is being reopened.
-    bool link_lost() const { return link_lost_; }
+    bool port_lost() const { return port_gone; }
 
 private:
     void set_command(std::uint8_t c, std::uint8_t r1, std::uint8_t r2, std::uint8_t r3, std::uint8_t r4);
@@ -87,9 +86,9 @@ private:
     void status_frame_received(const frame& rx) override;
     void link_lost(const std::string& reason) override;
 
-    serial_link& link_;
-    view* view_ = nullptr;
-    panel_controls controls_;
+    serial_link& link;
+    view* painter = nullptr;
+    panel_controls form;
 
     command_tuple pending_cmd;
     std::uint8_t pending_flag = 0;
@@ -97,15 +96,15 @@ private:
     frame rx_frame{};
 
     // Why the indicators may read "state" while connected.
-    bool connected_ = false;
-    bool link_lost_ = false;
-    std::string lost_reason_;
-    std::string connected_port_text_;
-    int reopen_countdown_ = 0;
-    int reopen_attempts_ = 0;
-    bool address_unusable_ = false;
-    int bad_frames_since_valid_ = 0;
-    bool any_valid_since_connect_ = false;
+    bool connected = false;
+    bool port_gone = false;
+    std::string lost_reason;
+    std::string connected_port_text;
+    int reopen_countdown = 0;
+    int reopen_attempts = 0;
+    bool address_unusable = false;
+    int bad_frames_since_valid = 0;
+    bool any_valid_since_connect = false;
 };
 
 }  // namespace relay

@@ -32,106 +32,106 @@ bool means_lost_link(QSerialPort::SerialPortError error)
 
 qt_serial_device::qt_serial_device(QObject* parent) : QObject(parent)
 {
-    connect(&port_, &QSerialPort::readyRead, this, &qt_serial_device::on_ready_read);
-    connect(&port_, &QSerialPort::errorOccurred, this, &qt_serial_device::on_error);
+    connect(&port, &QSerialPort::readyRead, this, &qt_serial_device::on_ready_read);
+    connect(&port, &QSerialPort::errorOccurred, this, &qt_serial_device::on_error);
 }
 
 qt_serial_device::~qt_serial_device()
 {
-    listener_ = nullptr;
-    port_.close();
+    receiver = nullptr;
+    port.close();
 }
 
 open_result qt_serial_device::open(const std::string& device_path)
 {
-    if (port_.isOpen())
+    if (port.isOpen())
         return open_result::failure("A port is already open.");
-    port_.setPortName(QString::fromStdString(device_path));
-    port_.setBaudRate(QSerialPort::Baud9600);
-    port_.setDataBits(QSerialPort::Data8);
-    port_.setParity(QSerialPort::NoParity);
-    port_.setStopBits(QSerialPort::OneStop);
-    port_.setFlowControl(QSerialPort::NoFlowControl);
-    port_.setReadBufferSize(read_buffer_bytes);
-    if (!port_.open(QIODevice::ReadWrite)) {
-        const auto reason = describe_open_failure(device_path, port_.error(), port_.errorString().toStdString());
-        port_.clearError();
+    port.setPortName(QString::fromStdString(device_path));
+    port.setBaudRate(QSerialPort::Baud9600);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    port.setReadBufferSize(read_buffer_bytes);
+    if (!port.open(QIODevice::ReadWrite)) {
+        const auto reason = describe_open_failure(device_path, port.error(), port.errorString().toStdString());
+        port.clearError();
         return open_result::failure(reason);
     }
-    port_.clearError();
+    port.clearError();
     return open_result::success();
 }
 
 void qt_serial_device::close()
 {
-    if (port_.isOpen())
-        port_.close();
-    port_.clearError();
+    if (port.isOpen())
+        port.close();
+    port.clearError();
 }
 
-bool qt_serial_device::is_open() const { return port_.isOpen(); }
+bool qt_serial_device::is_open() const { return port.isOpen(); }
 
 void qt_serial_device::discard_input()
 {
-    if (!port_.isOpen())
+    if (!port.isOpen())
         return;
     // clear() empties the driver's queue; readAll() whatever Qt already holds.
-    port_.clear(QSerialPort::Input);
-    port_.readAll();
+    port.clear(QSerialPort::Input);
+    port.readAll();
 }
 
 bool qt_serial_device::write(const frame& bytes)
 {
-    if (!port_.isOpen())
+    if (!port.isOpen())
         return false;
-    const auto written = port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    const auto written = port.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     // Hand the bytes to the driver now instead of on the next loop turn.
-    port_.flush();
+    port.flush();
     return written == static_cast<qint64>(bytes.size());
 }
 
 std::size_t qt_serial_device::bytes_waiting() const
 {
-    return port_.isOpen() ? static_cast<std::size_t>(port_.bytesAvailable()) : 0;
+    return port.isOpen() ? static_cast<std::size_t>(port.bytesAvailable()) : 0;
 }
 
 int qt_serial_device::read_byte()
 {
     char byte = 0;
-    if (!port_.isOpen() || port_.read(&byte, 1) != 1)
+    if (!port.isOpen() || port.read(&byte, 1) != 1)
         return -1;
     return static_cast<unsigned char>(byte);
 }
 
 void qt_serial_device::on_ready_read()
 {
-    if (in_ready_read_)
+    if (in_ready_read)
         return;
-    in_ready_read_ = true;
+    in_ready_read = true;
     // One report per 8 waiting bytes; stop when the listener leaves them.
     std::size_t waiting = bytes_waiting();
-    while (listener_ && waiting >= receive_threshold) {
-        listener_->bytes_received();
+    while (receiver && waiting >= receive_threshold) {
+        receiver->bytes_received();
         const std::size_t left = bytes_waiting();
         if (left >= waiting)
             break;
         waiting = left;
     }
-    in_ready_read_ = false;
+    in_ready_read = false;
 }
 
 void qt_serial_device::on_error(QSerialPort::SerialPortError error)
 {
-    if (!means_lost_link(error) || !port_.isOpen())
+    if (!means_lost_link(error) || !port.isOpen())
         return;
-    const auto reason = "The port " + port_.portName().toStdString() + " stopped working (" +
-                        port_.errorString().toStdString() + ").";
+    const auto reason = "The port " + port.portName().toStdString() + " stopped working (" +
+                        port.errorString().toStdString() + ").";
     // A port whose device is gone keeps raising ReadError in a tight loop
     // until it is closed, so close it before anything else happens.
-    port_.close();
-    port_.clearError();
-    if (listener_)
-        listener_->link_lost(reason);
+    port.close();
+    port.clearError();
+    if (receiver)
+        receiver->link_lost(reason);
 }
 
 std::string describe_open_failure(const std::string& device_path, QSerialPort::SerialPortError error,

@@ -14,7 +14,7 @@ public:
     explicit qt_serial_device(QObject* parent = nullptr);
     ~qt_serial_device() override;
 
-    void set_listener(listener* l) override { listener_ = l; }
+    void set_listener(listener* l) override { receiver = l; }
     open_result open(const std::string& device_path) override;
     void close() override;
     bool is_open() const override;
@@ -27,9 +27,9 @@ private:
     void on_ready_read();
     void on_error(QSerialPort::SerialPortError error);
 
-    QSerialPort port_;
-    listener* listener_ = nullptr;
-    bool in_ready_read_ = false;
+    QSerialPort port;
+    listener* receiver = nullptr;
+    bool in_ready_read = false;
 };
 
 // Why an open failed, in words an operator can act on. Qt reports a busy

@@ -4,63 +4,63 @@
 
 namespace relay {
 
-serial_link::serial_link(serial_device& device, const port_catalog& catalog) : device_(device), catalog_(catalog)
+serial_link::serial_link(serial_device& device, const port_catalog& catalog) : device(device), ports(catalog)
 {
-    device_.set_listener(this);
+    device.set_listener(this);
 }
 
-serial_link::~serial_link() { device_.set_listener(nullptr); }
+serial_link::~serial_link() { device.set_listener(nullptr); }
 
-bool serial_link::port_is_open() const { return device_.is_open(); }
+bool serial_link::port_is_open() const { return device.is_open(); }
 
 open_result serial_link::open_port(const std::string& port_text)
 {
-    const auto resolved = resolve_port(port_text, catalog_);
+    const auto resolved = resolve_port(port_text, ports);
     if (!resolved.port)
         return open_result::failure(resolved.reason);
-    auto result = device_.open(resolved.port->path);
+    auto result = device.open(resolved.port->path);
     if (result.ok)
-        current_port_ = *resolved.port;
+        opened_port = *resolved.port;
     return result;
 }
 
-void serial_link::close_port() { device_.close(); }
+void serial_link::close_port() { device.close(); }
 
 send_result serial_link::send_frame(std::uint8_t c, std::uint8_t r1, std::uint8_t r2, std::uint8_t r3,
                                     std::uint8_t r4)
 {
-    if (!device_.is_open())
+    if (!device.is_open())
         return send_result::port_closed;
-    const auto address = address_from_text(address_text_ ? address_text_() : std::string{});
+    const auto address = address_from_text(address_text ? address_text() : std::string{});
     if (!address)
         return send_result::no_address;
-    tx_frame_ = encode_command(*address, command_tuple{c, {r1, r2, r3, r4}});
+    tx_frame = encode_command(*address, command_tuple{c, {r1, r2, r3, r4}});
     // Whatever is left of an earlier answer must never mix with this one's.
-    device_.discard_input();
-    return device_.write(tx_frame_) ? send_result::sent : send_result::write_failed;
+    device.discard_input();
+    return device.write(tx_frame) ? send_result::sent : send_result::write_failed;
 }
 
 void serial_link::MSComm1_OnComm()
 {
-    if (device_.bytes_waiting() < frame_size)
+    if (device.bytes_waiting() < frame_size)
         return;
     frame rx{};
     for (auto& byte : rx) {
-        const int value = device_.read_byte();
+        const int value = device.read_byte();
         if (value < 0)
             return;
         byte = static_cast<std::uint8_t>(value);
     }
-    if (events_)
-        events_->status_frame_received(rx);
+    if (receiver)
+        receiver->status_frame_received(rx);
 }
 
 void serial_link::bytes_received() { MSComm1_OnComm(); }
 
 void serial_link::link_lost(const std::string& reason)
 {
-    if (events_)
-        events_->link_lost(reason);
+    if (receiver)
+        receiver->link_lost(reason);
 }
 
 }  // namespace relay

@@ -36,9 +36,9 @@ public:
     serial_link(const serial_link&) = delete;
     serial_link& operator=(const serial_link&) = delete;
 
-    void set_events(events* e) { events_ = e; }
+    void set_events(events* e) { receiver = e; }
     // Reads the address field; called afresh on every send.
-    void set_address_text(std::function<std::string()> address_text) { address_text_ = std::move(address_text); }
+    void set_address_text(std::function<std::string()> reader) { address_text = std::move(reader); }
 
     bool port_is_open() const;
     // Resolves the text (number or device name) and opens that port.
@@ -51,21 +51,21 @@ public:
     // eighth stay waiting until the next send discards them.
     void MSComm1_OnComm();
 
-    const frame& tx_frame() const { return tx_frame_; }
+    const frame& last_tx_frame() const { return tx_frame; }
     // The device of the open port, or of the last one opened.
-    const port_entry& current_port() const { return current_port_; }
-    const port_catalog& catalog() const { return catalog_; }
+    const port_entry& port() const { return opened_port; }
+    const port_catalog& catalog() const { return ports; }
 
 private:
     void bytes_received() override;
     void link_lost(const std::string& reason) override;
 
-    serial_device& device_;
-    const port_catalog& catalog_;
-    std::function<std::string()> address_text_;
-    events* events_ = nullptr;
-    frame tx_frame_{};
-    port_entry current_port_;
+    serial_device& device;
+    const port_catalog& ports;
+    std::function<std::string()> address_text;
+    events* receiver = nullptr;
+    frame tx_frame{};
+    port_entry opened_port;
 };
 
 }  // namespace relay

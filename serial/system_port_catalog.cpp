@@ -13,7 +13,7 @@ std::vector<port_entry> system_port_catalog::ports() const
             description = description.isEmpty() ? info.manufacturer() : description + ", " + info.manufacturer();
         system.push_back({info.systemLocation().toStdString(), description.toStdString()});
     }
-    auto all = leading_;
+    auto all = leading;
     for (auto& p : order_ports(std::move(system)))
         all.push_back(std::move(p));
     return all;

@@ -11,10 +11,10 @@ public:
     std::vector<port_entry> ports() const override;
 
     // Ports listed before the system's, in the order added.
-    void add_leading_port(port_entry entry) { leading_.push_back(std::move(entry)); }
+    void add_leading_port(port_entry entry) { leading.push_back(std::move(entry)); }
 
 private:
-    std::vector<port_entry> leading_;
+    std::vector<port_entry> leading;
 };
 
 }  // namespace relay

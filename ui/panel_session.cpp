@@ -3,33 +3,33 @@
 namespace relay {
 
 panel_session::panel_session(QObject* parent)
-    : QObject(parent), link_(device_, catalog_), controller_(link_)
+    : QObject(parent), link(device, port_list), logic(link)
 {
     // A coarse timer may stretch a 100 ms period by up to 5 %; the board
     // and the watchdog both count on ten ticks a second.
-    timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(poll_period);
-    connect(&timer_, &QTimer::timeout, this, [this] { controller_.Timer1_Timer(); });
-    controller_.set_view(this);
+    poll_timer.setTimerType(Qt::PreciseTimer);
+    poll_timer.setInterval(poll_period);
+    connect(&poll_timer, &QTimer::timeout, this, [this] { logic.Timer1_Timer(); });
+    logic.set_view(this);
 }
 
-panel_session::~panel_session() { controller_.set_view(nullptr); }
+panel_session::~panel_session() { logic.set_view(nullptr); }
 
 void panel_session::controls_changed()
 {
-    const bool running = controller_.controls().Timer1.running;
-    if (running && !timer_.isActive())
-        timer_.start();
-    else if (!running && timer_.isActive())
-        timer_.stop();
-    if (outer_view_)
-        outer_view_->controls_changed();
+    const bool running = logic.controls().Timer1.running;
+    if (running && !poll_timer.isActive())
+        poll_timer.start();
+    else if (!running && poll_timer.isActive())
+        poll_timer.stop();
+    if (window)
+        window->controls_changed();
 }
 
 void panel_session::show_message(const std::string& title, const std::string& text)
 {
-    if (outer_view_)
-        outer_view_->show_message(title, text);
+    if (window)
+        window->show_message(title, text);
 }
 
 }  // namespace relay

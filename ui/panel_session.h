@@ -20,23 +20,23 @@ public:
     explicit panel_session(QObject* parent = nullptr);
     ~panel_session() override;
 
-    panel_controller& controller() { return controller_; }
-    system_port_catalog& catalog() { return catalog_; }
-    QTimer& timer() { return timer_; }
+    panel_controller& controller() { return logic; }
+    system_port_catalog& catalog() { return port_list; }
+    QTimer& timer() { return poll_timer; }
 
     // The window, which paints what the logic reports.
-    void set_view(panel_controller::view* v) { outer_view_ = v; }
+    void set_view(panel_controller::view* v) { window = v; }
 
 private:
     void controls_changed() override;
     void show_message(const std::string& title, const std::string& text) override;
 
-    system_port_catalog catalog_;
-    qt_serial_device device_;
-    serial_link link_;
-    panel_controller controller_;
-    QTimer timer_;
-    panel_controller::view* outer_view_ = nullptr;
+    system_port_catalog port_list;
+    qt_serial_device device;
+    serial_link link;
+    panel_controller logic;
+    QTimer poll_timer;
+    panel_controller::view* window = nullptr;
 };
 
 }  // namespace relay
