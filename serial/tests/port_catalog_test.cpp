@@ -1,0 +1,91 @@
+#include "serial/port_catalog.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+namespace relay {
+namespace {
+
+class listed_ports : public port_catalog {
+public:
+    explicit listed_ports(std::vector<port_entry> p) : entries(std::move(p)) {}
+    std::vector<port_entry> ports() const override { return entries; }
+    std::vector<port_entry> entries;
+};
+
+std::vector<std::string> paths(const std::vector<port_entry>& ports)
+{
+    std::vector<std::string> out;
+    for (const auto& p : ports)
+        out.push_back(p.path);
+    return out;
+}
+
+TEST(order_ports, usb_adapters_come_first_in_natural_name_order)
+{
+    const auto ordered = order_ports({{"/dev/ttyS1", {}},
+                                      {"/dev/ttyUSB10", {}},
+                                      {"/dev/ttyS0", {}},
+                                      {"/dev/ttyUSB2", {}},
+                                      {"/dev/ttyACM0", {}},
+                                      {"/dev/ttyAMA0", {}}});
+    const std::vector<std::string> expected{"/dev/ttyACM0", "/dev/ttyUSB2", "/dev/ttyUSB10",
+                                            "/dev/ttyAMA0", "/dev/ttyS0",   "/dev/ttyS1"};
+    EXPECT_EQ(paths(ordered), expected);
+}
+
+#ifndef _WIN32
+struct resolve_case {
+    std::string text;
+    std::string path;            // expected device, empty when it must fail
+    std::string reason_contains; // part of the plain-words reason
+};
+
+std::ostream& operator<<(std::ostream& os, const resolve_case& c) { return os << '"' << c.text << '"'; }
+
+class resolve_port_test : public ::testing::TestWithParam<resolve_case> {};
+
+TEST_P(resolve_port_test, maps_text_to_a_device_or_says_why_not)
+{
+    const listed_ports catalog({{"/dev/ttyUSB0", "CP2102 USB to UART"}, {"/dev/ttyS0", {}}});
+    const auto& c = GetParam();
+    const auto resolved = resolve_port(c.text, catalog);
+    if (c.path.empty()) {
+        EXPECT_FALSE(resolved.port);
+        EXPECT_NE(resolved.reason.find(c.reason_contains), std::string::npos) << resolved.reason;
+    } else {
+        ASSERT_TRUE(resolved.port) << resolved.reason;
+        EXPECT_EQ(resolved.port->path, c.path);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    port_field, resolve_port_test,
+    ::testing::Values(resolve_case{"1", "/dev/ttyUSB0", {}}, resolve_case{"2", "/dev/ttyS0", {}},
+                      resolve_case{"1.5", "/dev/ttyS0", {}}, resolve_case{"2.5", "/dev/ttyS0", {}},
+                      resolve_case{"3", {}, "2 serial ports"}, resolve_case{"0", {}, "numbered from 1"},
+                      resolve_case{"-4", {}, "numbered from 1"}, resolve_case{"99999", {}, "1 to 32767"},
+                      resolve_case{"", {}, "No port is given"}, resolve_case{"   ", {}, "No port is given"},
+                      resolve_case{"ttyUSB7", "/dev/ttyUSB7", {}}, resolve_case{"/dev/pts/3", "/dev/pts/3", {}},
+                      resolve_case{" /tmp/board ", "/tmp/board", {}},
+                      resolve_case{"a\nb", {}, "not a port number or a device name"}));
+
+TEST(resolve_port, an_empty_system_says_to_plug_the_adapter_in)
+{
+    const listed_ports none({});
+    const auto resolved = resolve_port("1", none);
+    EXPECT_FALSE(resolved.port);
+    EXPECT_NE(resolved.reason.find("plugged in"), std::string::npos);
+}
+#endif
+
+TEST(describe_ports, numbers_each_port_with_its_description)
+{
+    const listed_ports catalog({{"/dev/ttyUSB0", "CP2102 USB to UART"}, {"/dev/ttyS0", {}}});
+    EXPECT_EQ(describe_ports(catalog), "1: /dev/ttyUSB0 (CP2102 USB to UART)\n2: /dev/ttyS0");
+    EXPECT_EQ(describe_ports(listed_ports({})), "No serial port found.");
+}
+
+}  // namespace
+}  // namespace relay
