@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building, testing and running the panel need on Debian 12.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
+  libgtest-dev libgmock-dev
+  fonts-wqy-microhei
+  xvfb xauth
+  desktop-file-utils dpkg-dev file
+  util-linux
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
