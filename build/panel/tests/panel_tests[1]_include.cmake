@@ -1,5 +1,0 @@
-if(EXISTS "/work/main/build/panel/tests/panel_tests[1]_tests.cmake")
-  include("/work/main/build/panel/tests/panel_tests[1]_tests.cmake")
-else()
-  add_test(panel_tests_NOT_BUILT panel_tests_NOT_BUILT)
-endif()

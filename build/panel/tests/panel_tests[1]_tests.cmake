@@ -1,1 +1,0 @@
-set(  panel_tests_TESTS)

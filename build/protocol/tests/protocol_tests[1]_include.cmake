@@ -1,5 +1,0 @@
-if(EXISTS "/work/main/build/protocol/tests/protocol_tests[1]_tests.cmake")
-  include("/work/main/build/protocol/tests/protocol_tests[1]_tests.cmake")
-else()
-  add_test(protocol_tests_NOT_BUILT protocol_tests_NOT_BUILT)
-endif()

@@ -1,1 +1,0 @@
-set(  serial_tests_TESTS)
