@@ -1,0 +1,61 @@
+// relay-panel: the control panel for a four-channel serial relay board.
+
+#include "sim/pty_board.h"
+#include "ui/main_form.h"
+#include "ui/panel_session.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const char* const usage =
+    "Usage: relay-panel [--simulate]\n"
+    "\n"
+    "Control panel for a four-channel relay board on a serial port. Pick the\n"
+    "port (1 is the first serial port, USB adapters first; a device name such\n"
+    "as ttyUSB0 or /dev/pts/3 works too) and the board address, press\n"
+    "\"connect\", and switch the relays.\n"
+    "\n"
+    "  --simulate   start a simulated board inside the panel and make it port 1\n"
+    "  --help       show this help and exit\n"
+    "  --version    show the version and exit\n";
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Answered before any window system is touched, so they work over ssh.
+    bool simulate = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("relay-panel %s\n", RELAY_PANEL_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--simulate") == 0)
+            simulate = true;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("relay-panel");
+    QApplication::setApplicationVersion(RELAY_PANEL_VERSION);
+
+    relay::panel_session session;
+    std::unique_ptr<relay::pty_board> board;
+    if (simulate) {
+        board = std::make_unique<relay::pty_board>();
+        session.catalog().add_leading_port({board->slave_path(), "simulated relay board"});
+    }
+
+    relay::main_form window(session.controller(), session.catalog());
+    session.set_view(&window);
+    window.show();
+    return app.exec();
+}
