@@ -1,0 +1,161 @@
+#include "cli/board_session.h"
+
+#include "cli/command_plan.h"
+#include "cli/exit_codes.h"
+
+#include <QEventLoop>
+
+namespace relay::cli {
+
+board_session::board_session(serial_link& link, const options& opts, std::ostream& out, std::ostream& err)
+    : link(link), opts(opts), out(out), err(err)
+{
+    ticker.setInterval(query_interval_ms(opts.timeout_ms));
+    deadline.setSingleShot(true);
+    deadline.setInterval(opts.timeout_ms);
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [this] { tick(); });
+    QObject::connect(&deadline, &QTimer::timeout, &deadline, [this] { deadline_passed(); });
+}
+
+board_session::~board_session() { link.set_events(nullptr); }
+
+int board_session::run()
+{
+    const auto opened = link.open_port(opts.port);
+    if (!opened.ok) {
+        err << "relayctl: " << opened.reason << '\n';
+        return exit_port;
+    }
+    const std::string address = std::to_string(opts.address);
+    link.set_address_text([address] { return address; });
+    link.set_events(this);
+
+    QEventLoop loop;
+    stop_loop = [&loop] { loop.quit(); };
+    // The first frame goes out from inside the loop, so that an answer or a
+    // failure can never arrive before the loop is there to end.
+    QTimer::singleShot(0, &ticker, [this] {
+        if (now != phase::idle)
+            return;
+        if (opts.command == subcommand::status || opts.command == subcommand::toggle) {
+            now = phase::reading;
+            if (!send(status_query))
+                return;
+        } else {
+            now = phase::confirming;
+            sent = *command_for(opts);
+            if (!send(sent))
+                return;
+        }
+        deadline.start();
+        ticker.start();
+    });
+    now = phase::idle;
+    loop.exec();
+    stop_loop = nullptr;
+    link.set_events(nullptr);
+    link.close_port();
+    return exit_code;
+}
+
+bool board_session::send(const command_tuple& command)
+{
+    const auto result = link.send_frame(command.code, command.actions[0], command.actions[1], command.actions[2],
+                                        command.actions[3]);
+    if (result == send_result::sent) {
+        query_outstanding = command == status_query;
+        return true;
+    }
+    err << "relayctl: could not write to " << link.port().path << '\n';
+    finish(exit_port);
+    return false;
+}
+
+void board_session::tick()
+{
+    if (now == phase::reading || now == phase::confirming)
+        send(status_query);
+}
+
+void board_session::status_frame_received(const frame& rx)
+{
+    if (!is_valid_status(rx))
+        return;
+    const relay_statuses statuses = decode_status(rx);
+
+    if (now == phase::reading) {
+        if (opts.command == subcommand::status) {
+            print_states(statuses);
+            finish(exit_success);
+            return;
+        }
+        // Toggle: a relay the board cannot report has no opposite; ask again.
+        const auto command = command_for(opts, statuses);
+        if (!command)
+            return;
+        sent = *command;
+        now = phase::confirming;
+        if (send(sent))
+            ticker.start();  // give the board a whole interval before asking
+        return;
+    }
+
+    if (now != phase::confirming || !query_outstanding)
+        return;
+    last_reported = statuses;
+    if (confirms(sent, statuses)) {
+        print_states(statuses);
+        finish(exit_success);
+        return;
+    }
+    if (++refusals >= refusals_before_giving_up) {
+        print_states(statuses);
+        err << "relayctl: the board at address " << int(opts.address) << " answered but did not "
+            << describe_command(sent) << '\n';
+        finish(exit_not_taken);
+    }
+}
+
+void board_session::deadline_passed()
+{
+    if (now == phase::done)
+        return;
+    if (now == phase::confirming && last_reported) {
+        print_states(*last_reported);
+        err << "relayctl: the board at address " << int(opts.address) << " answered but did not "
+            << describe_command(sent) << " within " << opts.timeout_ms << " ms\n";
+        finish(exit_not_taken);
+        return;
+    }
+    err << "relayctl: no valid answer from the board at address " << int(opts.address) << " on "
+        << link.port().path << " within " << opts.timeout_ms << " ms\n";
+    finish(exit_no_answer);
+}
+
+void board_session::link_lost(const std::string& reason)
+{
+    if (now == phase::done)
+        return;
+    err << "relayctl: " << reason << '\n';
+    finish(exit_port);
+}
+
+void board_session::print_states(const relay_statuses& statuses)
+{
+    out << format_states({link.port().path, opts.address, statuses}, opts.json) << '\n';
+    out.flush();
+}
+
+void board_session::finish(int code)
+{
+    if (now == phase::done)
+        return;
+    now = phase::done;
+    exit_code = code;
+    ticker.stop();
+    deadline.stop();
+    if (stop_loop)
+        stop_loop();
+}
+
+}  // namespace relay::cli

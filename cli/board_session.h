@@ -1,0 +1,58 @@
+#pragma once
+// One run of relayctl against the board: open the port, read or switch the
+// relays, and wait, within a deadline, for the board to prove the result.
+
+#include "cli/options.h"
+#include "cli/report.h"
+#include "protocol/frame.h"
+#include "serial/serial_link.h"
+
+#include <QTimer>
+
+#include <optional>
+#include <ostream>
+
+namespace relay::cli {
+
+class board_session : private serial_link::events {
+public:
+    board_session(serial_link& link, const options& opts, std::ostream& out, std::ostream& err);
+    ~board_session();
+    board_session(const board_session&) = delete;
+    board_session& operator=(const board_session&) = delete;
+
+    // Runs its own event loop until the board has answered or the deadline
+    // has passed; returns relayctl's exit code. Needs a QCoreApplication.
+    int run();
+
+private:
+    enum class phase { idle, reading, confirming, done };
+
+    void status_frame_received(const frame& rx) override;
+    void link_lost(const std::string& reason) override;
+    void tick();
+    void deadline_passed();
+    bool send(const command_tuple& command);
+    void print_states(const relay_statuses& statuses);
+    void finish(int code);
+
+    serial_link& link;
+    const options opts;
+    std::ostream& out;
+    std::ostream& err;
+
+    phase now = phase::idle;
+    command_tuple sent{};
+    // Only answers to a query count: the answer to the command frame itself
+    // may still show the state from before the switch.
+    bool query_outstanding = false;
+    int refusals = 0;
+    std::optional<relay_statuses> last_reported;
+    int exit_code = 0;
+
+    QTimer ticker;
+    QTimer deadline;
+    std::function<void()> stop_loop;
+};
+
+}  // namespace relay::cli

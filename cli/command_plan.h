@@ -1,0 +1,35 @@
+#pragma once
+// Which frame a subcommand puts on the line and which answer proves that the
+// board took it.
+
+#include "cli/options.h"
+#include "cli/report.h"
+#include "protocol/frame.h"
+
+#include <optional>
+#include <string>
+
+namespace relay::cli {
+
+// The set-relays tuple for on, off, all-on and all-off. Toggle needs the
+// relay's present status and yields nothing while that is unknown; status
+// yields nothing at all.
+std::optional<command_tuple> command_for(const options& opts, std::optional<relay_statuses> current = std::nullopt);
+
+// True when every relay the command switches reports the state it asked for;
+// relays it leaves alone may report anything.
+bool confirms(const command_tuple& sent, const relay_statuses& reported);
+
+// "switch relay 2 on", "switch all relays off": for messages about a
+// command the board did not take.
+std::string describe_command(const command_tuple& command);
+
+// How often to ask the board while waiting. A tenth of a second matches the
+// panel's poll, but a short timeout still gets several tries.
+int query_interval_ms(int timeout_ms);
+
+// Non-confirming answers after which waiting longer is pointless: a board
+// that reported the old state this often has not taken the command.
+constexpr int refusals_before_giving_up = 3;
+
+}  // namespace relay::cli

@@ -1,0 +1,45 @@
+// relayctl: the relay board from the command line, for scripts and for
+// checking a board without the panel.
+
+#include "cli/board_session.h"
+#include "cli/exit_codes.h"
+#include "cli/options.h"
+#include "cli/usage.h"
+#include "serial/qt_serial_device.h"
+#include "serial/serial_link.h"
+#include "serial/system_port_catalog.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    using namespace relay::cli;
+
+    // Read the words before Qt sees them, so that help, version and usage
+    // errors never depend on the event loop or the serial ports.
+    const auto parsed = parse_args(std::vector<std::string>(argv + 1, argv + argc));
+    switch (parsed.what) {
+    case parse_result::action::help:
+        std::cout << help_text();
+        return exit_success;
+    case parse_result::action::version:
+        std::cout << version_text() << '\n';
+        return exit_success;
+    case parse_result::action::usage_error:
+        std::cerr << usage_error_text(parsed.error);
+        return exit_usage;
+    case parse_result::action::run:
+        break;
+    }
+
+    QCoreApplication app(argc, argv);
+    relay::qt_serial_device device;
+    relay::system_port_catalog catalog;
+    relay::serial_link link(device, catalog);
+    board_session session(link, parsed.opts, std::cout, std::cerr);
+    return session.run();
+}

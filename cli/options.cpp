@@ -1,0 +1,142 @@
+#include "cli/options.h"
+
+#include <optional>
+
+namespace relay::cli {
+namespace {
+
+// Only plain digits count: "+1", "1.0", " 1" and "0x1" are all refused, so
+// that a script never gets an address or timeout it did not mean.
+std::optional<long> whole_number(const std::string& text, long max)
+{
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
+    long value = 0;
+    for (const char ch : text) {
+        if (ch < '0' || ch > '9')
+            return std::nullopt;
+        value = value * 10 + (ch - '0');
+    }
+    if (value > max)
+        return std::nullopt;
+    return value;
+}
+
+struct subcommand_word {
+    const char* word;
+    subcommand command;
+    bool takes_relay;
+};
+
+constexpr subcommand_word subcommands[] = {
+    {"status", subcommand::status, false}, {"on", subcommand::on, true},
+    {"off", subcommand::off, true},        {"toggle", subcommand::toggle, true},
+    {"all-on", subcommand::all_on, false}, {"all-off", subcommand::all_off, false},
+};
+
+parse_result usage_error(std::string why)
+{
+    parse_result r;
+    r.what = parse_result::action::usage_error;
+    r.error = std::move(why);
+    return r;
+}
+
+}  // namespace
+
+const char* subcommand_name(subcommand c)
+{
+    for (const auto& s : subcommands)
+        if (s.command == c)
+            return s.word;
+    return "?";
+}
+
+parse_result parse_args(const std::vector<std::string>& args)
+{
+    parse_result result;
+    result.what = parse_result::action::run;
+    std::vector<std::string> words;
+    bool options_ended = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (options_ended || arg.size() < 2 || arg[0] != '-') {
+            words.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_ended = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            result.what = parse_result::action::help;
+            return result;
+        }
+        if (arg == "--version") {
+            result.what = parse_result::action::version;
+            return result;
+        }
+        if (arg == "--json") {
+            result.opts.json = true;
+            continue;
+        }
+
+        std::string name = arg;
+        std::optional<std::string> value;
+        const auto equals = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+        }
+        if (name != "--port" && name != "--address" && name != "--timeout")
+            return usage_error("unknown option '" + name + "'");
+        if (!value) {
+            if (i + 1 >= args.size())
+                return usage_error("option '" + name + "' needs a value");
+            value = args[++i];
+        }
+
+        if (name == "--port") {
+            if (value->empty())
+                return usage_error("--port needs a port number or a device name");
+            result.opts.port = *value;
+        } else if (name == "--address") {
+            const auto a = whole_number(*value, 255);
+            if (!a)
+                return usage_error("--address must be a whole number from 0 to 255, not '" + *value + "'");
+            result.opts.address = static_cast<std::uint8_t>(*a);
+        } else {
+            const auto t = whole_number(*value, max_timeout_ms);
+            if (!t || *t == 0)
+                return usage_error("--timeout must be a whole number of milliseconds from 1 to " +
+                                   std::to_string(max_timeout_ms) + ", not '" + *value + "'");
+            result.opts.timeout_ms = static_cast<int>(*t);
+        }
+    }
+
+    if (words.empty())
+        return usage_error("no command given (status, on, off, toggle, all-on or all-off)");
+    const subcommand_word* found = nullptr;
+    for (const auto& s : subcommands)
+        if (words[0] == s.word)
+            found = &s;
+    if (!found)
+        return usage_error("unknown command '" + words[0] + "'");
+    result.opts.command = found->command;
+
+    const std::size_t expected = found->takes_relay ? 2 : 1;
+    if (found->takes_relay && words.size() < 2)
+        return usage_error(std::string("'") + found->word + "' needs a relay number from 1 to 4");
+    if (words.size() > expected)
+        return usage_error("unexpected argument '" + words[expected] + "'");
+    if (found->takes_relay) {
+        const auto r = whole_number(words[1], 4);
+        if (!r || *r < 1)
+            return usage_error("the relay number must be 1, 2, 3 or 4, not '" + words[1] + "'");
+        result.opts.relay = static_cast<int>(*r);
+    }
+    return result;
+}
+
+}  // namespace relay::cli

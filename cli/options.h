@@ -1,0 +1,37 @@
+#pragma once
+// relayctl's command line, read into plain values. No Qt and no port here,
+// so every corner of the syntax can be tested in memory.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace relay::cli {
+
+enum class subcommand { status, on, off, toggle, all_on, all_off };
+
+struct options {
+    std::string port = "1";  // a port number as the panel counts them, or a device
+    std::uint8_t address = 1;
+    bool json = false;
+    int timeout_ms = 1000;
+    subcommand command = subcommand::status;
+    int relay = 0;  // 1 to 4 for on, off and toggle; 0 for the others
+};
+
+struct parse_result {
+    enum class action { run, help, version, usage_error };
+    action what = action::usage_error;
+    options opts;
+    std::string error;  // one line, set for usage_error
+};
+
+// The longest --timeout accepted; anything longer is surely a typo.
+constexpr int max_timeout_ms = 3600000;
+
+// args are the words after the program name.
+parse_result parse_args(const std::vector<std::string>& args);
+
+const char* subcommand_name(subcommand c);
+
+}  // namespace relay::cli

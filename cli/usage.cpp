@@ -1,0 +1,60 @@
+#include "cli/usage.h"
+
+#include "cli/options.h"
+#include "cli/relayctl_version.h"
+
+namespace relay::cli {
+
+std::string help_text()
+{
+    return "Usage: relayctl [OPTION]... COMMAND\n"
+           "Switch the relays of a four-channel serial relay board and report their state.\n"
+           "\n"
+           "Commands:\n"
+           "  status        print the state of the four relays\n"
+           "  on R          switch relay R (1 to 4) on\n"
+           "  off R         switch relay R off\n"
+           "  toggle R      read relay R's state, then switch it the other way\n"
+           "  all-on        switch all four relays on\n"
+           "  all-off       switch all four relays off\n"
+           "\n"
+           "After a command relayctl asks the board for its state until the board\n"
+           "confirms the change, then prints the four states as \"1=on 2=off 3=off 4=off\".\n"
+           "A relay the board reports as neither on nor off is shown as \"unknown\".\n"
+           "\n"
+           "Options:\n"
+           "  --port N|DEVICE  serial port number as the relay panel counts them (USB\n"
+           "                   adapters first), or a device such as ttyUSB0 or\n"
+           "                   /dev/ttyUSB0 (default 1)\n"
+           "  --address A      board address, a whole number from 0 to 255 (default 1)\n"
+           "  --timeout MS     how long to wait for the board, in milliseconds, from 1\n"
+           "                   to " + std::to_string(max_timeout_ms) + " (default 1000)\n"
+           "  --json           print one JSON object:\n"
+           "                   {\"port\":\"/dev/ttyUSB0\",\"address\":1,\n"
+           "                    \"relays\":{\"1\":\"on\",\"2\":\"off\",\"3\":\"off\",\"4\":\"off\"}}\n"
+           "  -h, --help       print this help and exit\n"
+           "  --version        print the version and exit\n"
+           "\n"
+           "Exit status:\n"
+           "  0  success; for a command, the board confirmed the new state\n"
+           "  2  usage error: unknown command or option, or a value out of range\n"
+           "  3  the port cannot be opened (the reason is printed) or stopped working\n"
+           "  4  no valid answer from the board within the timeout\n"
+           "  5  the board answered but did not take the command\n"
+           "\n"
+           "Examples:\n"
+           "  relayctl status\n"
+           "  relayctl --port ttyUSB0 --address 3 on 2\n"
+           "  relayctl --json all-off\n"
+           "\n"
+           "See relayctl(1) for more.\n";
+}
+
+std::string version_text() { return std::string("relayctl ") + project_version; }
+
+std::string usage_error_text(const std::string& error)
+{
+    return "relayctl: " + error + "\nTry 'relayctl --help' for more information.\n";
+}
+
+}  // namespace relay::cli
