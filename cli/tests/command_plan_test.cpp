@@ -1,0 +1,118 @@
+#include "cli/command_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace relay::cli {
+namespace {
+
+options with(subcommand c, int relay = 0)
+{
+    options o;
+    o.command = c;
+    o.relay = relay;
+    return o;
+}
+
+struct plan_case {
+    options opts;
+    std::optional<relay_statuses> current;
+    std::optional<command_tuple> expected;
+};
+
+class plan : public ::testing::TestWithParam<plan_case> {};
+
+TEST_P(plan, sends_the_tuple_the_panel_would)
+{
+    const auto got = command_for(GetParam().opts, GetParam().current);
+    ASSERT_EQ(got.has_value(), GetParam().expected.has_value());
+    if (got) {
+        EXPECT_EQ(*got, *GetParam().expected);
+    }
+}
+
+constexpr std::uint8_t on = action_on;
+constexpr std::uint8_t off = action_off;
+
+INSTANTIATE_TEST_SUITE_P(
+    table, plan,
+    ::testing::Values(plan_case{with(subcommand::status), std::nullopt, std::nullopt},
+                      plan_case{with(subcommand::status), relay_statuses{1, 1, 1, 1}, std::nullopt},
+                      plan_case{with(subcommand::on, 1), std::nullopt, command_tuple{1, {on, 0, 0, 0}}},
+                      plan_case{with(subcommand::on, 4), std::nullopt, command_tuple{1, {0, 0, 0, on}}},
+                      plan_case{with(subcommand::off, 2), std::nullopt, command_tuple{1, {0, off, 0, 0}}},
+                      plan_case{with(subcommand::off, 3), std::nullopt, command_tuple{1, {0, 0, off, 0}}},
+                      plan_case{with(subcommand::all_on), std::nullopt, command_tuple{1, {on, on, on, on}}},
+                      plan_case{with(subcommand::all_off), std::nullopt, command_tuple{1, {off, off, off, off}}},
+                      // Toggle turns the relay the other way and leaves the rest alone.
+                      plan_case{with(subcommand::toggle, 2), relay_statuses{1, 2, 1, 1}, command_tuple{1, {0, off, 0, 0}}},
+                      plan_case{with(subcommand::toggle, 2), relay_statuses{2, 1, 2, 2}, command_tuple{1, {0, on, 0, 0}}},
+                      plan_case{with(subcommand::toggle, 4), relay_statuses{0, 0, 0, 1}, command_tuple{1, {0, 0, 0, on}}},
+                      // ... and does nothing it cannot justify.
+                      plan_case{with(subcommand::toggle, 1), std::nullopt, std::nullopt},
+                      plan_case{with(subcommand::toggle, 1), relay_statuses{0, 1, 1, 1}, std::nullopt},
+                      plan_case{with(subcommand::toggle, 1), relay_statuses{3, 1, 1, 1}, std::nullopt}));
+
+struct confirm_case {
+    command_tuple sent;
+    relay_statuses reported;
+    bool confirmed;
+};
+
+class confirmation : public ::testing::TestWithParam<confirm_case> {};
+
+TEST_P(confirmation, needs_every_switched_relay_in_its_new_state)
+{
+    EXPECT_EQ(confirms(GetParam().sent, GetParam().reported), GetParam().confirmed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    table, confirmation,
+    ::testing::Values(confirm_case{{1, {0, on, 0, 0}}, {1, 2, 1, 1}, true},
+                      confirm_case{{1, {0, on, 0, 0}}, {2, 2, 0, 9}, true},  // others may be anything
+                      confirm_case{{1, {0, on, 0, 0}}, {1, 1, 1, 1}, false},
+                      confirm_case{{1, {0, on, 0, 0}}, {2, 0, 2, 2}, false},  // unknown is not on
+                      confirm_case{{1, {off, 0, 0, 0}}, {1, 2, 2, 2}, true},
+                      confirm_case{{1, {off, 0, 0, 0}}, {2, 1, 1, 1}, false},
+                      confirm_case{{1, {on, on, on, on}}, {2, 2, 2, 2}, true},
+                      confirm_case{{1, {on, on, on, on}}, {2, 2, 2, 1}, false},
+                      confirm_case{{1, {off, off, off, off}}, {1, 1, 1, 1}, true},
+                      confirm_case{{1, {off, off, off, off}}, {2, 1, 1, 1}, false}));
+
+struct interval_case {
+    int timeout_ms;
+    int interval_ms;
+};
+
+class interval : public ::testing::TestWithParam<interval_case> {};
+
+TEST_P(interval, is_a_tenth_of_a_second_unless_the_timeout_is_short)
+{
+    EXPECT_EQ(query_interval_ms(GetParam().timeout_ms), GetParam().interval_ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(table, interval,
+                         ::testing::Values(interval_case{1, 10}, interval_case{50, 10}, interval_case{100, 20},
+                                           interval_case{250, 50}, interval_case{500, 100},
+                                           interval_case{1000, 100}, interval_case{3600000, 100}));
+
+struct describe_case {
+    command_tuple command;
+    std::string words;
+};
+
+class description : public ::testing::TestWithParam<describe_case> {};
+
+TEST_P(description, says_what_was_asked) { EXPECT_EQ(describe_command(GetParam().command), GetParam().words); }
+
+INSTANTIATE_TEST_SUITE_P(table, description,
+                         ::testing::Values(describe_case{{1, {0, on, 0, 0}}, "switch relay 2 on"},
+                                           describe_case{{1, {off, 0, 0, 0}}, "switch relay 1 off"},
+                                           describe_case{{1, {on, on, on, on}}, "switch all relays on"},
+                                           describe_case{{1, {off, off, off, off}}, "switch all relays off"},
+                                           describe_case{{1, {on, 0, off, 0}}, "switch relay 1 on, relay 3 off"},
+                                           describe_case{{0, {0, 0, 0, 0}}, "leave every relay as it is"}));
+
+}  // namespace
+}  // namespace relay::cli

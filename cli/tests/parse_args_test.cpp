@@ -1,0 +1,147 @@
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace relay::cli {
+namespace {
+
+using words = std::vector<std::string>;
+
+struct good_case {
+    words args;
+    std::string port;
+    int address;
+    bool json;
+    int timeout_ms;
+    subcommand command;
+    int relay;
+};
+
+class parse_good : public ::testing::TestWithParam<good_case> {};
+
+TEST_P(parse_good, reads_every_value)
+{
+    const auto& c = GetParam();
+    const auto r = parse_args(c.args);
+    ASSERT_EQ(r.what, parse_result::action::run) << r.error;
+    EXPECT_EQ(r.opts.port, c.port);
+    EXPECT_EQ(int(r.opts.address), c.address);
+    EXPECT_EQ(r.opts.json, c.json);
+    EXPECT_EQ(r.opts.timeout_ms, c.timeout_ms);
+    EXPECT_EQ(r.opts.command, c.command);
+    EXPECT_EQ(r.opts.relay, c.relay);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    table, parse_good,
+    ::testing::Values(
+        good_case{{"status"}, "1", 1, false, 1000, subcommand::status, 0},
+        good_case{{"on", "1"}, "1", 1, false, 1000, subcommand::on, 1},
+        good_case{{"off", "4"}, "1", 1, false, 1000, subcommand::off, 4},
+        good_case{{"toggle", "3"}, "1", 1, false, 1000, subcommand::toggle, 3},
+        good_case{{"all-on"}, "1", 1, false, 1000, subcommand::all_on, 0},
+        good_case{{"all-off"}, "1", 1, false, 1000, subcommand::all_off, 0},
+        good_case{{"--port", "3", "status"}, "3", 1, false, 1000, subcommand::status, 0},
+        good_case{{"--port", "/dev/pts/7", "on", "2"}, "/dev/pts/7", 1, false, 1000, subcommand::on, 2},
+        good_case{{"--port=ttyUSB0", "status"}, "ttyUSB0", 1, false, 1000, subcommand::status, 0},
+        good_case{{"--address", "0", "status"}, "1", 0, false, 1000, subcommand::status, 0},
+        good_case{{"--address=255", "status"}, "1", 255, false, 1000, subcommand::status, 0},
+        good_case{{"--address", "007", "status"}, "1", 7, false, 1000, subcommand::status, 0},
+        good_case{{"--json", "status"}, "1", 1, true, 1000, subcommand::status, 0},
+        good_case{{"--timeout", "1", "status"}, "1", 1, false, 1, subcommand::status, 0},
+        good_case{{"--timeout=3600000", "status"}, "1", 1, false, 3600000, subcommand::status, 0},
+        // Options after the command, and the last of a repeated option wins.
+        good_case{{"on", "2", "--json", "--port", "2", "--port", "5"}, "5", 1, true, 1000, subcommand::on, 2},
+        good_case{{"--address", "9", "toggle", "--address", "10", "1"}, "1", 10, false, 1000, subcommand::toggle, 1},
+        // After "--" a word that looks like an option is a device name.
+        good_case{{"--port", "--weird", "status"}, "--weird", 1, false, 1000, subcommand::status, 0},
+        good_case{{"--", "status"}, "1", 1, false, 1000, subcommand::status, 0}));
+
+struct bad_case {
+    words args;
+    std::string error_part;  // what the message must name
+};
+
+class parse_bad : public ::testing::TestWithParam<bad_case> {};
+
+TEST_P(parse_bad, is_a_usage_error_naming_the_fault)
+{
+    const auto& c = GetParam();
+    const auto r = parse_args(c.args);
+    ASSERT_EQ(r.what, parse_result::action::usage_error);
+    EXPECT_NE(r.error.find(c.error_part), std::string::npos) << r.error;
+    EXPECT_EQ(r.error.find('\n'), std::string::npos) << "one line: " << r.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    table, parse_bad,
+    ::testing::Values(bad_case{{}, "no command"}, bad_case{{"--json"}, "no command"},
+                      bad_case{{"stat"}, "unknown command 'stat'"}, bad_case{{"ON", "1"}, "unknown command"},
+                      bad_case{{"on"}, "needs a relay"}, bad_case{{"toggle"}, "needs a relay"},
+                      bad_case{{"on", "0"}, "not '0'"}, bad_case{{"on", "5"}, "not '5'"},
+                      bad_case{{"off", "x"}, "not 'x'"}, bad_case{{"on", "1.0"}, "not '1.0'"},
+                      bad_case{{"on", "+2"}, "not '+2'"}, bad_case{{"on", ""}, "not ''"},
+                      bad_case{{"on", "1", "2"}, "unexpected argument '2'"},
+                      bad_case{{"status", "1"}, "unexpected argument '1'"},
+                      bad_case{{"all-on", "3"}, "unexpected argument '3'"},
+                      bad_case{{"--address", "256", "status"}, "--address"},
+                      bad_case{{"--address", "-1", "status"}, "not '-1'"},
+                      bad_case{{"--address", "1.5", "status"}, "not '1.5'"},
+                      bad_case{{"--address", "2.0", "status"}, "not '2.0'"},
+                      bad_case{{"--address", "0x10", "status"}, "not '0x10'"},
+                      bad_case{{"--address", " 1", "status"}, "not ' 1'"},
+                      bad_case{{"--address", "", "status"}, "not ''"},
+                      bad_case{{"--address", "99999999999999999999", "status"}, "--address"},
+                      bad_case{{"--address=abc", "status"}, "not 'abc'"},
+                      bad_case{{"status", "--address"}, "'--address' needs a value"},
+                      bad_case{{"status", "--port"}, "'--port' needs a value"},
+                      bad_case{{"--port", "", "status"}, "--port"},
+                      bad_case{{"--port=", "status"}, "--port"},
+                      bad_case{{"--timeout", "0", "status"}, "--timeout"},
+                      bad_case{{"--timeout", "-5", "status"}, "not '-5'"},
+                      bad_case{{"--timeout", "3600001", "status"}, "--timeout"},
+                      bad_case{{"--timeout", "1s", "status"}, "not '1s'"},
+                      bad_case{{"--verbose", "status"}, "unknown option '--verbose'"},
+                      bad_case{{"-p", "1", "status"}, "unknown option '-p'"},
+                      bad_case{{"--json=yes", "status"}, "unknown option '--json'"}));
+
+struct exit_case {
+    words args;
+    parse_result::action what;
+};
+
+class parse_early_exit : public ::testing::TestWithParam<exit_case> {};
+
+TEST_P(parse_early_exit, wins_over_the_rest_of_the_line)
+{
+    EXPECT_EQ(parse_args(GetParam().args).what, GetParam().what);
+}
+
+INSTANTIATE_TEST_SUITE_P(table, parse_early_exit,
+                         ::testing::Values(exit_case{{"--help"}, parse_result::action::help},
+                                           exit_case{{"-h"}, parse_result::action::help},
+                                           exit_case{{"status", "--help"}, parse_result::action::help},
+                                           exit_case{{"--version"}, parse_result::action::version},
+                                           exit_case{{"on", "1", "--version"}, parse_result::action::version},
+                                           // A fault before the request for help is still a fault.
+                                           exit_case{{"--frobnicate", "--help"}, parse_result::action::usage_error},
+                                           // After "--" nothing is an option.
+                                           exit_case{{"--", "--help"}, parse_result::action::usage_error}));
+
+TEST(subcommand_name, names_each_command_as_typed)
+{
+    for (const auto* word : {"status", "on", "off", "toggle", "all-on", "all-off"}) {
+        const words args = std::string(word) == "on" || std::string(word) == "off" || std::string(word) == "toggle"
+                               ? words{word, "1"}
+                               : words{word};
+        const auto r = parse_args(args);
+        ASSERT_EQ(r.what, parse_result::action::run) << word;
+        EXPECT_STREQ(subcommand_name(r.opts.command), word);
+    }
+}
+
+}  // namespace
+}  // namespace relay::cli

@@ -1,0 +1,48 @@
+#include "cli/usage.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace relay::cli {
+namespace {
+
+TEST(version_text, names_the_tool_and_the_project_version)
+{
+    EXPECT_EQ(version_text(), std::string("relayctl ") + RELAY_EXPECTED_VERSION);
+}
+
+class help_mentions : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(help_mentions, every_command_option_and_exit_status)
+{
+    EXPECT_NE(help_text().find(GetParam()), std::string::npos) << GetParam();
+}
+
+INSTANTIATE_TEST_SUITE_P(table, help_mentions,
+                         ::testing::Values("Usage: relayctl", "  status ", "  on R ", "  off R ", "  toggle R ",
+                                           "  all-on ", "  all-off ", "--port N|DEVICE", "--address A",
+                                           "--timeout MS", "--json", "--help", "--version", "  0  success",
+                                           "  2  usage error", "  3  the port cannot be opened",
+                                           "  4  no valid answer", "  5  the board answered but did not"));
+
+TEST(help_text, fits_a_terminal)
+{
+    const std::string help = help_text();
+    std::size_t start = 0;
+    while (start < help.size()) {
+        const auto end = help.find('\n', start);
+        ASSERT_NE(end, std::string::npos) << "ends with a newline";
+        EXPECT_LE(end - start, 80u) << help.substr(start, end - start);
+        start = end + 1;
+    }
+}
+
+TEST(usage_error_text, names_the_fault_and_points_to_help)
+{
+    EXPECT_EQ(usage_error_text("unknown command 'x'"),
+              "relayctl: unknown command 'x'\nTry 'relayctl --help' for more information.\n");
+}
+
+}  // namespace
+}  // namespace relay::cli
