@@ -1,0 +1,153 @@
+# Installs the build into a scratch DESTDIR, component by component as the
+# package does, and checks that every file a user needs is there and sound.
+# Run with cmake -P; the -D values come from packaging.cmake.
+
+foreach(var BUILD_DIR SCRATCH_DIR EXPECT_WINDOW PROJECT_VERSION BINDIR DATADIR MANDIR)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "install_tree_test needs -D${var}=...")
+  endif()
+endforeach()
+
+set(prefix /usr)
+file(REMOVE_RECURSE ${SCRATCH_DIR})
+file(MAKE_DIRECTORY ${SCRATCH_DIR})
+set(root ${SCRATCH_DIR}${prefix})
+
+set(components relayctl desktop)
+if(EXPECT_WINDOW)
+  # The panel's own install rule names no component.
+  list(APPEND components Unspecified)
+endif()
+foreach(component IN LISTS components)
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${SCRATCH_DIR}
+            ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component ${component}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "installing component ${component} failed (${rc}):\n${out}\n${err}")
+  endif()
+endforeach()
+
+set(failures "")
+macro(fail text)
+  string(APPEND failures "  ${text}\n")
+endmacro()
+
+set(expected
+  ${BINDIR}/relayctl
+  ${MANDIR}/man1/relayctl.1.gz
+  ${DATADIR}/applications/relay-panel.desktop
+  ${DATADIR}/icons/hicolor/16x16/apps/relay-panel.png
+  ${DATADIR}/icons/hicolor/32x32/apps/relay-panel.png
+  ${DATADIR}/icons/hicolor/scalable/apps/relay-panel.svg)
+if(EXPECT_WINDOW)
+  list(APPEND expected ${BINDIR}/relay-panel)
+else()
+  message(STATUS "relay-panel is not part of this build; checking the rest")
+endif()
+foreach(path IN LISTS expected)
+  if(NOT EXISTS ${root}/${path} OR IS_DIRECTORY ${root}/${path})
+    fail("missing: ${prefix}/${path}")
+  endif()
+endforeach()
+
+# Nothing may land outside the prefix, and nothing unexpected inside it.
+file(GLOB_RECURSE installed RELATIVE ${SCRATCH_DIR} LIST_DIRECTORIES false ${SCRATCH_DIR}/*)
+foreach(path IN LISTS installed)
+  string(REGEX REPLACE "^/?usr/" "" relative "${path}")
+  list(FIND expected "${relative}" at)
+  if(at EQUAL -1)
+    fail("unexpected file: /${path}")
+  endif()
+endforeach()
+
+# The installed tool runs and knows its version.
+foreach(program relayctl relay-panel)
+  if(program STREQUAL relay-panel AND NOT EXPECT_WINDOW)
+    continue()
+  endif()
+  if(EXISTS ${root}/${BINDIR}/${program})
+    execute_process(COMMAND ${root}/${BINDIR}/${program} --version
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT rc EQUAL 0 OR NOT out MATCHES "^${program} ${PROJECT_VERSION}$")
+      fail("${program} --version gave '${out}' (exit ${rc}), not '${program} ${PROJECT_VERSION}'")
+    endif()
+  endif()
+endforeach()
+
+# The manual page is gzip data whose header line carries the version.
+set(man ${root}/${MANDIR}/man1/relayctl.1.gz)
+find_program(GZIP_PROGRAM gzip)
+if(EXISTS ${man} AND NOT GZIP_PROGRAM)
+  message(STATUS "SKIPPED: gzip is not installed, the manual page's text was not checked")
+elseif(EXISTS ${man})
+  execute_process(COMMAND ${GZIP_PROGRAM} -dc ${man} RESULT_VARIABLE rc OUTPUT_VARIABLE text ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    fail("the manual page is not gzip data: ${err}")
+  else()
+    if(NOT text MATCHES "\\.TH RELAYCTL 1 [^\n]*${PROJECT_VERSION}")
+      fail("the manual page's .TH line does not carry version ${PROJECT_VERSION}")
+    endif()
+    if(text MATCHES "@[A-Z_]+@")
+      fail("the manual page holds an unreplaced @VARIABLE@")
+    endif()
+    foreach(code 0 2 3 4 5)
+      if(NOT text MATCHES "\\.B ${code}\n")
+        fail("the manual page does not explain exit status ${code}")
+      endif()
+    endforeach()
+  endif()
+endif()
+
+# The menu entry names what was installed.
+set(entry ${root}/${DATADIR}/applications/relay-panel.desktop)
+if(EXISTS ${entry})
+  file(STRINGS ${entry} lines)
+  foreach(want "Name=Relay Panel" "Exec=relay-panel" "Icon=relay-panel" "Terminal=false" "Type=Application")
+    list(FIND lines "${want}" at)
+    if(at EQUAL -1)
+      fail("the menu entry lacks the line '${want}'")
+    endif()
+  endforeach()
+  find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
+  if(DESKTOP_FILE_VALIDATE)
+    execute_process(COMMAND ${DESKTOP_FILE_VALIDATE} ${entry}
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR NOT "${out}${err}" STREQUAL "")
+      fail("desktop-file-validate objects to the menu entry:\n${out}${err}")
+    endif()
+  else()
+    message(STATUS "SKIPPED: desktop-file-validate is not installed (package desktop-file-utils), "
+                   "the menu entry was not validated")
+  endif()
+endif()
+
+# Each bitmap icon is the size its directory promises.
+find_program(FILE_PROGRAM file)
+foreach(size 16 32)
+  set(icon ${root}/${DATADIR}/icons/hicolor/${size}x${size}/apps/relay-panel.png)
+  if(NOT EXISTS ${icon})
+    continue()
+  endif()
+  if(FILE_PROGRAM)
+    execute_process(COMMAND ${FILE_PROGRAM} -b ${icon} OUTPUT_VARIABLE kind)
+    if(NOT kind MATCHES "^PNG image data, ${size} x ${size},")
+      fail("the ${size}x${size} icon is not a ${size} x ${size} PNG: ${kind}")
+    endif()
+  else()
+    message(STATUS "SKIPPED: 'file' is not installed, icon sizes were not checked")
+  endif()
+endforeach()
+set(svg ${root}/${DATADIR}/icons/hicolor/scalable/apps/relay-panel.svg)
+if(EXISTS ${svg})
+  file(READ ${svg} text LIMIT 4096)
+  if(NOT text MATCHES "<svg")
+    fail("the scalable icon is not SVG")
+  endif()
+endif()
+
+if(failures)
+  message(FATAL_ERROR "the installed tree under ${SCRATCH_DIR} is not right:\n${failures}")
+endif()
+list(LENGTH installed count)
+message(STATUS "install tree complete: ${count} files under ${SCRATCH_DIR}${prefix}")

@@ -1,0 +1,63 @@
+# Installing the panel and relayctl, and the Debian package built from that.
+include(GNUInstallDirs)
+
+set(RELAY_PANEL_ICONS ${PROJECT_SOURCE_DIR}/ui/icons)
+
+# The menu entry and its icons. Desktops look the icon up by name in the
+# hicolor theme, so each size goes under its own directory as relay-panel.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/relay-panel.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT desktop)
+install(FILES ${RELAY_PANEL_ICONS}/relay-panel-16.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/16x16/apps RENAME relay-panel.png COMPONENT desktop)
+install(FILES ${RELAY_PANEL_ICONS}/relay-panel-32.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps RENAME relay-panel.png COMPONENT desktop)
+install(FILES ${RELAY_PANEL_ICONS}/relay-panel.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT desktop)
+
+if(TARGET relay-panel)
+  set(RELAY_PANEL_HAS_WINDOW ON)
+else()
+  set(RELAY_PANEL_HAS_WINDOW OFF)
+  message(STATUS "relay-panel is not built here: the package holds relayctl and the menu entry only")
+endif()
+
+# Installs the whole tree into a scratch directory and checks every file.
+add_test(NAME install_tree_test
+         COMMAND ${CMAKE_COMMAND}
+                 -DBUILD_DIR=${CMAKE_BINARY_DIR}
+                 -DSCRATCH_DIR=${CMAKE_BINARY_DIR}/install_tree_test
+                 -DEXPECT_WINDOW=${RELAY_PANEL_HAS_WINDOW}
+                 -DPROJECT_VERSION=${PROJECT_VERSION}
+                 -DBINDIR=${CMAKE_INSTALL_BINDIR}
+                 -DDATADIR=${CMAKE_INSTALL_DATADIR}
+                 -DMANDIR=${CMAKE_INSTALL_MANDIR}
+                 -P ${CMAKE_CURRENT_LIST_DIR}/install_tree_test.cmake)
+
+# Debian package: cpack -G DEB in the build directory.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME relay-panel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "relay-panel maintainers")
+set(CPACK_PACKAGE_CONTACT "relay-panel maintainers <maintainers@users.noreply.c-seed-08be517b.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control panel and command-line tool for a four-channel serial relay board")
+# CPack puts the summary above this as the first line and wraps the rest.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "relay-panel is a desktop window for a four-channel relay board attached to a serial port (9600 baud, 8N1): \
+pick the port and the board address, connect, switch each relay on or off, one at a time or all together, and \
+watch four indicators that the panel keeps current by asking the board for its state ten times a second. \
+It has a built-in simulated board for trying it without hardware.\n\n\
+relayctl does the same from the command line, for scripts: it reads or switches the relays and tells by its exit \
+status whether the board confirmed the change.")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(RELAY_PANEL_HAS_WINDOW)
+  # Qt loads the display plugin at run time, so dpkg-shlibdeps cannot see it;
+  # without it the window does not start.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+endif()
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
