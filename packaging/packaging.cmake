@@ -40,14 +40,19 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "relay-panel maintainers")
 set(CPACK_PACKAGE_CONTACT "relay-panel maintainers <maintainers@users.noreply.c-seed-08be517b.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control panel and command-line tool for a four-channel serial relay board")
-# CPack puts the summary above this as the first line and wraps the rest.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "relay-panel is a desktop window for a four-channel relay board attached to a serial port (9600 baud, 8N1): \
-pick the port and the board address, connect, switch each relay on or off, one at a time or all together, and \
-watch four indicators that the panel keeps current by asking the board for its state ten times a second. \
-It has a built-in simulated board for trying it without hardware.\n\n\
-relayctl does the same from the command line, for scripts: it reads or switches the relays and tells by its exit \
-status whether the board confirmed the change.")
+# CPack puts the summary above this as the first line and indents the rest;
+# it does not wrap, so the lines are broken here.
+string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "relay-panel is a desktop window for a four-channel relay board attached to a"
+  "serial port (9600 baud, 8N1): pick the port and the board address, connect,"
+  "switch each relay on or off, one at a time or all together, and watch four"
+  "indicators that the panel keeps current by asking the board for its state"
+  "ten times a second. It has a built-in simulated board for trying it without"
+  "hardware."
+  ""
+  "relayctl does the same from the command line, for scripts: it reads or"
+  "switches the relays and tells by its exit status whether the board"
+  "confirmed the change.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
