@@ -1,0 +1,203 @@
+#include "ui/main_form.h"
+
+#include "ui/clickable_label.h"
+#include "ui/form_look.h"
+#include "ui/port_list_tooltip.h"
+#include "ui/spin_control.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+
+namespace relay {
+namespace {
+
+// Left, top, width and height in twips, as the layout gives them.
+void place(QWidget* w, int left, int top, int width, int height)
+{
+    w->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+// Text colour stays black whatever the desktop's colour scheme; a disabled
+// control keeps the style's greyed look.
+void set_text_colour(QWidget* w, QPalette::ColorRole role, const QColor& colour)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Active, role, colour);
+    p.setColor(QPalette::Inactive, role, colour);
+    w->setPalette(p);
+}
+
+QLabel* make_label(QWidget* parent, const char* name, const char* caption)
+{
+    auto* label = new QLabel(QString::fromLatin1(caption), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(control_font());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setFocusPolicy(Qt::NoFocus);
+    set_text_colour(label, QPalette::WindowText, Qt::black);
+    return label;
+}
+
+QPushButton* make_button(QWidget* parent, const QString& name, const char* caption)
+{
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(name);
+    button->setFont(control_font());
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLineEdit* make_field(QWidget* parent, const char* name)
+{
+    auto* field = new QLineEdit(QStringLiteral("1"), parent);
+    field->setObjectName(QString::fromLatin1(name));
+    field->setFont(field_font());
+    // At 15 points two digits take most of the field's 25 pixels; a thin
+    // border and no padding leave them the room the frame would take.
+    field->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid palette(dark); padding: 0px; }"));
+    set_text_colour(field, QPalette::Text, Qt::black);
+    return field;
+}
+
+spin_control* make_spin(QWidget* parent, const char* name)
+{
+    auto* spin = new spin_control(parent);
+    spin->setObjectName(QString::fromLatin1(name));
+    spin->set_spin_value(1);
+    return spin;
+}
+
+QString indexed(const char* name, int relay) { return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(relay); }
+
+}  // namespace
+
+main_form::main_form(panel_controller& logic, const port_catalog& catalog, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      logic(logic)
+{
+    setObjectName(QStringLiteral("main_form"));
+    setWindowTitle(form_caption());
+    setWindowIcon(form_icon());
+    setFixedSize(px(6240), px(5250));
+
+    build_controls(catalog);
+    set_tab_order();
+    forward_events();
+    ui.chuankou_num->setFocus();
+
+    // The controls exist; the logic may now put them into its start state.
+    logic.Form_Load();
+    paint(true);
+}
+
+main_form::~main_form() = default;
+
+void main_form::build_controls(const port_catalog& catalog)
+{
+    ui.Label3 = make_label(this, "Label3", "com port");
+    place(ui.Label3, 120, 120, 1335, 375);
+    ui.chuankou_num = make_field(this, "chuankou_num");
+    place(ui.chuankou_num, 1680, 120, 375, 375);
+    ui.VScroll2 = make_spin(this, "VScroll2");
+    place(ui.VScroll2, 2040, 120, 375, 375);
+    ui.open_comm = make_button(this, QStringLiteral("open_comm"), "connect");
+    place(ui.open_comm, 3360, 120, 1935, 375);
+
+    ui.Label5 = make_label(this, "Label5", "address");
+    place(ui.Label5, 120, 1080, 1335, 375);
+    ui.add = make_field(this, "add");
+    place(ui.add, 1680, 1080, 375, 375);
+    ui.VScroll1 = make_spin(this, "VScroll1");
+    place(ui.VScroll1, 2040, 1080, 375, 375);
+
+    ui.Label4 = make_label(this, "Label4", "relay 1");
+    ui.Label2 = make_label(this, "Label2", "relay 2");
+    ui.Label7 = make_label(this, "Label7", "relay 3");
+    ui.Label9 = make_label(this, "Label9", "relay 4");
+    const std::array<QLabel*, relay_count> names{ui.Label4, ui.Label2, ui.Label7, ui.Label9};
+
+    for (int i = 0; i < relay_count; ++i) {
+        const int relay = i + 1;
+        const int top = 1800 + 720 * i;
+        place(names[i], 120, top, 1215, 375);
+
+        auto* indicator = new clickable_label(this);
+        indicator->setObjectName(indexed("Label6", relay));
+        indicator->setText(QStringLiteral("state"));
+        indicator->setFont(control_font());
+        indicator->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        indicator->setFocusPolicy(Qt::NoFocus);
+        place(indicator, 1800, top, 1695, 375);
+        ui.Label6[i] = indicator;
+
+        ui.open[i] = make_button(this, indexed("open", relay), "on");
+        place(ui.open[i], 3840, top, 975, 375);
+        ui.close[i] = make_button(this, indexed("close", relay), "off");
+        place(ui.close[i], 5040, top, 975, 375);
+    }
+
+    ui.openall = make_button(this, QStringLiteral("openall"), "relay all");
+    place(ui.openall, 720, 4680, 1455, 375);
+    ui.closeall = make_button(this, QStringLiteral("closeall"), "relay off");
+    place(ui.closeall, 3360, 4680, 1455, 375);
+
+    // Relay controls start disabled, before the logic says anything.
+    for (int i = 0; i < relay_count; ++i) {
+        ui.open[i]->setEnabled(false);
+        ui.close[i]->setEnabled(false);
+    }
+    ui.openall->setEnabled(false);
+    ui.closeall->setEnabled(false);
+
+    auto* tooltip = new port_list_tooltip(catalog, this);
+    tooltip->attach(ui.chuankou_num);
+    tooltip->attach(ui.VScroll2);
+}
+
+void main_form::set_tab_order()
+{
+    std::vector<QWidget*> order{ui.chuankou_num, ui.open_comm, ui.add, ui.openall, ui.closeall};
+    for (int i = 0; i < relay_count; ++i) {
+        order.push_back(ui.close[i]);
+        order.push_back(ui.open[i]);
+    }
+    order.push_back(ui.VScroll1);
+    order.push_back(ui.VScroll2);
+    for (std::size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void main_form::forward_events()
+{
+    connect(ui.open_comm, &QPushButton::clicked, this, [this] { logic.open_comm_Click(); });
+    for (int i = 0; i < relay_count; ++i) {
+        const int relay = i + 1;
+        connect(ui.open[i], &QPushButton::clicked, this, [this, relay] { logic.open_Click(relay); });
+        connect(ui.close[i], &QPushButton::clicked, this, [this, relay] { logic.close_Click(relay); });
+        connect(ui.Label6[i], &clickable_label::clicked, this, [this, relay] { logic.Label6_Click(relay); });
+    }
+    connect(ui.openall, &QPushButton::clicked, this, [this] { logic.openall_Click(); });
+    connect(ui.closeall, &QPushButton::clicked, this, [this] { logic.closeall_Click(); });
+
+    connect(ui.add, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!painting)
+            logic.set_add_text(text.toStdString());
+    });
+    connect(ui.chuankou_num, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!painting)
+            logic.set_chuankou_num_text(text.toStdString());
+    });
+    connect(ui.VScroll1, &spin_control::spin_changed, this, [this](int value) {
+        if (!painting)
+            logic.VScroll1_Change(value);
+    });
+    connect(ui.VScroll2, &spin_control::spin_changed, this, [this](int value) {
+        if (!painting)
+            logic.VScroll2_Change(value);
+    });
+}
+
+}  // namespace relay

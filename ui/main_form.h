@@ -1,0 +1,74 @@
+#pragma once
+// The panel's window. It paints the logic's controls onto widgets and hands
+// the operator's clicks and edits to the logic's event procedures; it makes
+// no decision of its own.
+//
+// Whoever owns the logic routes its view calls here: panel_session::set_view
+// in the program, panel_controller::set_view in tests without a session.
+
+#include "panel/panel_controller.h"
+
+#include <QWidget>
+
+#include <array>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace relay {
+
+class clickable_label;
+class port_catalog;
+class spin_control;
+
+// The controls under the names the panel's event procedures use. Relay i
+// is element i - 1 of each array.
+struct main_form_widgets {
+    QLabel* Label3 = nullptr;
+    QLineEdit* chuankou_num = nullptr;
+    spin_control* VScroll2 = nullptr;
+    QPushButton* open_comm = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* add = nullptr;
+    spin_control* VScroll1 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label9 = nullptr;
+    std::array<clickable_label*, relay_count> Label6{};
+    std::array<QPushButton*, relay_count> open{};
+    std::array<QPushButton*, relay_count> close{};
+    QPushButton* openall = nullptr;
+    QPushButton* closeall = nullptr;
+};
+
+class main_form : public QWidget, public panel_controller::view {
+    Q_OBJECT
+public:
+    // Builds every control, then runs Form_Load and paints its result. The
+    // catalog numbers the ports listed in the port field's tooltip.
+    main_form(panel_controller& logic, const port_catalog& catalog, QWidget* parent = nullptr);
+    ~main_form() override;
+
+    const main_form_widgets& widgets() const { return ui; }
+
+    void controls_changed() override;
+    void show_message(const std::string& title, const std::string& text) override;
+
+private:
+    void build_controls(const port_catalog& catalog);
+    void set_tab_order();
+    void forward_events();
+    void paint(bool everything);
+
+    panel_controller& logic;
+    main_form_widgets ui;
+    // What the widgets show now, so that a tick repaints only what changed.
+    panel_controls painted;
+    // Set while painting, so that rewriting a field is not reported back
+    // to the logic as the operator's edit.
+    bool painting = false;
+};
+
+}  // namespace relay

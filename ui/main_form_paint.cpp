@@ -1,0 +1,103 @@
+// Painting the logic's controls. The window is repainted on every 100 ms
+// tick, so each property is written only when it differs from what was
+// painted last; rewriting an unchanged caption or palette would cost a
+// relayout and flicker for nothing.
+
+#include "ui/clickable_label.h"
+#include "ui/form_look.h"
+#include "ui/main_form.h"
+#include "ui/spin_control.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace relay {
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+void paint_button(QPushButton* b, const button_state& now, const button_state& before, bool everything)
+{
+    if (everything || now.caption != before.caption)
+        b->setText(qs(now.caption));
+    if (everything || now.enabled != before.enabled)
+        b->setEnabled(now.enabled);
+}
+
+void paint_indicator(QLabel* l, const label_state& now, const label_state& before, bool everything)
+{
+    if (everything || now.caption != before.caption)
+        l->setText(qs(now.caption));
+    if (everything || now.enabled != before.enabled)
+        l->setEnabled(now.enabled);
+    if (everything || now.colour != before.colour) {
+        QPalette p = l->palette();
+        const QColor c = colour_from_bgr(now.colour);
+        p.setColor(QPalette::Active, QPalette::WindowText, c);
+        p.setColor(QPalette::Inactive, QPalette::WindowText, c);
+        l->setPalette(p);
+    }
+    if (everything || now.tooltip != before.tooltip)
+        l->setToolTip(qs(now.tooltip));
+}
+
+void paint_field(QLineEdit* f, const text_state& now, const text_state& before, bool everything)
+{
+    // Compared with the widget, not with the last paint: the operator's
+    // typing changes the widget first. Equal text is left alone so that
+    // the cursor stays where the operator put it.
+    const QString text = qs(now.text);
+    if (f->text() != text)
+        f->setText(text);
+    if (everything || now.enabled != before.enabled)
+        f->setEnabled(now.enabled);
+}
+
+void paint_spin(spin_control* s, const spin_state& now)
+{
+    if (s->spin_value() != now.value)
+        s->set_spin_value(now.value);
+}
+
+}  // namespace
+
+void main_form::controls_changed() { paint(false); }
+
+void main_form::paint(bool everything)
+{
+    const panel_controls& now = logic.controls();
+    const bool was_painting = painting;
+    painting = true;
+
+    paint_button(ui.open_comm, now.open_comm, painted.open_comm, everything);
+    paint_button(ui.openall, now.openall, painted.openall, everything);
+    paint_button(ui.closeall, now.closeall, painted.closeall, everything);
+    for (int i = 0; i < relay_count; ++i) {
+        paint_button(ui.open[i], now.open[i], painted.open[i], everything);
+        paint_button(ui.close[i], now.close[i], painted.close[i], everything);
+        paint_indicator(ui.Label6[i], now.Label6[i], painted.Label6[i], everything);
+    }
+    paint_field(ui.add, now.add, painted.add, everything);
+    paint_field(ui.chuankou_num, now.chuankou_num, painted.chuankou_num, everything);
+    paint_spin(ui.VScroll1, now.VScroll1);
+    paint_spin(ui.VScroll2, now.VScroll2);
+
+    painted = now;
+    painting = was_painting;
+}
+
+void main_form::show_message(const std::string& title, const std::string& text)
+{
+    // Not exec(): the poll tick and the port's notifications keep running
+    // while the operator reads it.
+    auto* box = new QMessageBox(QMessageBox::Warning, qs(title), qs(text), QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("message"));
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowModality(Qt::WindowModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+}  // namespace relay
