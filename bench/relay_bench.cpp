@@ -1,0 +1,264 @@
+// Measures the poll cycle of the real panel: its logic, its serial link and
+// its widgets (offscreen) against the simulated board on a pseudo-terminal.
+
+#include "bench/stats.h"
+#include "sim/pty_board.h"
+#include "ui/clickable_label.h"
+#include "ui/main_form.h"
+#include "ui/panel_session.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <random>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using steady = std::chrono::steady_clock;
+
+double ms_between(steady::time_point a, steady::time_point b)
+{
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+double cpu_seconds(clockid_t which)
+{
+    timespec t{};
+    clock_gettime(which, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+void run_for(std::chrono::milliseconds span)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < span.count())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
+// Records when indicator 1 is painted with a caption it did not have at its
+// previous paint: the moment a change reaches the screen.
+class paint_watch : public QObject {
+public:
+    explicit paint_watch(QLabel* label) : label(label) { label->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == label && event->type() == QEvent::Paint && label->text() != last_text) {
+            last_text = label->text();
+            changes.push_back(steady::now());
+        }
+        return false;
+    }
+    const std::vector<steady::time_point>& taken() const { return changes; }
+
+private:
+    QLabel* label;
+    QString last_text;
+    std::vector<steady::time_point> changes;
+};
+
+struct panel_under_test {
+    relay::pty_board board;
+    relay::panel_session session;
+    std::unique_ptr<relay::main_form> window;
+
+    panel_under_test()
+    {
+        window = std::make_unique<relay::main_form>(session.controller(), session.catalog());
+        session.set_view(window.get());
+        window->show();
+        session.controller().set_chuankou_num_text(board.slave_path());
+        window->widgets().open_comm->click();
+        if (session.controller().controls().open_comm.caption != "disconnect") {
+            std::fprintf(stderr, "relay-bench: cannot connect to %s\n", board.slave_path().c_str());
+            std::exit(1);
+        }
+    }
+};
+
+void print_row(const char* what, const relay::bench::summary& s, const char* goal)
+{
+    std::printf("| %-34s | %7zu | %8.2f | %8.2f | %8.2f | %8.2f | %-22s |\n", what, s.count, s.median, s.p1, s.p99,
+                s.max, goal);
+}
+
+int startup_child(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    relay::panel_session session;
+    relay::main_form window(session.controller(), session.catalog());
+    session.set_view(&window);
+    struct first_paint : QObject {
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint) {
+                std::puts("shown");
+                std::fflush(stdout);
+                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            }
+            return false;
+        }
+    } watch;
+    window.installEventFilter(&watch);
+    window.show();
+    return app.exec();
+}
+
+double startup_ms(const char* self)
+{
+    QProcess child;
+    QElapsedTimer timer;
+    timer.start();
+    child.start(QString::fromLocal8Bit(self), {QStringLiteral("--startup-child")});
+    if (!child.waitForStarted(5000))
+        return -1;
+    while (!child.canReadLine())
+        if (!child.waitForReadyRead(5000))
+            return -1;
+    const double elapsed = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    child.waitForFinished(5000);
+    return elapsed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && std::string(argv[1]) == "--startup-child")
+        return startup_child(argc, argv);
+    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+    const auto poll_span = quick ? 10s : 61s;
+    const int clicks = quick ? 40 : 200;
+    const int status_samples = quick ? 40 : 200;
+
+    QApplication app(argc, argv);
+    panel_under_test panel;
+    auto& board = panel.board;
+    const auto& ui = panel.window->widgets();
+
+    // Polling, undisturbed: the period, the frame rate and the cost.
+    run_for(1s);
+    const std::size_t first_frame = board.frame_count();
+    const double thread_cpu_before = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
+    const double process_cpu_before = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+    const auto poll_start = steady::now();
+    run_for(std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
+    const auto poll_end = steady::now();
+    const double thread_cpu = cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - thread_cpu_before;
+    const double process_cpu = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - process_cpu_before;
+    const double poll_minutes = ms_between(poll_start, poll_end) / 60000.0;
+
+    const auto frames = board.received_frames();
+    std::vector<double> periods;
+    std::size_t in_first_minute = 0;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        if (frames[i - 1].arrival < poll_start || frames[i].arrival > poll_end)
+            continue;
+        periods.push_back(ms_between(frames[i - 1].arrival, frames[i].arrival));
+    }
+    for (const auto& f : frames)
+        if (f.arrival >= poll_start && f.arrival < poll_start + 60s)
+            ++in_first_minute;
+    (void)first_frame;
+
+    // Clicks spread over the tick, timed until the board reads their frame.
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> offset_ms(0, 99);
+    std::vector<std::pair<steady::time_point, relay::frame>> clicked;
+    for (int n = 0; n < clicks; ++n) {
+        run_for(std::chrono::milliseconds(150 + offset_ms(random)));
+        const int relay = n % relay::relay_count;
+        const bool on = (n / relay::relay_count) % 2 == 0;
+        relay::command_tuple command{relay::code_set_relays, {}};
+        command.actions[static_cast<std::size_t>(relay)] = on ? relay::action_on : relay::action_off;
+        clicked.push_back({steady::now(), relay::encode_command(1, command)});
+        (on ? ui.open : ui.close)[static_cast<std::size_t>(relay)]->click();
+    }
+    run_for(300ms);
+    std::vector<double> click_to_wire;
+    const auto after_clicks = board.received_frames();
+    for (const auto& [at, expected] : clicked) {
+        for (const auto& f : after_clicks) {
+            if (f.arrival >= at && f.bytes == expected) {
+                click_to_wire.push_back(ms_between(at, f.arrival));
+                break;
+            }
+        }
+    }
+
+    // Status frames put on the line right after each query, timed until
+    // indicator 1 is repainted with the new state.
+    board.set_silent(true);
+    run_for(200ms);
+    paint_watch watch(ui.Label6[0]);
+    std::vector<steady::time_point> written;
+    std::mutex written_lock;
+    std::atomic<bool> stop{false};
+    std::thread feeder([&] {
+        std::size_t seen = board.frame_count();
+        for (int n = 0; n < status_samples && !stop; ++n) {
+            if (!board.wait_for_frame_count(seen + 1, 1000ms))
+                break;
+            seen = board.frame_count();
+            const std::uint8_t state = n % 2 == 0 ? relay::status_on : relay::status_off;
+            const auto f = relay::encode_status(1, 0, {state, state, state, state});
+            {
+                const std::lock_guard<std::mutex> guard(written_lock);
+                written.push_back(steady::now());
+            }
+            board.inject(std::vector<std::uint8_t>(f.begin(), f.end()));
+        }
+    });
+    run_for(std::chrono::milliseconds(status_samples * 100 + 1500));
+    stop = true;
+    feeder.join();
+    const auto painted = watch.taken();
+    std::vector<double> status_to_screen;
+    for (const auto& at : written)
+        for (const auto& p : painted)
+            if (p >= at) {
+                status_to_screen.push_back(ms_between(at, p));
+                break;
+            }
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::vector<double> startups;
+    for (int i = 0; i < 5; ++i)
+        startups.push_back(startup_ms(argv[0]));
+
+    std::printf("relay-panel poll cycle, %s run\n\n", quick ? "quick" : "full");
+    std::printf("| %-34s | %7s | %8s | %8s | %8s | %8s | %-22s |\n", "measure (ms)", "samples", "median", "p1", "p99",
+                "max", "goal");
+    std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(9, '-').c_str(),
+                std::string(10, '-').c_str(), std::string(10, '-').c_str(), std::string(10, '-').c_str(),
+                std::string(10, '-').c_str(), std::string(24, '-').c_str());
+    print_row("poll period", relay::bench::summarise(periods), "100.0 +-0.5, p99 +-3");
+    print_row("click to frame on the wire", relay::bench::summarise(click_to_wire), "max <= 101");
+    print_row("status frame to indicator painted", relay::bench::summarise(status_to_screen), "max < 2");
+    print_row("start-up to window shown", relay::bench::summarise(startups), "< 300");
+    std::printf("\n");
+    std::printf("frames in the first minute of polling: %zu (goal 600 +-1)\n", in_first_minute);
+    std::printf("CPU while polling: UI thread %.3f s/min (%.3f %% of a core), whole process with the board %.3f s/min "
+                "(%.3f %%) (goal < 0.5 %%)\n",
+                thread_cpu / poll_minutes, thread_cpu / poll_minutes / 60.0 * 100.0, process_cpu / poll_minutes,
+                process_cpu / poll_minutes / 60.0 * 100.0);
+    std::printf("peak memory (RSS): %.1f MB (goal < 40 MB)\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    std::printf("clicks matched: %zu of %d; status frames matched: %zu of %zu\n", click_to_wire.size(), clicks,
+                status_to_screen.size(), written.size());
+    return 0;
+}
