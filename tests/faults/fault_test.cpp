@@ -1,0 +1,305 @@
+// The panel on a real pseudo-terminal when things go wrong: the board is
+// unplugged and plugged in again, the port is missing, busy or forbidden,
+// the line is noisy, the board falls silent for a minute.
+
+#include "serial/qt_serial_device.h"
+#include "sim/pty_board.h"
+#include "ui/panel_session.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSerialPort>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace relay {
+namespace {
+
+using namespace std::chrono_literals;
+
+double process_cpu_seconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// Keeps the messages shown and every caption any indicator ever showed.
+struct watching_view : panel_controller::view {
+    explicit watching_view(const panel_controller* logic = nullptr) : logic(logic) {}
+    void controls_changed() override
+    {
+        if (!logic)
+            return;
+        for (const auto& indicator : logic->controls().Label6)
+            if (indicator.caption == caption_off)
+                ++times_off_shown;
+    }
+    void show_message(const std::string&, const std::string& text) override { messages.push_back(text); }
+    const panel_controller* logic;
+    std::vector<std::string> messages;
+    int times_off_shown = 0;
+};
+
+bool all_indicators_read(const panel_controller& logic, const std::string& caption)
+{
+    for (const auto& indicator : logic.controls().Label6)
+        if (indicator.caption != caption)
+            return false;
+    return true;
+}
+
+std::vector<std::uint8_t> bytes_of(const frame& f, std::size_t from = 0, std::size_t to = frame_size)
+{
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = from; i < to; ++i)
+        out.push_back(f[i]);
+    return out;
+}
+
+// The test binary doubles as the second program on the port.
+const char* const hold_port_flag = "--hold-port";
+const char* const try_open_flag = "--try-open";
+
+class fault_test : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<pty_board> board;
+    std::unique_ptr<panel_session> session;
+    std::unique_ptr<watching_view> view;
+
+    panel_controller& logic() { return session->controller(); }
+
+    void connect_to(const std::string& port)
+    {
+        logic().set_chuankou_num_text(port);
+        logic().open_comm_Click();
+    }
+
+    void expect_refused(const std::string& reason_part)
+    {
+        QCOMPARE(logic().controls().open_comm.caption, std::string("connect"));
+        QVERIFY(!session->timer().isActive());
+        QCOMPARE(view->messages.size(), std::size_t{1});
+        QVERIFY2(view->messages[0].find(reason_part) != std::string::npos, view->messages[0].c_str());
+    }
+
+private slots:
+    void init()
+    {
+        board = std::make_unique<pty_board>();
+        session = std::make_unique<panel_session>();
+        view = std::make_unique<watching_view>(&session->controller());
+        session->set_view(view.get());
+    }
+
+    void cleanup()
+    {
+        session.reset();
+        board.reset();
+    }
+
+    void unplug_while_connected_costs_no_cpu_and_shows_state()
+    {
+        connect_to(board->slave_path());
+        logic().openall_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_on), 2000);
+
+        QElapsedTimer clock;
+        clock.start();
+        const double cpu_before = process_cpu_seconds();
+        board->close_line();
+        QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_state), 700);
+        qInfo("indicators read \"state\" %lld ms after the unplug", static_cast<long long>(clock.elapsed()));
+        QTest::qWait(static_cast<int>(3000 - clock.elapsed()));
+        const double cpu = process_cpu_seconds() - cpu_before;
+        qInfo("CPU time over the 3 s after the unplug: %.4f s", cpu);
+        QVERIFY2(cpu < 0.1, qPrintable(QString("CPU %1 s").arg(cpu)));
+        QVERIFY(logic().port_lost());
+        QCOMPARE(logic().controls().open_comm.caption, std::string("disconnect"));
+        QVERIFY(logic().controls().Label6[0].tooltip.find("Reopening") != std::string::npos);
+    }
+
+    void replug_resumes_polling_by_itself()
+    {
+        QTemporaryDir dir;
+        const std::string link = (dir.path() + "/board").toStdString();
+        board->set_link_path(link);
+        connect_to(link);
+        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= 2, 2000);
+
+        board->close_line();
+        QTRY_VERIFY_WITH_TIMEOUT(logic().port_lost(), 2000);
+        QTest::qWait(1500);
+        // Back as a new device under the same name, as a replugged adapter.
+        board->reopen_line();
+        const auto before = board->frame_count();
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() > before, 2000);
+        qInfo("polling resumed %lld ms after the replug", static_cast<long long>(clock.elapsed()));
+        QVERIFY(!logic().port_lost());
+        logic().open_Click(3);
+        QTRY_VERIFY_WITH_TIMEOUT(logic().controls().Label6[2].caption == caption_on, 2000);
+    }
+
+    void disconnect_while_unplugged_stops_the_retries()
+    {
+        connect_to(board->slave_path());
+        board->close_line();
+        QTRY_VERIFY_WITH_TIMEOUT(logic().port_lost(), 2000);
+        logic().open_comm_Click();
+        QCOMPARE(logic().controls().open_comm.caption, std::string("connect"));
+        QVERIFY(!session->timer().isActive());
+    }
+
+    void a_missing_port_is_refused_with_its_reason()
+    {
+        connect_to("/dev/ttyUSB-no-such-adapter");
+        expect_refused("does not exist");
+    }
+
+    void a_busy_port_is_refused_with_its_reason()
+    {
+        QProcess holder;
+        holder.start(QCoreApplication::applicationFilePath(),
+                     {QString::fromLatin1(hold_port_flag), QString::fromStdString(board->slave_path())});
+        QVERIFY(holder.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine() || holder.state() == QProcess::NotRunning, 5000);
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+        connect_to(board->slave_path());
+        holder.kill();
+        holder.waitForFinished(5000);
+        expect_refused("in use by another program");
+    }
+
+    void a_forbidden_port_says_to_join_dialout()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to drop to another user");
+        const auto setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("setpriv is not installed");
+        QVERIFY(::chmod(board->slave_path().c_str(), 0600) == 0);
+        QProcess child;
+        child.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                              QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                              QString::fromLatin1(try_open_flag), QString::fromStdString(board->slave_path())});
+        QVERIFY(child.waitForFinished(10000));
+        const auto said = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+        if (child.exitCode() == 126 || child.exitCode() == 127 || said.isEmpty())
+            QSKIP(qPrintable("the test binary cannot run as another user here: " +
+                             QString::fromUtf8(child.readAllStandardError())));
+        QVERIFY2(said.contains(QStringLiteral("dialout")), qPrintable(said));
+        QVERIFY2(said.contains(QStringLiteral("permission")), qPrintable(said));
+    }
+
+    void noise_and_broken_answers_never_show_a_relay_wrongly()
+    {
+        connect_to(board->slave_path());
+        logic().openall_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_on), 2000);
+        view->times_off_shown = 0;
+
+        // Every kind of broken answer claims all relays off; none is valid.
+        int n = 0;
+        board->set_answer_shaper([&n](const frame&) {
+            auto claim = encode_status(1, 0, {1, 1, 1, 1});
+            auto wrong_sum = claim;
+            wrong_sum[7] ^= 0x10;
+            auto wrong_start = claim;
+            wrong_start[0] = 0x23;
+            wrong_start[7] = checksum(wrong_start);
+            std::vector<std::uint8_t> shifted{0x00};
+            for (auto b : bytes_of(claim, 0, 7))
+                shifted.push_back(b);
+            switch (n++ % 5) {
+            case 0: return std::vector<pty_board::chunk>{{bytes_of(wrong_sum), 0ms}};
+            case 1: return std::vector<pty_board::chunk>{{bytes_of(wrong_start), 0ms}};
+            case 2: return std::vector<pty_board::chunk>{{shifted, 0ms}, {{claim[7]}, 0ms}};
+            case 3: return std::vector<pty_board::chunk>{{bytes_of(claim, 0, 5), 0ms}};
+            default: return std::vector<pty_board::chunk>{{{0xFF, 0x80, 0x22, 0x55, 0x01, 0x7F, 0xA5}, 0ms}};
+            }
+        });
+        QTest::qWait(2000);
+        QCOMPARE(view->times_off_shown, 0);
+        QVERIFY(all_indicators_read(logic(), caption_state));
+        QVERIFY(logic().controls().Label6[0].tooltip.find("garbled") != std::string::npos);
+
+        board->set_answer_shaper(nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_on), 1000);
+    }
+
+    void a_board_silent_for_a_minute_comes_back()
+    {
+        connect_to(board->slave_path());
+        logic().close_Click(2);
+        QTRY_VERIFY_WITH_TIMEOUT(logic().controls().Label6[1].caption == caption_off, 2000);
+
+        board->set_silent(true);
+        QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_state), 700);
+        const auto frames_before = board->frame_count();
+        const double cpu_before = process_cpu_seconds();
+        QTest::qWait(60000);
+        const double cpu = process_cpu_seconds() - cpu_before;
+        const auto polled = board->frame_count() - frames_before;
+        qInfo("a silent minute: %zu frames sent, %.3f s CPU", polled, cpu);
+        QVERIFY2(polled >= 590 && polled <= 610, qPrintable(QString::number(polled)));
+        QVERIFY(all_indicators_read(logic(), caption_state));
+
+        board->set_silent(false);
+        QTRY_VERIFY_WITH_TIMEOUT(logic().controls().Label6[1].caption == caption_off, 1000);
+    }
+};
+
+// Opens the port and keeps it until killed, as another program would.
+int hold_port(const char* path)
+{
+    QSerialPort port(QString::fromLocal8Bit(path));
+    if (!port.open(QIODevice::ReadWrite)) {
+        std::printf("cannot open: %s\n", qPrintable(port.errorString()));
+        return 1;
+    }
+    std::printf("held\n");
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
+}
+
+// Prints why the panel's device could not open the port.
+int try_open(const char* path)
+{
+    qt_serial_device device;
+    const auto result = device.open(path);
+    std::printf("%s\n", result.ok ? "opened" : result.reason.c_str());
+    return 0;
+}
+
+}  // namespace
+}  // namespace relay
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::string(argv[1]) == relay::hold_port_flag) {
+        QCoreApplication app(argc, argv);
+        return relay::hold_port(argv[2]);
+    }
+    if (argc == 3 && std::string(argv[1]) == relay::try_open_flag) {
+        QCoreApplication app(argc, argv);
+        return relay::try_open(argv[2]);
+    }
+    QCoreApplication app(argc, argv);
+    relay::fault_test test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "fault_test.moc"
