@@ -1,0 +1,127 @@
+// Shows the real window over a real session, connected through a pseudo
+// terminal to the simulated board, and saves a picture of the screen in
+// each state the operator meets: disconnected, connected with relays on
+// and off, and with the board fallen silent.
+//
+//     relay-panel-screenshots OUTPUT_DIRECTORY
+
+#include "sim/pty_board.h"
+#include "ui/clickable_label.h"
+#include "ui/main_form.h"
+#include "ui/panel_session.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// Runs the event loop until the condition holds or the time is up.
+bool wait_for(const std::function<bool()>& condition, int milliseconds)
+{
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// Lets painting and the window system catch up: runs the loop for a while.
+void settle(int milliseconds) { wait_for([] { return false; }, milliseconds); }
+
+bool indicators_read(const relay::main_form& form, const QStringList& captions)
+{
+    for (int i = 0; i < relay::relay_count; ++i)
+        if (form.widgets().Label6[i]->text() != captions[i])
+            return false;
+    return true;
+}
+
+bool save(const QWidget& form, const QString& path)
+{
+    // The window with its frame, if a window manager drew one, and a
+    // margin of desktop around it.
+    const QRect frame = form.frameGeometry().adjusted(-8, -8, 8, 8);
+    const QPixmap shot =
+        QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (shot.isNull() || !shot.save(path)) {
+        std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: relay-panel-screenshots OUTPUT_DIRECTORY\n");
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+
+    relay::pty_board board;
+    relay::panel_session session;
+    session.catalog().add_leading_port({board.slave_path(), "simulated relay board"});
+    relay::main_form form(session.controller(), session.catalog());
+    session.set_view(&form);
+    form.move(40, 40);
+    form.show();
+    form.activateWindow();
+    if (!wait_for([&] { return form.isActiveWindow(); }, 3000))
+        std::fprintf(stderr, "the window never became active; taking the pictures anyway\n");
+    // A window manager starting alongside may frame the window a moment later.
+    if (!wait_for([&] { return form.frameGeometry() != form.geometry(); }, 2000))
+        std::fprintf(stderr, "no window frame: the pictures show the client area only\n");
+    settle(500);
+    bool ok = save(form, out.filePath(QStringLiteral("disconnected.png")));
+
+    const auto& w = form.widgets();
+    w.open_comm->click();
+    if (!wait_for([&] { return form.widgets().Label6[0]->text() != QStringLiteral("state"); }, 5000)) {
+        std::fprintf(stderr, "the simulated board did not answer\n");
+        return 1;
+    }
+    // From a known start, whatever the board held before.
+    w.closeall->click();
+    if (!wait_for([&] { return indicators_read(form, {"off", "off", "off", "off"}); }, 3000)) {
+        std::fprintf(stderr, "the simulated board did not answer\n");
+        return 1;
+    }
+    // On, off, on, off: each through its own button, one per tick.
+    for (int i = 0; i < relay::relay_count; i += 2) {
+        w.open[i]->click();
+        QStringList expected{"on", "off", "off", "off"};
+        for (int j = 0; j <= i; j += 2)
+            expected[j] = QStringLiteral("on");
+        if (!wait_for([&] { return indicators_read(form, expected); }, 3000)) {
+            std::fprintf(stderr, "relay %d did not switch on\n", i + 1);
+            return 1;
+        }
+    }
+    settle(300);
+    ok = save(form, out.filePath(QStringLiteral("connected.png"))) && ok;
+
+    board.set_silent(true);
+    if (!wait_for([&] { return indicators_read(form, {"state", "state", "state", "state"}); }, 3000)) {
+        std::fprintf(stderr, "the indicators did not fall back to \"state\"\n");
+        return 1;
+    }
+    settle(300);
+    ok = save(form, out.filePath(QStringLiteral("silent.png"))) && ok;
+    return ok ? 0 : 1;
+}
