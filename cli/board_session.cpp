@@ -10,6 +10,9 @@ namespace relay::cli {
 board_session::board_session(serial_link& link, const options& opts, std::ostream& out, std::ostream& err)
     : link(link), opts(opts), out(out), err(err)
 {
+    // A coarse timer may fire up to 5 % early, and a script's timeout is a promise.
+    ticker.setTimerType(Qt::PreciseTimer);
+    deadline.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(query_interval_ms(opts.timeout_ms));
     deadline.setSingleShot(true);
     deadline.setInterval(opts.timeout_ms);

@@ -1,0 +1,49 @@
+#include "relayctl_process.h"
+
+#include <QProcess>
+
+namespace relay::cli::testing {
+
+struct relayctl_process::impl {
+    QProcess process;
+    std::chrono::steady_clock::time_point started;
+};
+
+relayctl_process::relayctl_process(const QStringList& args) : self(std::make_unique<impl>())
+{
+    self->process.setProgram(QStringLiteral(RELAYCTL_PATH));
+    self->process.setArguments(args);
+    self->started = std::chrono::steady_clock::now();
+    self->process.start();
+}
+
+relayctl_process::~relayctl_process()
+{
+    if (self->process.state() != QProcess::NotRunning) {
+        self->process.kill();
+        self->process.waitForFinished(5000);
+    }
+}
+
+relayctl_run relayctl_process::finish(std::chrono::milliseconds limit)
+{
+    relayctl_run run;
+    // The board serves its line from its own thread, so blocking here
+    // keeps nothing from answering.
+    run.finished = self->process.waitForFinished(static_cast<int>(limit.count())) &&
+                   self->process.exitStatus() == QProcess::NormalExit;
+    run.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                     self->started);
+    if (!run.finished) {
+        self->process.kill();
+        self->process.waitForFinished(5000);
+    }
+    run.exit_code = self->process.exitCode();
+    run.out = QString::fromUtf8(self->process.readAllStandardOutput());
+    run.err = QString::fromUtf8(self->process.readAllStandardError());
+    return run;
+}
+
+relayctl_run run_relayctl(const QStringList& args) { return relayctl_process(args).finish(); }
+
+}  // namespace relay::cli::testing

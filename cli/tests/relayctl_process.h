@@ -1,0 +1,38 @@
+#pragma once
+// Runs the built relayctl as a child process, the way a script would.
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <memory>
+
+namespace relay::cli::testing {
+
+struct relayctl_run {
+    bool finished = false;  // false: it hung past the limit and was killed
+    int exit_code = -1;
+    QString out;
+    QString err;
+    std::chrono::milliseconds took{0};
+};
+
+class relayctl_process {
+public:
+    // Starts relayctl and returns at once; finish() collects the result.
+    explicit relayctl_process(const QStringList& args);
+    ~relayctl_process();
+    relayctl_process(const relayctl_process&) = delete;
+    relayctl_process& operator=(const relayctl_process&) = delete;
+
+    relayctl_run finish(std::chrono::milliseconds limit = std::chrono::milliseconds{20000});
+
+private:
+    struct impl;
+    std::unique_ptr<impl> self;
+};
+
+// Starts relayctl and waits for it.
+relayctl_run run_relayctl(const QStringList& args);
+
+}  // namespace relay::cli::testing
