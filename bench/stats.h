@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <vector>
 
 namespace relay::bench {
 
 struct summary {
+    double mean = 0;
     double median = 0;
     double p1 = 0;
     double p99 = 0;
@@ -22,6 +24,7 @@ inline summary summarise(std::vector<double> samples)
     s.count = samples.size();
     if (samples.empty())
         return s;
+    s.mean = std::accumulate(samples.begin(), samples.end(), 0.0) / static_cast<double>(samples.size());
     std::sort(samples.begin(), samples.end());
     const auto rank = [&](double p) {
         const auto r = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(samples.size())));
