@@ -26,6 +26,7 @@ public:
 private:
     void on_ready_read();
     void on_error(QSerialPort::SerialPortError error);
+    void lose_link(const std::string& why);
 
     QSerialPort port;
     listener* receiver = nullptr;
