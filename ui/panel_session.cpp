@@ -5,11 +5,8 @@ namespace relay {
 panel_session::panel_session(QObject* parent)
     : QObject(parent), link(device, port_list), logic(link)
 {
-    // A coarse timer may stretch a 100 ms period by up to 5 %; the board
-    // and the watchdog both count on ten ticks a second.
-    poll_timer.setTimerType(Qt::PreciseTimer);
-    poll_timer.setInterval(poll_period);
-    connect(&poll_timer, &QTimer::timeout, this, [this] { logic.Timer1_Timer(); });
+    // The board and the watchdog both count on ten ticks a second.
+    connect(&poll_timer, &poll_ticker::timeout, this, [this] { logic.Timer1_Timer(); });
     logic.set_view(this);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Everything the window shows, without the window: the real serial port,
-// the port numbering, the link, the panel logic and the 100 ms timer that
+// the port numbering, the link, the panel logic and the 100 ms ticker that
 // drives it. The window only paints the logic's controls and forwards the
 // operator's clicks and edits.
 
@@ -8,9 +8,9 @@
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 #include "serial/system_port_catalog.h"
+#include "ui/poll_ticker.h"
 
 #include <QObject>
-#include <QTimer>
 
 namespace relay {
 
@@ -22,7 +22,7 @@ public:
 
     panel_controller& controller() { return logic; }
     system_port_catalog& catalog() { return port_list; }
-    QTimer& timer() { return poll_timer; }
+    poll_ticker& timer() { return poll_timer; }
 
     // The window, which paints what the logic reports.
     void set_view(panel_controller::view* v) { window = v; }
@@ -35,7 +35,7 @@ private:
     qt_serial_device device;
     serial_link link;
     panel_controller logic;
-    QTimer poll_timer;
+    poll_ticker poll_timer{poll_period};
     panel_controller::view* window = nullptr;
 };
 
