@@ -22,6 +22,10 @@ struct plan_case {
 };
 
 class plan : public ::testing::TestWithParam<plan_case> {};
+void PrintTo(const plan_case& c, std::ostream* os)
+{
+    *os << "command " << static_cast<int>(c.opts.command) << " relay " << c.opts.relay;
+}
 
 TEST_P(plan, sends_the_tuple_the_panel_would)
 {
@@ -61,6 +65,12 @@ struct confirm_case {
 };
 
 class confirmation : public ::testing::TestWithParam<confirm_case> {};
+void PrintTo(const confirm_case& c, std::ostream* os)
+{
+    *os << "sent " << describe_command(c.sent) << ", reported";
+    for (const auto s : c.reported)
+        *os << ' ' << int(s);
+}
 
 TEST_P(confirmation, needs_every_switched_relay_in_its_new_state)
 {
@@ -86,6 +96,7 @@ struct interval_case {
 };
 
 class interval : public ::testing::TestWithParam<interval_case> {};
+void PrintTo(const interval_case& c, std::ostream* os) { *os << "timeout " << c.timeout_ms << " ms"; }
 
 TEST_P(interval, is_a_tenth_of_a_second_unless_the_timeout_is_short)
 {
@@ -103,6 +114,7 @@ struct describe_case {
 };
 
 class description : public ::testing::TestWithParam<describe_case> {};
+void PrintTo(const describe_case& c, std::ostream* os) { *os << c.words; }
 
 TEST_P(description, says_what_was_asked) { EXPECT_EQ(describe_command(GetParam().command), GetParam().words); }
 

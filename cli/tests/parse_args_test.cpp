@@ -10,6 +10,15 @@ namespace {
 
 using words = std::vector<std::string>;
 
+// Test names and failures show the command line, not the struct's bytes.
+std::string quoted(const words& args)
+{
+    std::string line;
+    for (const auto& a : args)
+        line += (line.empty() ? "'" : " '") + a + "'";
+    return line.empty() ? "(nothing)" : line;
+}
+
 struct good_case {
     words args;
     std::string port;
@@ -21,6 +30,7 @@ struct good_case {
 };
 
 class parse_good : public ::testing::TestWithParam<good_case> {};
+void PrintTo(const good_case& c, std::ostream* os) { *os << quoted(c.args); }
 
 TEST_P(parse_good, reads_every_value)
 {
@@ -66,6 +76,7 @@ struct bad_case {
 };
 
 class parse_bad : public ::testing::TestWithParam<bad_case> {};
+void PrintTo(const bad_case& c, std::ostream* os) { *os << quoted(c.args); }
 
 TEST_P(parse_bad, is_a_usage_error_naming_the_fault)
 {
@@ -114,6 +125,7 @@ struct exit_case {
 };
 
 class parse_early_exit : public ::testing::TestWithParam<exit_case> {};
+void PrintTo(const exit_case& c, std::ostream* os) { *os << quoted(c.args); }
 
 TEST_P(parse_early_exit, wins_over_the_rest_of_the_line)
 {

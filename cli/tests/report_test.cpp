@@ -14,6 +14,7 @@ struct plain_case {
 };
 
 class plain_format : public ::testing::TestWithParam<plain_case> {};
+void PrintTo(const plain_case& c, std::ostream* os) { *os << c.text; }
 
 TEST_P(plain_format, lists_the_four_relays_in_order)
 {
@@ -35,6 +36,7 @@ struct json_case {
 };
 
 class json_format : public ::testing::TestWithParam<json_case> {};
+void PrintTo(const json_case& c, std::ostream* os) { *os << c.report.port; }
 
 TEST_P(json_format, is_one_object_with_port_address_and_relays)
 {
