@@ -4,6 +4,12 @@
 # with the board silent. Writes screenshots/*.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+# Only the pictures need a window manager (openbox draws the title bar) and xprop.
+if ! command -v openbox >/dev/null || ! command -v xprop >/dev/null; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends openbox x11-utils
+fi
 build=${BUILD_DIR:-build-ui}
 cmake -S . -B "$build" -G Ninja >/dev/null
 cmake --build "$build" -j2 --target relay-panel-screenshots
