@@ -43,11 +43,11 @@ void poll_ticker::start()
 #ifdef __linux__
     if (timer_fd >= 0) {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(period).count();
-        itimerspec spec{};
-        spec.it_interval.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-        spec.it_interval.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-        spec.it_value = spec.it_interval;
-        timerfd_settime(timer_fd, 0, &spec, nullptr);
+        itimerspec schedule{};
+        schedule.it_interval.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        schedule.it_interval.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        schedule.it_value = schedule.it_interval;
+        timerfd_settime(timer_fd, 0, &schedule, nullptr);
         expiry->setEnabled(true);
         return;
     }
