@@ -15,9 +15,9 @@ panel_session::~panel_session() { logic.set_view(nullptr); }
 void panel_session::controls_changed()
 {
     const bool running = logic.controls().Timer1.running;
-    if (running && !poll_timer.isActive())
+    if (running && !poll_timer.is_active())
         poll_timer.start();
-    else if (!running && poll_timer.isActive())
+    else if (!running && poll_timer.is_active())
         poll_timer.stop();
     if (window)
         window->controls_changed();

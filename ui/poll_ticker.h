@@ -23,7 +23,7 @@ public:
     // The first tick comes one period after start().
     void start();
     void stop();
-    bool isActive() const { return active; }
+    bool is_active() const { return active; }
 
 signals:
     void timeout();

@@ -88,7 +88,7 @@ private:
     void expect_refused(const std::string& reason_part)
     {
         QCOMPARE(logic().controls().open_comm.caption, std::string("connect"));
-        QVERIFY(!session->timer().isActive());
+        QVERIFY(!session->timer().is_active());
         QCOMPARE(view->messages.size(), std::size_t{1});
         QVERIFY2(view->messages[0].find(reason_part) != std::string::npos, view->messages[0].c_str());
     }
@@ -159,7 +159,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(logic().port_lost(), 2000);
         logic().open_comm_Click();
         QCOMPARE(logic().controls().open_comm.caption, std::string("connect"));
-        QVERIFY(!session->timer().isActive());
+        QVERIFY(!session->timer().is_active());
     }
 
     void a_missing_port_is_refused_with_its_reason()

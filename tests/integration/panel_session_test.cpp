@@ -105,7 +105,7 @@ private:
         panel().set_chuankou_num_text(path);
         panel().open_comm_Click();
         QCOMPARE(panel().controls().open_comm.caption, caption_disconnect);
-        QVERIFY(session->timer().isActive());
+        QVERIFY(session->timer().is_active());
     }
 
     // Connected and shown the board's first answer.
@@ -220,7 +220,7 @@ private slots:
         connect_and_settle();
         panel().open_comm_Click();
         QCOMPARE(panel().controls().open_comm.caption, caption_connect);
-        QVERIFY(!session->timer().isActive());
+        QVERIFY(!session->timer().is_active());
         // A frame already written may still be on its way to the board.
         QVERIFY(run_event_loop_for(300));
         const auto stopped = board->frame_count();
