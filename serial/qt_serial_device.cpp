@@ -91,11 +91,15 @@ bool qt_serial_device::write(const frame& bytes)
     // The driver's queue always has room for 8 bytes, so they go to it
     // straight away. Through Qt's write buffer each frame would also switch
     // its write notifier on and off: two more wake-ups of the event loop on
-    // every tick, most of the panel's CPU time while it polls.
-    ssize_t written = -1;
-    do {
-        written = ::write(port.handle(), data, static_cast<std::size_t>(left));
-    } while (written < 0 && errno == EINTR);
+    // every tick, most of the panel's CPU time while it polls. Bytes Qt
+    // still holds from an earlier frame go first: a direct write would
+    // overtake them.
+    ssize_t written = 0;
+    if (port.bytesToWrite() == 0) {
+        do {
+            written = ::write(port.handle(), data, static_cast<std::size_t>(left));
+        } while (written < 0 && errno == EINTR);
+    }
     if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
         lose_link(std::strerror(errno));
         return false;
