@@ -29,8 +29,6 @@ int board_session::run()
         err << "relayctl: " << opened.reason << '\n';
         return exit_port;
     }
-    const std::string address = std::to_string(opts.address);
-    link.set_address_text([address] { return address; });
     link.set_events(this);
 
     QEventLoop loop;
@@ -63,8 +61,7 @@ int board_session::run()
 
 bool board_session::send(const command_tuple& command)
 {
-    const auto result = link.send_frame(command.code, command.actions[0], command.actions[1], command.actions[2],
-                                        command.actions[3]);
+    const auto result = link.send_frame(opts.address, command);
     if (result == send_result::sent) {
         query_outstanding = command == status_query;
         return true;

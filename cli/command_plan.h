@@ -4,7 +4,7 @@
 
 #include "cli/options.h"
 #include "cli/report.h"
-#include "protocol/frame.h"
+#include "protocol/relay_commands.h"
 
 #include <optional>
 #include <string>
@@ -16,13 +16,8 @@ namespace relay::cli {
 // yields nothing at all.
 std::optional<command_tuple> command_for(const options& opts, std::optional<relay_statuses> current = std::nullopt);
 
-// True when every relay the command switches reports the state it asked for;
-// relays it leaves alone may report anything.
-bool confirms(const command_tuple& sent, const relay_statuses& reported);
-
-// "switch relay 2 on", "switch all relays off": for messages about a
-// command the board did not take.
-std::string describe_command(const command_tuple& command);
+using relay::confirms;
+using relay::describe_command;
 
 // How often to ask the board while waiting. A tenth of a second matches the
 // panel's poll, but a short timeout still gets several tries.

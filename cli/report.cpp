@@ -33,15 +33,6 @@ std::string json_string(const std::string& text)
 
 }  // namespace
 
-const char* status_word(std::uint8_t status)
-{
-    if (status == status_on)
-        return "on";
-    if (status == status_off)
-        return "off";
-    return "unknown";
-}
-
 std::string format_plain(const relay_statuses& statuses)
 {
     std::string out;

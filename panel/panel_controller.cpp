@@ -1,26 +1,100 @@
 #include "panel/panel_controller.h"
 
-#include "serial/number_text.h"
+#include "panel/board_address.h"
+
+#include <algorithm>
 
 namespace relay {
 
 panel_controller::panel_controller(serial_link& link) : link(link)
 {
     link.set_events(this);
-    link.set_address_text([this] { return form.add.text; });
 }
 
 panel_controller::~panel_controller()
 {
     link.set_events(nullptr);
-    link.set_address_text({});
+}
+
+const char* link_word(link_condition condition)
+{
+    switch (condition) {
+    case link_condition::answering:
+        return "answering";
+    case link_condition::silent:
+        return "silent";
+    case link_condition::lost:
+        return "lost";
+    }
+    return "lost";
+}
+
+template <typename Call>
+void panel_controller::tell_observers(Call call)
+{
+    // An observer may leave while it is told.
+    const auto listening = observers;
+    for (auto* observer : listening)
+        if (std::find(observers.begin(), observers.end(), observer) != observers.end())
+            call(*observer);
 }
 
 void panel_controller::notify()
 {
     update_indicator_tooltips();
+    const auto now = link_now();
+    if (now != last_link) {
+        last_link = now;
+        const auto reported = reported_statuses();
+        tell_observers([&](board_observer& o) { o.link_changed(now, reported); });
+    }
     if (painter)
         painter->controls_changed();
+}
+
+bool panel_controller::queue_client_command(const command_tuple& command, client_ticket ticket)
+{
+    if (client_queue.size() >= client_queue_capacity)
+        return false;
+    client_queue.push_back({command, ticket});
+    return true;
+}
+
+void panel_controller::add_observer(board_observer* observer)
+{
+    if (observer && std::find(observers.begin(), observers.end(), observer) == observers.end())
+        observers.push_back(observer);
+}
+
+void panel_controller::remove_observer(board_observer* observer)
+{
+    observers.erase(std::remove(observers.begin(), observers.end(), observer), observers.end());
+}
+
+link_condition panel_controller::link_now() const
+{
+    if (!connected || port_gone)
+        return link_condition::lost;
+    return board_answering ? link_condition::answering : link_condition::silent;
+}
+
+relay_statuses panel_controller::reported_statuses() const
+{
+    relay_statuses reported{};
+    for (int i = 0; i < relay_count; ++i) {
+        const auto& caption = form.Label6[static_cast<std::size_t>(i)].caption;
+        reported[static_cast<std::size_t>(i)] =
+            caption == caption_on ? status_on : caption == caption_off ? status_off : 0;
+    }
+    return reported;
+}
+
+void panel_controller::drop_client_commands(const std::string& why)
+{
+    auto dropped = std::move(client_queue);
+    client_queue.clear();
+    for (const auto& entry : dropped)
+        tell_observers([&](board_observer& o) { o.client_command_dropped(entry.ticket, why); });
 }
 
 void panel_controller::set_command(std::uint8_t c, std::uint8_t r1, std::uint8_t r2, std::uint8_t r3,
@@ -32,14 +106,38 @@ void panel_controller::set_command(std::uint8_t c, std::uint8_t r1, std::uint8_t
 
 void panel_controller::send_next()
 {
-    const command_tuple command = pending_flag != 0 ? pending_cmd : status_query;
-    const auto result = link.send_frame(command.code, command.actions[0], command.actions[1], command.actions[2],
-                                         command.actions[3]);
-    address_unusable = result == send_result::no_address;
-    // A command that never reached the line keeps waiting rather than being
-    // reported as done; it goes out on the first tick that can send it.
-    if (result == send_result::sent || result == send_result::write_failed)
-        pending_flag = 0;
+    // Read afresh on every send: an address changed while connected applies
+    // to the very next frame. Without one nothing is sent, and a waiting
+    // command keeps waiting for a usable address.
+    const auto address = address_from_text(form.add.text);
+    address_unusable = !address;
+    if (!address)
+        return;
+
+    if (pending_flag != 0) {
+        // A command that never reached the line keeps waiting rather than
+        // being reported as done; it goes out on the first tick that can
+        // send it.
+        const auto result = link.send_frame(*address, pending_cmd);
+        if (result == send_result::sent || result == send_result::write_failed)
+            pending_flag = 0;
+        return;
+    }
+    if (!client_queue.empty()) {
+        const auto next = client_queue.front();
+        const auto result = link.send_frame(*address, next.command);
+        if (result == send_result::port_closed)
+            return;
+        client_queue.pop_front();
+        if (result == send_result::sent)
+            tell_observers([&](board_observer& o) { o.client_command_sent(next.ticket); });
+        else
+            tell_observers([&](board_observer& o) {
+                o.client_command_dropped(next.ticket, "The command could not be written to the port.");
+            });
+        return;
+    }
+    link.send_frame(*address, status_query);
 }
 
 void panel_controller::parse_status()
@@ -62,6 +160,7 @@ void panel_controller::parse_status()
     alive_count = watchdog_reload;
     bad_frames_since_valid = 0;
     any_valid_since_connect = true;
+    board_answering = true;
 }
 
 void panel_controller::Timer1_Timer()
@@ -118,6 +217,7 @@ void panel_controller::show_connected()
         form.Label6[i].colour = colour_black;
         form.Label6[i].caption = caption_state;
     }
+    board_answering = false;
     form.openall.enabled = true;
     form.closeall.enabled = true;
     form.Timer1.running = true;
@@ -166,6 +266,7 @@ void panel_controller::open_comm_Click()
         connected = false;
         port_gone = false;
         show_disconnected();
+        drop_client_commands("The panel disconnected from the port.");
         notify();
     }
 }
@@ -175,6 +276,10 @@ void panel_controller::status_frame_received(const frame& rx)
     rx_frame = rx;
     parse_status();
     notify();
+    if (is_valid_status(rx)) {
+        const auto reported = reported_statuses();
+        tell_observers([&](board_observer& o) { o.status_frame_accepted(reported); });
+    }
 }
 
 void panel_controller::link_lost(const std::string& reason)
@@ -185,6 +290,7 @@ void panel_controller::link_lost(const std::string& reason)
     lost_reason = reason;
     reopen_countdown = reopen_ticks;
     reopen_attempts = 0;
+    drop_client_commands(reason);
     notify();
 }
 

@@ -6,12 +6,15 @@
 // It owns no widget, no timer and no port: the window paints `controls()`
 // and calls the event procedures; the tick comes from whoever runs Timer1.
 
+#include "panel/board_clients.h"
 #include "panel/panel_controls.h"
 #include "serial/serial_link.h"
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
 namespace relay {
 
@@ -71,6 +74,20 @@ public:
     const frame& received_frame() const { return rx_frame; }
     // True while connected but the port has gone away and is being reopened.
     bool port_lost() const { return port_gone; }
+    bool is_connected() const { return connected; }
+    // The device of the open port, or of the last one opened.
+    const port_entry& port() const { return link.port(); }
+
+    // Commands from clients other than the window. False when the queue is
+    // full: nothing is queued and the client must be told so.
+    bool queue_client_command(const command_tuple& command, client_ticket ticket);
+    std::size_t queued_client_commands() const { return client_queue.size(); }
+    void add_observer(board_observer* observer);
+    void remove_observer(board_observer* observer);
+    link_condition link_now() const;
+    // The relays as the indicators show them: status_on, status_off, or 0
+    // for "state".
+    relay_statuses reported_statuses() const;
 
 private:
     void set_command(std::uint8_t c, std::uint8_t r1, std::uint8_t r2, std::uint8_t r3, std::uint8_t r4);
@@ -82,6 +99,9 @@ private:
     void try_reopen();
     void update_indicator_tooltips();
     void notify();
+    void drop_client_commands(const std::string& why);
+    template <typename Call>
+    void tell_observers(Call call);
 
     void status_frame_received(const frame& rx) override;
     void link_lost(const std::string& reason) override;
@@ -105,6 +125,16 @@ private:
     bool address_unusable = false;
     int bad_frames_since_valid = 0;
     bool any_valid_since_connect = false;
+    // Cleared whenever the indicators fall back to "state".
+    bool board_answering = false;
+
+    struct queued_command {
+        command_tuple command;
+        client_ticket ticket = 0;
+    };
+    std::deque<queued_command> client_queue;
+    std::vector<board_observer*> observers;
+    link_condition last_link = link_condition::lost;
 };
 
 }  // namespace relay

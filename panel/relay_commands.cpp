@@ -2,20 +2,9 @@
 // sends the command, and only the board's answer changes an indicator.
 
 #include "panel/panel_controller.h"
+#include "protocol/relay_commands.h"
 
 namespace relay {
-namespace {
-
-bool is_relay_index(int index) { return index >= 1 && index <= relay_count; }
-
-command_tuple single_relay(int index, std::uint8_t action)
-{
-    command_tuple command{code_set_relays, {}};
-    command.actions[static_cast<std::size_t>(index - 1)] = action;
-    return command;
-}
-
-}  // namespace
 
 void panel_controller::open_Click(int index)
 {

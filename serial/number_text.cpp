@@ -109,15 +109,4 @@ std::optional<std::int16_t> text_to_int16(std::string_view text) { return text_t
 
 std::optional<std::int32_t> text_to_int32(std::string_view text) { return text_to_int<std::int32_t>(text); }
 
-std::optional<std::uint8_t> address_from_text(std::string_view text)
-{
-    const auto value = parse_decimal(text);
-    if (!value || *value < 0)
-        return std::nullopt;
-    const double rounded = round_half_even(*value);
-    if (rounded > 255)
-        return std::nullopt;
-    return static_cast<std::uint8_t>(rounded);
-}
-
 }  // namespace relay

@@ -23,9 +23,4 @@ double round_half_even(double value);
 std::optional<std::int16_t> text_to_int16(std::string_view text);
 std::optional<std::int32_t> text_to_int32(std::string_view text);
 
-// The board address a frame may carry: 0 to 255 after rounding. Empty,
-// non-numeric and negative text yields nothing, and so does text above 255,
-// which the address field never keeps.
-std::optional<std::uint8_t> address_from_text(std::string_view text);
-
 }  // namespace relay

@@ -1,7 +1,5 @@
 #include "serial/serial_link.h"
 
-#include "serial/number_text.h"
-
 namespace relay {
 
 serial_link::serial_link(serial_device& device, const port_catalog& catalog) : device(device), ports(catalog)
@@ -26,15 +24,11 @@ open_result serial_link::open_port(const std::string& port_text)
 
 void serial_link::close_port() { device.close(); }
 
-send_result serial_link::send_frame(std::uint8_t c, std::uint8_t r1, std::uint8_t r2, std::uint8_t r3,
-                                    std::uint8_t r4)
+send_result serial_link::send_frame(std::uint8_t address, const command_tuple& command)
 {
     if (!device.is_open())
         return send_result::port_closed;
-    const auto address = address_from_text(address_text ? address_text() : std::string{});
-    if (!address)
-        return send_result::no_address;
-    tx_frame = encode_command(*address, command_tuple{c, {r1, r2, r3, r4}});
+    tx_frame = encode_command(address, command);
     // Whatever is left of an earlier answer must never mix with this one's.
     device.discard_input();
     return device.write(tx_frame) ? send_result::sent : send_result::write_failed;

@@ -7,15 +7,12 @@
 #include "serial/port_catalog.h"
 #include "serial/serial_device.h"
 
-#include <functional>
-#include <utility>
 #include <string>
 
 namespace relay {
 
 enum class send_result {
     sent,
-    no_address,    // the address field holds no usable address: nothing sent
     port_closed,   // no open port: nothing sent
     write_failed,  // the device refused the bytes
 };
@@ -37,15 +34,15 @@ public:
     serial_link& operator=(const serial_link&) = delete;
 
     void set_events(events* e) { receiver = e; }
-    // Reads the address field; called afresh on every send.
-    void set_address_text(std::function<std::string()> reader) { address_text = std::move(reader); }
 
     bool port_is_open() const;
     // Resolves the text (number or device name) and opens that port.
     open_result open_port(const std::string& port_text);
     void close_port();
 
-    send_result send_frame(std::uint8_t c, std::uint8_t r1, std::uint8_t r2, std::uint8_t r3, std::uint8_t r4);
+    // Encodes the command for the board at this address, discards unread
+    // input and writes the 8 bytes.
+    send_result send_frame(std::uint8_t address, const command_tuple& command);
 
     // Reads 8 waiting bytes as one frame and hands it on; bytes beyond the
     // eighth stay waiting until the next send discards them.
@@ -62,7 +59,6 @@ private:
 
     serial_device& device;
     const port_catalog& ports;
-    std::function<std::string()> address_text;
     events* receiver = nullptr;
     frame tx_frame{};
     port_entry opened_port;

@@ -7,7 +7,7 @@
 #include "ui/clickable_label.h"
 #include "ui/form_look.h"
 #include "ui/main_form.h"
-#include "ui/panel_session.h"
+#include "session/panel_session.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -4,7 +4,7 @@
 
 #include "serial/qt_serial_device.h"
 #include "sim/pty_board.h"
-#include "ui/panel_session.h"
+#include "session/panel_session.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

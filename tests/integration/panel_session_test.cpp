@@ -3,7 +3,7 @@
 // line, how often, and what the indicators make of the answers.
 
 #include "sim/pty_board.h"
-#include "ui/panel_session.h"
+#include "session/panel_session.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

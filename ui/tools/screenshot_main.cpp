@@ -8,7 +8,7 @@
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
 #include "ui/main_form.h"
-#include "ui/panel_session.h"
+#include "session/panel_session.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

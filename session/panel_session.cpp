@@ -1,4 +1,4 @@
-#include "ui/panel_session.h"
+#include "session/panel_session.h"
 
 namespace relay {
 

@@ -1,3 +1,4 @@
+#include "panel/board_address.h"
 #include "serial/number_text.h"
 
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 #include "serial/system_port_catalog.h"
-#include "ui/poll_ticker.h"
+#include "session/poll_ticker.h"
 
 #include <QObject>
 

@@ -1,4 +1,4 @@
-#include "ui/poll_ticker.h"
+#include "session/poll_ticker.h"
 
 #include <QSocketNotifier>
 
