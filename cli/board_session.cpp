@@ -56,6 +56,11 @@ int board_session::run()
     stop_loop = nullptr;
     link.set_events(nullptr);
     link.close_port();
+    if (output_failed && exit_code == exit_success) {
+        // A script that reads nothing must not take silence for success.
+        err << "relayctl: could not write the result to standard output\n";
+        return exit_output;
+    }
     return exit_code;
 }
 
@@ -144,6 +149,7 @@ void board_session::print_states(const relay_statuses& statuses)
 {
     out << format_states({link.port().path, opts.address, statuses}, opts.json) << '\n';
     out.flush();
+    output_failed = output_failed || !out;
 }
 
 void board_session::finish(int code)

@@ -49,6 +49,7 @@ private:
     int refusals = 0;
     std::optional<relay_statuses> last_reported;
     int exit_code = 0;
+    bool output_failed = false;
 
     QTimer ticker;
     QTimer deadline;

@@ -24,11 +24,11 @@ int main(int argc, char** argv)
     const auto parsed = parse_args(std::vector<std::string>(argv + 1, argv + argc));
     switch (parsed.what) {
     case parse_result::action::help:
-        std::cout << help_text();
-        return exit_success;
+        std::cout << help_text() << std::flush;
+        return std::cout ? exit_success : exit_output;
     case parse_result::action::version:
-        std::cout << version_text() << '\n';
-        return exit_success;
+        std::cout << version_text() << std::endl;
+        return std::cout ? exit_success : exit_output;
     case parse_result::action::usage_error:
         std::cerr << usage_error_text(parsed.error);
         return exit_usage;

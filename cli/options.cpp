@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "serial/number_text.h"
+
 #include <optional>
 
 namespace relay::cli {
@@ -100,6 +102,14 @@ parse_result parse_args(const std::vector<std::string>& args)
         if (name == "--port") {
             if (value->empty())
                 return usage_error("--port needs a port number or a device name");
+            // Anything that reads as a number is a port number, and only
+            // 1 to 32767 name a port; other text names a device.
+            if (parse_decimal(*value)) {
+                const auto n = whole_number(*value, max_port_number);
+                if (!n || *n < 1)
+                    return usage_error("--port must be a port number from 1 to " + std::to_string(max_port_number) +
+                                       " or a device name, not '" + *value + "'");
+            }
             result.opts.port = *value;
         } else if (name == "--address") {
             const auto a = whole_number(*value, 255);

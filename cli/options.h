@@ -26,6 +26,10 @@ struct parse_result {
     std::string error;  // one line, set for usage_error
 };
 
+// Port numbers count from 1; the largest fits the 16-bit number the panel
+// reads from its port field.
+constexpr long max_port_number = 32767;
+
 // The longest --timeout accepted; anything longer is surely a typo.
 constexpr int max_timeout_ms = 3600000;
 

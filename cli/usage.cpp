@@ -37,6 +37,7 @@ std::string help_text()
            "\n"
            "Exit status:\n"
            "  0  success; for a command, the board confirmed the new state\n"
+           "  1  the result could not be written to standard output\n"
            "  2  usage error: unknown command or option, or a value out of range\n"
            "  3  the port cannot be opened (the reason is printed) or stopped working\n"
            "  4  no valid answer from the board within the timeout\n"

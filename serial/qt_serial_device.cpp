@@ -1,5 +1,7 @@
 #include "serial/qt_serial_device.h"
 
+#include "serial/device_presence.h"
+
 #include <QFileInfo>
 
 #include <cerrno>
@@ -15,7 +17,13 @@ namespace {
 // 96 bytes a tick at 9600 baud, but a pseudo-terminal has no such limit.
 constexpr qint64 read_buffer_bytes = 4096;
 
-bool means_lost_link(QSerialPort::SerialPortError error)
+// Empty reads in a row, with no tick between, that a device may report
+// before it counts as gone. One follows each discard that overtakes a read
+// notification; a descriptor that keeps saying "readable" and delivers
+// nothing would otherwise spin the event loop.
+constexpr int empty_reads_tolerated = 8;
+
+bool can_mean_lost_link(QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::NoError:
@@ -27,6 +35,13 @@ bool means_lost_link(QSerialPort::SerialPortError error)
     default:
         return true;
     }
+}
+
+// Qt reports a failed read when read() returned nothing, with whatever
+// errno an earlier call left; the device itself has to be asked.
+bool is_read_failure(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ReadError || error == QSerialPort::ResourceError;
 }
 
 }  // namespace
@@ -60,6 +75,8 @@ open_result qt_serial_device::open(const std::string& device_path)
         return open_result::failure(reason);
     }
     port.clearError();
+    opened_path = device_path;
+    empty_reads = 0;
     return open_result::success();
 }
 
@@ -79,6 +96,7 @@ void qt_serial_device::discard_input()
     // clear() empties the driver's queue; readAll() whatever Qt already holds.
     port.clear(QSerialPort::Input);
     port.readAll();
+    empty_reads = 0;
 }
 
 bool qt_serial_device::write(const frame& bytes)
@@ -101,7 +119,8 @@ bool qt_serial_device::write(const frame& bytes)
         } while (written < 0 && errno == EINTR);
     }
     if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        lose_link(std::strerror(errno));
+        const std::string error = std::strerror(errno);
+        lose_link(device_gone_reason(static_cast<int>(port.handle()), opened_path).value_or(error));
         return false;
     }
     if (written > 0) {
@@ -149,14 +168,28 @@ void qt_serial_device::on_ready_read()
 
 void qt_serial_device::on_error(QSerialPort::SerialPortError error)
 {
-    if (!means_lost_link(error) || !port.isOpen())
+    if (!can_mean_lost_link(error) || !port.isOpen())
         return;
+    if (const auto gone = device_gone_reason(static_cast<int>(port.handle()), opened_path)) {
+        lose_link(*gone);
+        return;
+    }
+    if (is_read_failure(error)) {
+        if (++empty_reads <= empty_reads_tolerated) {
+            // The input was discarded after the kernel had announced it:
+            // nothing to read, and nothing wrong with the device.
+            port.clearError();
+            return;
+        }
+        lose_link("the device keeps reporting input that it never delivers");
+        return;
+    }
     lose_link(port.errorString().toStdString());
 }
 
 void qt_serial_device::lose_link(const std::string& why)
 {
-    const auto reason = "The port " + port.portName().toStdString() + " stopped working (" + why + ").";
+    const auto reason = "The port " + opened_path + " stopped working: " + why + ".";
     // A port whose device is gone keeps raising ReadError in a tight loop
     // until it is closed, so close it before anything else happens.
     port.close();

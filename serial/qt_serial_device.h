@@ -31,6 +31,10 @@ private:
     QSerialPort port;
     listener* receiver = nullptr;
     bool in_ready_read = false;
+    // The device as the caller named it, for messages and for checking that
+    // its node still leads to the device that is open.
+    std::string opened_path;
+    int empty_reads = 0;
 };
 
 // Why an open failed, in words an operator can act on. Qt reports a busy

@@ -97,6 +97,8 @@ private slots:
     void a_port_that_cannot_be_opened_says_why_data();
     void a_port_that_cannot_be_opened_says_why();
     void a_port_that_goes_away_while_waiting_ends_with_the_port_status();
+    void answers_left_unread_by_earlier_runs_never_fail_the_next();
+    void a_result_that_cannot_be_written_is_a_failure();
     void bad_arguments_are_a_usage_error_and_send_nothing_data();
     void bad_arguments_are_a_usage_error_and_send_nothing();
     void help_and_version_need_no_board();
@@ -393,7 +395,6 @@ void relayctl_board_test::a_port_that_cannot_be_opened_says_why_data()
     QTest::newRow("no such device") << "/dev/relayctl-no-such-port" << "does not exist";
     QTest::newRow("no such device name") << "ttyRELAYCTLNONE" << "/dev/ttyRELAYCTLNONE does not exist";
     QTest::newRow("no such port number") << "32767" << "There is no port 32767";
-    QTest::newRow("port zero") << "0" << "ports are numbered from 1";
     QTest::newRow("not a file at all") << "/proc/self/status" << "/proc/self/status";
 }
 
@@ -419,7 +420,40 @@ void relayctl_board_test::a_port_that_goes_away_while_waiting_ends_with_the_port
     QVERIFY(run.finished);
     QCOMPARE(run.exit_code, int(exit_port));
     QVERIFY2(run.err.contains("stopped working"), qPrintable(run.err));
+    // Named as given, with the real cause rather than a stale errno.
+    QVERIFY2(run.err.contains("The port " + port + " stopped working: the device went away"), qPrintable(run.err));
+    QVERIFY2(!run.err.contains("ioctl"), qPrintable(run.err));
     QVERIFY2(run.took < 8000ms, qPrintable(QString::number(run.took.count())));
+}
+
+// A run that gives up leaves the board's answer waiting on the line; the
+// next run discards it before its own frame, and must not take the read
+// that then finds nothing for a lost port.
+void relayctl_board_test::answers_left_unread_by_earlier_runs_never_fail_the_next()
+{
+    for (int round = 0; round < 8; ++round) {
+        const auto hasty = run_relayctl(on_board({"--timeout", "1", "status"}));
+        QVERIFY(hasty.finished);
+        QVERIFY(board->wait_for_frame_count(static_cast<std::size_t>(2 * round + 1), 2000ms));
+        const auto next = run_relayctl(on_board({"status"}));
+        QVERIFY(next.finished);
+        QVERIFY2(next.exit_code == int(exit_success), qPrintable(QString("round %1: %2").arg(round).arg(next.err)));
+        QCOMPARE(next.out, QString("1=off 2=off 3=off 4=off\n"));
+    }
+    const auto hasty = run_relayctl(on_board({"--timeout", "1", "status"}));
+    QVERIFY(hasty.finished);
+    const auto switched = run_relayctl(on_board({"on", "2"}));
+    QVERIFY2(switched.exit_code == int(exit_success), qPrintable(switched.err));
+    QCOMPARE(board->relays(), (std::array<bool, relay_count>{false, true, false, false}));
+}
+
+void relayctl_board_test::a_result_that_cannot_be_written_is_a_failure()
+{
+    relayctl_process process(on_board({"status"}), QStringLiteral("/dev/full"));
+    const auto run = process.finish();
+    QVERIFY(run.finished);
+    QCOMPARE(run.exit_code, int(exit_output));
+    QVERIFY2(run.err.contains("could not write the result"), qPrintable(run.err));
 }
 
 void relayctl_board_test::bad_arguments_are_a_usage_error_and_send_nothing_data()
@@ -434,6 +468,10 @@ void relayctl_board_test::bad_arguments_are_a_usage_error_and_send_nothing_data(
     QTest::newRow("address 1.5") << QStringList{"--address", "1.5", "status"} << "'1.5'";
     QTest::newRow("address -1") << QStringList{"--address", "-1", "status"} << "'-1'";
     QTest::newRow("timeout 0") << QStringList{"--timeout", "0", "status"} << "--timeout";
+    QTest::newRow("port 0") << QStringList{"--port", "0", "status"} << "--port";
+    QTest::newRow("port -1") << QStringList{"--port", "-1", "status"} << "'-1'";
+    QTest::newRow("port 99999") << QStringList{"--port", "99999", "status"} << "'99999'";
+    QTest::newRow("port 32768") << QStringList{"--port", "32768", "status"} << "'32768'";
     QTest::newRow("unknown option") << QStringList{"--baud", "9600", "status"} << "'--baud'";
     QTest::newRow("unknown command") << QStringList{"reset"} << "'reset'";
     QTest::newRow("extra word") << QStringList{"all-off", "now"} << "'now'";

@@ -9,9 +9,12 @@ struct relayctl_process::impl {
     std::chrono::steady_clock::time_point started;
 };
 
-relayctl_process::relayctl_process(const QStringList& args) : self(std::make_unique<impl>())
+relayctl_process::relayctl_process(const QStringList& args, const QString& stdout_file)
+    : self(std::make_unique<impl>())
 {
     self->process.setProgram(QStringLiteral(RELAYCTL_PATH));
+    if (!stdout_file.isEmpty())
+        self->process.setStandardOutputFile(stdout_file);
     self->process.setArguments(args);
     self->started = std::chrono::steady_clock::now();
     self->process.start();

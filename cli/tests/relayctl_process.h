@@ -20,7 +20,8 @@ struct relayctl_run {
 class relayctl_process {
 public:
     // Starts relayctl and returns at once; finish() collects the result.
-    explicit relayctl_process(const QStringList& args);
+    // Standard output goes to stdout_file when one is named.
+    explicit relayctl_process(const QStringList& args, const QString& stdout_file = {});
     ~relayctl_process();
     relayctl_process(const relayctl_process&) = delete;
     relayctl_process& operator=(const relayctl_process&) = delete;

@@ -256,7 +256,9 @@ private slots:
         board->close_line();
         QTRY_COMPARE_WITH_TIMEOUT(heard.losses.size(), std::size_t{1}, deadline_ms);
         QVERIFY(!link->port_is_open());
-        QVERIFY(!heard.losses[0].empty());
+        // Named as it was opened, with the device's own state as the cause.
+        const auto expected = "The port " + board->slave_path() + " stopped working: the device went away.";
+        QCOMPARE(heard.losses[0], expected);
 
         // Three seconds of the event loop with the dead line around: a port
         // left polling a hung-up terminal would burn a core here.
