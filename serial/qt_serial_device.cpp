@@ -151,19 +151,8 @@ int qt_serial_device::read_byte()
 
 void qt_serial_device::on_ready_read()
 {
-    if (in_ready_read)
-        return;
-    in_ready_read = true;
-    // One report per 8 waiting bytes; stop when the listener leaves them.
-    std::size_t waiting = bytes_waiting();
-    while (receiver && waiting >= receive_threshold) {
+    if (receiver && bytes_waiting() > 0)
         receiver->bytes_received();
-        const std::size_t left = bytes_waiting();
-        if (left >= waiting)
-            break;
-        waiting = left;
-    }
-    in_ready_read = false;
 }
 
 void qt_serial_device::on_error(QSerialPort::SerialPortError error)

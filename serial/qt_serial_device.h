@@ -30,7 +30,6 @@ private:
 
     QSerialPort port;
     listener* receiver = nullptr;
-    bool in_ready_read = false;
     // The device as the caller named it, for messages and for checking that
     // its node still leads to the device that is open.
     std::string opened_path;

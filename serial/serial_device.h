@@ -10,9 +10,6 @@
 
 namespace relay {
 
-// Bytes that must wait before the device reports a reception.
-constexpr std::size_t receive_threshold = frame_size;
-
 struct open_result {
     bool ok = false;
     std::string reason;  // plain words for the operator when !ok
@@ -25,7 +22,8 @@ class serial_device {
 public:
     class listener {
     public:
-        // At least receive_threshold bytes are waiting to be read.
+        // New bytes are waiting to be read; how many make a frame is the
+        // link's business, not the device's.
         virtual void bytes_received() = 0;
         // The open port failed (unplugged, far end closed, I/O error). The
         // device has already closed itself when this is called.

@@ -36,17 +36,19 @@ send_result serial_link::send_frame(std::uint8_t address, const command_tuple& c
 
 void serial_link::MSComm1_OnComm()
 {
-    if (device.bytes_waiting() < frame_size)
-        return;
-    frame rx{};
-    for (auto& byte : rx) {
-        const int value = device.read_byte();
-        if (value < 0)
-            return;
-        byte = static_cast<std::uint8_t>(value);
+    // A receiver may close the port or discard input while it handles a
+    // frame; the count is asked afresh before every frame.
+    while (device.is_open() && device.bytes_waiting() >= frame_size) {
+        frame rx{};
+        for (auto& byte : rx) {
+            const int value = device.read_byte();
+            if (value < 0)
+                return;
+            byte = static_cast<std::uint8_t>(value);
+        }
+        if (receiver)
+            receiver->status_frame_received(rx);
     }
-    if (receiver)
-        receiver->status_frame_received(rx);
 }
 
 void serial_link::bytes_received() { MSComm1_OnComm(); }

@@ -44,8 +44,8 @@ public:
     // input and writes the 8 bytes.
     send_result send_frame(std::uint8_t address, const command_tuple& command);
 
-    // Reads 8 waiting bytes as one frame and hands it on; bytes beyond the
-    // eighth stay waiting until the next send discards them.
+    // Reads every 8 waiting bytes as one frame and hands each on; fewer than
+    // 8 stay waiting for the rest, or until the next send discards them.
     void MSComm1_OnComm();
 
     const frame& last_tx_frame() const { return tx_frame; }

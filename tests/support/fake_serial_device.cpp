@@ -47,13 +47,8 @@ void fake_serial_device::arrive(const std::vector<std::uint8_t>& bytes)
     if (!open_now)
         return;
     incoming.insert(incoming.end(), bytes.begin(), bytes.end());
-    std::size_t waiting = incoming.size();
-    while (receiver && waiting >= receive_threshold) {
+    if (receiver && !bytes.empty())
         receiver->bytes_received();
-        if (incoming.size() >= waiting)
-            break;
-        waiting = incoming.size();
-    }
 }
 
 void fake_serial_device::unplug(const std::string& reason)
