@@ -62,7 +62,8 @@ if(RELAY_PANEL_HAS_WINDOW)
   # Qt loads the display plugin at run time, so dpkg-shlibdeps cannot see it;
   # without it the window does not start. The window's face is WenQuanYi
   # Micro Hei: its caption is in Chinese, and the layout is measured in it.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wqy-microhei")
+  # Qt's SVG plugin draws the large sizes of the window's icon.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, fonts-wqy-microhei")
 endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

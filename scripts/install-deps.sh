@@ -5,9 +5,11 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
+  libqt6svg6
   libgtest-dev libgmock-dev
   fonts-wqy-microhei
   xvfb xauth
+  dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-gi
   desktop-file-utils dpkg-dev file
   util-linux
 )

@@ -1,5 +1,11 @@
 #include "ui/form_look.h"
 
+#include <QImageReader>
+#include <QStyle>
+#include <QStyleFactory>
+
+#include <memory>
+
 // The icons live in this static library; nothing else references their
 // registration, so the linker would drop it unless it is called by name.
 static void load_icon_resources() { Q_INIT_RESOURCE(icons); }
@@ -31,6 +37,14 @@ QFont control_font() { return font_at(15.75); }
 
 QFont field_font() { return font_at(15.0); }
 
+QPalette form_palette()
+{
+    // Fusion's own palette is the one the window shows on a desktop with no
+    // colour scheme, and Fusion is built into every Qt.
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    return fusion->standardPalette();
+}
+
 QColor colour_from_bgr(std::uint32_t bgr)
 {
     return QColor(static_cast<int>(bgr & 0xFFu), static_cast<int>((bgr >> 8) & 0xFFu),
@@ -43,6 +57,17 @@ QIcon form_icon()
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/relay-panel-16.xpm"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/icons/relay-panel-32.xpm"), QSize(32, 32));
+    // Drawn now rather than on demand, because the window system takes the
+    // title bar's icon as a list of fixed sizes. Without Qt's SVG image
+    // plugin the reader fails and the two small sizes serve alone.
+    for (const int side : {48, 64, 96, 128, 256}) {
+        QImageReader reader(QStringLiteral(":/icons/relay-panel.svg"));
+        reader.setScaledSize(QSize(side, side));
+        const QImage image = reader.read();
+        if (image.isNull())
+            break;
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
     return icon;
 }
 

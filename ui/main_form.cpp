@@ -1,7 +1,9 @@
 #include "ui/main_form.h"
 
 #include "ui/clickable_label.h"
+#include "ui/form_accessibility.h"
 #include "ui/form_look.h"
+#include "ui/keyboard_button.h"
 #include "ui/port_list_tooltip.h"
 #include "ui/spin_control.h"
 
@@ -42,10 +44,9 @@ QLabel* make_label(QWidget* parent, const char* name, const char* caption)
 
 QPushButton* make_button(QWidget* parent, const QString& name, const char* caption)
 {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    auto* button = new keyboard_button(QString::fromLatin1(caption), parent);
     button->setObjectName(name);
     button->setFont(control_font());
-    button->setAutoDefault(false);
     return button;
 }
 
@@ -56,7 +57,13 @@ QLineEdit* make_field(QWidget* parent, const char* name)
     field->setFont(field_font());
     // At 15 points two digits take most of the field's 25 pixels; a thin
     // border and no padding leave them the room the frame would take.
-    field->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid palette(dark); padding: 0px; }"));
+    // A style sheet draws with the application's palette, not the window's,
+    // so it names the light colours itself.
+    const QPalette light = form_palette();
+    field->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid %1; padding: 0px; background: %2; }"
+                                        "QLineEdit:disabled { color: %3; }")
+                             .arg(light.color(QPalette::Dark).name(), light.color(QPalette::Base).name(),
+                                  light.color(QPalette::Disabled, QPalette::Text).name()));
     set_text_colour(field, QPalette::Text, Qt::black);
     return field;
 }
@@ -82,8 +89,13 @@ main_form::main_form(panel_controller& logic, const port_catalog& catalog, QWidg
     setWindowTitle(form_caption());
     setWindowIcon(form_icon());
     setFixedSize(px(6240), px(5250));
+    // Label and field text is black on every desktop, so the window and the
+    // fields keep the light background it was chosen for: on a dark scheme
+    // the desktop's own would leave black on near-black.
+    setPalette(form_palette());
 
     build_controls(catalog);
+    describe_controls(ui);
     set_tab_order();
     forward_events();
     ui.chuankou_num->setFocus();

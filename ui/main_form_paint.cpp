@@ -4,6 +4,7 @@
 // relayout and flicker for nothing.
 
 #include "ui/clickable_label.h"
+#include "ui/form_accessibility.h"
 #include "ui/form_look.h"
 #include "ui/main_form.h"
 #include "ui/spin_control.h"
@@ -26,10 +27,13 @@ void paint_button(QPushButton* b, const button_state& now, const button_state& b
         b->setEnabled(now.enabled);
 }
 
-void paint_indicator(QLabel* l, const label_state& now, const label_state& before, bool everything)
+void paint_indicator(QLabel* l, int relay, const label_state& now, const label_state& before, bool everything)
 {
-    if (everything || now.caption != before.caption)
+    if (everything || now.caption != before.caption) {
         l->setText(qs(now.caption));
+        // Renaming tells a screen reader the indicator changed.
+        l->setAccessibleName(indicator_name(relay, l->text()));
+    }
     if (everything || now.enabled != before.enabled)
         l->setEnabled(now.enabled);
     if (everything || now.colour != before.colour) {
@@ -77,7 +81,7 @@ void main_form::paint(bool everything)
     for (int i = 0; i < relay_count; ++i) {
         paint_button(ui.open[i], now.open[i], painted.open[i], everything);
         paint_button(ui.close[i], now.close[i], painted.close[i], everything);
-        paint_indicator(ui.Label6[i], now.Label6[i], painted.Label6[i], everything);
+        paint_indicator(ui.Label6[i], i + 1, now.Label6[i], painted.Label6[i], everything);
     }
     paint_field(ui.add, now.add, painted.add, everything);
     paint_field(ui.chuankou_num, now.chuankou_num, painted.chuankou_num, everything);

@@ -2,12 +2,14 @@
 
 #include "panel/panel_controls.h"
 #include "ui/arrow_pair_style.h"
+#include "ui/spin_accessible.h"
 
 namespace relay {
 
 spin_control::spin_control(QWidget* parent)
     : QScrollBar(Qt::Vertical, parent), arrows(std::make_unique<arrow_pair_style>())
 {
+    install_spin_accessibility();
     setStyle(arrows.get());
     setRange(spin_minimum, spin_maximum);
     setSingleStep(1);

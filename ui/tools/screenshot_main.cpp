@@ -3,7 +3,10 @@
 // each state the operator meets: disconnected, connected with relays on
 // and off, and with the board fallen silent.
 //
-//     relay-panel-screenshots OUTPUT_DIRECTORY
+//     relay-panel-screenshots OUTPUT_DIRECTORY [PREFIX]
+//
+// PREFIX goes before each file name, so that runs on other desktops (a
+// dark scheme, a scaled screen) keep their pictures apart.
 
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
@@ -68,11 +71,12 @@ bool save(const QWidget& form, const QString& path)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: relay-panel-screenshots OUTPUT_DIRECTORY\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: relay-panel-screenshots OUTPUT_DIRECTORY [PREFIX]\n");
         return 2;
     }
     const QDir out(QString::fromLocal8Bit(argv[1]));
+    const QString prefix = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
 
     relay::pty_board board;
     relay::panel_session session;
@@ -88,7 +92,7 @@ int main(int argc, char** argv)
     if (!wait_for([&] { return form.frameGeometry() != form.geometry(); }, 2000))
         std::fprintf(stderr, "no window frame: the pictures show the client area only\n");
     settle(500);
-    bool ok = save(form, out.filePath(QStringLiteral("disconnected.png")));
+    bool ok = save(form, out.filePath(prefix + QStringLiteral("disconnected.png")));
 
     const auto& w = form.widgets();
     w.open_comm->click();
@@ -114,7 +118,7 @@ int main(int argc, char** argv)
         }
     }
     settle(300);
-    ok = save(form, out.filePath(QStringLiteral("connected.png"))) && ok;
+    ok = save(form, out.filePath(prefix + QStringLiteral("connected.png"))) && ok;
 
     board.set_silent(true);
     if (!wait_for([&] { return indicators_read(form, {"state", "state", "state", "state"}); }, 3000)) {
@@ -122,6 +126,6 @@ int main(int argc, char** argv)
         return 1;
     }
     settle(300);
-    ok = save(form, out.filePath(QStringLiteral("silent.png"))) && ok;
+    ok = save(form, out.filePath(prefix + QStringLiteral("silent.png"))) && ok;
     return ok ? 0 : 1;
 }
