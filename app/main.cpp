@@ -55,7 +55,6 @@ int main(int argc, char** argv)
     }
 
     relay::main_form window(session.controller(), session.catalog());
-    session.set_view(&window);
     window.show();
     return app.exec();
 }

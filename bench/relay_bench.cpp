@@ -104,7 +104,6 @@ struct panel_under_test {
     panel_under_test()
     {
         window = std::make_unique<relay::main_form>(session.controller(), session.catalog());
-        session.set_view(window.get());
         window->show();
         session.controller().set_chuankou_num_text(board.slave_path());
         window->widgets().open_comm->click();
@@ -126,7 +125,6 @@ int startup_child(int argc, char** argv)
     QApplication app(argc, argv);
     relay::panel_session session;
     relay::main_form window(session.controller(), session.catalog());
-    session.set_view(&window);
     struct first_paint : QObject {
         bool eventFilter(QObject*, QEvent* e) override
         {

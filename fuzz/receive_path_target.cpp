@@ -3,7 +3,7 @@
 // indicator changes only for a valid status frame, the watchdog stays in
 // range, and nothing the line delivers is kept beyond one frame.
 
-#include "fake_serial_device.h"
+#include "fake_panel.h"
 #include "panel/panel_controller.h"
 
 #include <cstddef>
@@ -37,21 +37,13 @@ void require(bool condition)
         std::abort();
 }
 
-struct quiet_view : panel_controller::view {
-    void controls_changed() override {}
-    void show_message(const std::string&, const std::string&) override {}
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    relay::testing::fake_serial_device device;
-    relay::testing::fake_port_catalog catalog;
-    serial_link link(device, catalog);
-    panel_controller logic(link);
-    quiet_view view;
-    logic.set_view(&view);
+    relay::testing::fake_panel panel;
+    auto& device = panel.device;
+    auto& logic = panel.logic;
     logic.Form_Load();
     logic.open_comm_Click();
     require(device.is_open());

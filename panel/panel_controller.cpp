@@ -48,9 +48,19 @@ void panel_controller::notify()
         const auto reported = reported_statuses();
         tell_observers([&](board_observer& o) { o.link_changed(now, reported); });
     }
-    if (painter)
-        painter->controls_changed();
+    const auto painting = views;
+    for (auto* v : painting)
+        if (std::find(views.begin(), views.end(), v) != views.end())
+            v->controls_changed();
 }
+
+void panel_controller::add_view(view* v)
+{
+    if (v && std::find(views.begin(), views.end(), v) == views.end())
+        views.push_back(v);
+}
+
+void panel_controller::remove_view(view* v) { views.erase(std::remove(views.begin(), views.end(), v), views.end()); }
 
 bool panel_controller::queue_client_command(const command_tuple& command, client_ticket ticket)
 {
@@ -244,8 +254,10 @@ void panel_controller::open_comm_Click()
         if (!result.ok) {
             // The panel stays as it was: disconnected, port closed.
             notify();
-            if (painter)
-                painter->show_message("Cannot connect", result.reason);
+            const auto telling = views;
+            for (auto* v : telling)
+                if (std::find(views.begin(), views.end(), v) != views.end())
+                    v->show_message("Cannot connect", result.reason);
             return;
         }
         connected = true;

@@ -44,7 +44,10 @@ public:
     panel_controller(const panel_controller&) = delete;
     panel_controller& operator=(const panel_controller&) = delete;
 
-    void set_view(view* v) { painter = v; }
+    // Every view hears every change: the session (for its timer), the
+    // window, a daemon's log. A view removes itself before it goes.
+    void add_view(view* v);
+    void remove_view(view* v);
     const panel_controls& controls() const { return form; }
 
     // Window and timer events.
@@ -107,7 +110,7 @@ private:
     void link_lost(const std::string& reason) override;
 
     serial_link& link;
-    view* painter = nullptr;
+    std::vector<view*> views;
     panel_controls form;
 
     command_tuple pending_cmd;

@@ -7,10 +7,10 @@ panel_session::panel_session(QObject* parent)
 {
     // The board and the watchdog both count on ten ticks a second.
     connect(&poll_timer, &poll_ticker::timeout, this, [this] { logic.Timer1_Timer(); });
-    logic.set_view(this);
+    logic.add_view(this);
 }
 
-panel_session::~panel_session() { logic.set_view(nullptr); }
+panel_session::~panel_session() { logic.remove_view(this); }
 
 void panel_session::controls_changed()
 {
@@ -19,14 +19,10 @@ void panel_session::controls_changed()
         poll_timer.start();
     else if (!running && poll_timer.is_active())
         poll_timer.stop();
-    if (window)
-        window->controls_changed();
 }
 
-void panel_session::show_message(const std::string& title, const std::string& text)
-{
-    if (window)
-        window->show_message(title, text);
-}
+// The window or the daemon's log tells the operator; the session has nothing
+// to show.
+void panel_session::show_message(const std::string&, const std::string&) {}
 
 }  // namespace relay

@@ -24,9 +24,6 @@ public:
     system_port_catalog& catalog() { return port_list; }
     poll_ticker& timer() { return poll_timer; }
 
-    // The window, which paints what the logic reports.
-    void set_view(panel_controller::view* v) { window = v; }
-
 private:
     void controls_changed() override;
     void show_message(const std::string& title, const std::string& text) override;
@@ -36,7 +33,6 @@ private:
     serial_link link;
     panel_controller logic;
     poll_ticker poll_timer{poll_period};
-    panel_controller::view* window = nullptr;
 };
 
 }  // namespace relay

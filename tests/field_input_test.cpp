@@ -2,7 +2,7 @@
 // lists it: the text the address field keeps, the address the next frame
 // carries, and what connecting with that text in the port field does.
 
-#include "fake_serial_device.h"
+#include "fake_panel.h"
 #include "panel/panel_controller.h"
 
 #include <gtest/gtest.h>
@@ -25,24 +25,9 @@ struct field_row {
 
 std::ostream& operator<<(std::ostream& os, const field_row& r) { return os << r.name; }
 
-struct silent_view : panel_controller::view {
-    void controls_changed() override {}
-    void show_message(const std::string&, const std::string& text) override { message = text; }
-    std::string message;
-};
-
-class field_input : public ::testing::TestWithParam<field_row> {
+class field_input : public ::testing::TestWithParam<field_row>, protected fake_panel {
 protected:
-    field_input()
-    {
-        logic.set_view(&view);
-        logic.Form_Load();
-    }
-    fake_serial_device device;
-    fake_port_catalog catalog;  // port 1 /dev/ttyUSB0, port 2 /dev/ttyS0
-    serial_link link{device, catalog};
-    panel_controller logic{link};
-    silent_view view;
+    field_input() { logic.Form_Load(); }
 };
 
 TEST_P(field_input, address_field)
@@ -66,13 +51,13 @@ TEST_P(field_input, port_field)
     logic.set_chuankou_num_text(row.text);
     logic.open_comm_Click();
     if (!row.port_opens.empty()) {
-        ASSERT_EQ(device.opened_paths.size(), 1u) << view.message;
+        ASSERT_EQ(device.opened_paths.size(), 1u) << view.last_message();
         EXPECT_EQ(device.opened_paths[0], row.port_opens);
         EXPECT_EQ(logic.controls().open_comm.caption, "disconnect");
     } else {
         EXPECT_TRUE(device.opened_paths.empty());
         EXPECT_EQ(logic.controls().open_comm.caption, "connect");
-        EXPECT_NE(view.message.find(row.port_message), std::string::npos) << view.message;
+        EXPECT_NE(view.last_message().find(row.port_message), std::string::npos) << view.last_message();
     }
 }
 

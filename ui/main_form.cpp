@@ -101,11 +101,12 @@ main_form::main_form(panel_controller& logic, const port_catalog& catalog, QWidg
     ui.chuankou_num->setFocus();
 
     // The controls exist; the logic may now put them into its start state.
+    logic.add_view(this);
     logic.Form_Load();
     paint(true);
 }
 
-main_form::~main_form() = default;
+main_form::~main_form() { logic.remove_view(this); }
 
 void main_form::build_controls(const port_catalog& catalog)
 {

@@ -2,9 +2,8 @@
 // The panel's window. It paints the logic's controls onto widgets and hands
 // the operator's clicks and edits to the logic's event procedures; it makes
 // no decision of its own.
-//
-// Whoever owns the logic routes its view calls here: panel_session::set_view
-// in the program, panel_controller::set_view in tests without a session.
+// It attaches itself to the logic as one of its views for as long as it
+// lives.
 
 #include "panel/panel_controller.h"
 

@@ -6,6 +6,7 @@
 #include "protocol/frame.h"
 #include "relayctl_process.h"
 #include "sim/pty_board.h"
+#include "frame_bytes.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +21,7 @@ using namespace std::chrono_literals;
 namespace relay::cli::testing {
 namespace {
 
+using relay::testing::bytes_of;
 using chunks = std::vector<pty_board::chunk>;
 
 frame query_frame(int address) { return encode_command(address, status_query); }
@@ -64,7 +66,6 @@ pty_board::answer_shaper reporting(std::array<std::uint8_t, relay_count> statuse
     };
 }
 
-std::vector<std::uint8_t> bytes_of(const frame& f) { return {f.begin(), f.end()}; }
 
 }  // namespace
 

@@ -33,7 +33,7 @@ protected:
 
 TEST_F(client_queue, commands_go_out_oldest_first_one_per_tick_after_the_mailbox)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     ASSERT_TRUE(logic.queue_client_command(single_relay(2, action_on), 10));
     ASSERT_TRUE(logic.queue_client_command(all_relays(action_off), 11));
     logic.open_Click(4);
@@ -48,7 +48,7 @@ TEST_F(client_queue, commands_go_out_oldest_first_one_per_tick_after_the_mailbox
 
 TEST_F(client_queue, a_full_queue_refuses_the_next_command_and_keeps_the_others)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     for (client_ticket t = 0; t < client_queue_capacity; ++t)
         ASSERT_TRUE(logic.queue_client_command(single_relay(1, action_on), t));
     EXPECT_FALSE(logic.queue_client_command(single_relay(3, action_on), 999));
@@ -61,7 +61,7 @@ TEST_F(client_queue, a_full_queue_refuses_the_next_command_and_keeps_the_others)
 
 TEST_F(client_queue, waiting_commands_are_dropped_with_a_reason_when_the_port_goes)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     logic.queue_client_command(single_relay(1, action_on), 1);
     logic.queue_client_command(single_relay(2, action_on), 2);
     device.unplug("The device went away.");
@@ -74,7 +74,7 @@ TEST_F(client_queue, waiting_commands_are_dropped_with_a_reason_when_the_port_go
 
 TEST_F(client_queue, a_disconnect_drops_client_commands_but_keeps_the_mailbox)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     logic.queue_client_command(single_relay(1, action_on), 7);
     logic.open_Click(3);
     logic.open_comm_Click();
@@ -84,7 +84,7 @@ TEST_F(client_queue, a_disconnect_drops_client_commands_but_keeps_the_mailbox)
 
 TEST_F(client_queue, an_unusable_address_holds_client_commands_back)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     logic.queue_client_command(single_relay(1, action_on), 5);
     logic.set_add_text("abc");
     tick(3);
@@ -99,7 +99,7 @@ TEST_F(client_queue, an_unusable_address_holds_client_commands_back)
 TEST_F(client_queue, observers_hear_frames_as_shown_and_the_link_as_it_changes)
 {
     EXPECT_EQ(logic.link_now(), link_condition::lost);
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 1, 7, 1});
     ASSERT_EQ(clients.frames.size(), 1u);

@@ -21,7 +21,7 @@ class relay_click : public panel_test, public ::testing::WithParamInterface<clic
 
 TEST_P(relay_click, puts_its_tuple_in_the_mailbox_and_the_next_tick_sends_it)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     GetParam().click(logic);
     EXPECT_TRUE(logic.command_pending());
     EXPECT_EQ(logic.pending_command(), GetParam().expected);
@@ -48,7 +48,7 @@ using relay_commands = panel_test;
 
 TEST_F(relay_commands, indexes_outside_1_to_4_do_nothing)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     for (int index : {0, 5, -1, 100}) {
         logic.open_Click(index);
         logic.close_Click(index);
@@ -59,7 +59,7 @@ TEST_F(relay_commands, indexes_outside_1_to_4_do_nothing)
 
 TEST_F(relay_commands, an_indicator_toggles_what_it_shows_and_a_state_indicator_sends_nothing)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     logic.Label6_Click(2);
     EXPECT_FALSE(logic.command_pending());
     tick();
@@ -75,7 +75,7 @@ TEST_F(relay_commands, an_indicator_toggles_what_it_shows_and_a_state_indicator_
 
 TEST_F(relay_commands, switching_all_on_when_all_are_on_still_sends)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 2, 2, 2});
     logic.openall_Click();
@@ -110,7 +110,7 @@ TEST_F(address_field, only_text_above_255_is_reset)
 
 TEST_F(address_field, a_changed_address_is_used_by_the_very_next_frame)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     logic.set_add_text("42");
     tick();
@@ -122,7 +122,7 @@ TEST_F(address_field, a_changed_address_is_used_by_the_very_next_frame)
 
 TEST_F(address_field, no_frame_goes_to_an_address_the_field_does_not_hold)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 2, 2, 2});
     for (const std::string text : {"", "abc", "-1", " "}) {
@@ -139,7 +139,7 @@ TEST_F(address_field, no_frame_goes_to_an_address_the_field_does_not_hold)
 
 TEST_F(address_field, a_command_clicked_while_the_address_is_unusable_waits_for_a_usable_one)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     logic.set_add_text("");
     logic.open_Click(3);
     tick();
@@ -172,7 +172,7 @@ TEST_F(spin_controls, values_outside_0_to_15_never_reach_a_field)
 
 TEST_F(spin_controls, the_port_spin_rewrites_the_disabled_port_field_for_the_next_connect)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     logic.VScroll2_Change(2);
     EXPECT_FALSE(logic.controls().chuankou_num.enabled);
     EXPECT_EQ(logic.controls().chuankou_num.text, "2");

@@ -10,7 +10,7 @@ using lost_link = panel_test;
 
 TEST_F(lost_link, the_panel_stays_connected_and_the_watchdog_shows_the_silence)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 2, 2, 2});
     device.refuse.push_back({"/dev/ttyUSB0", "The port /dev/ttyUSB0 does not exist."});
@@ -27,7 +27,7 @@ TEST_F(lost_link, the_panel_stays_connected_and_the_watchdog_shows_the_silence)
 
 TEST_F(lost_link, the_port_is_reopened_once_a_second_and_polling_resumes_by_itself)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     device.refuse.push_back({"/dev/ttyUSB0", "The port /dev/ttyUSB0 does not exist."});
     device.unplug();
@@ -48,7 +48,7 @@ TEST_F(lost_link, the_port_is_reopened_once_a_second_and_polling_resumes_by_itse
 
 TEST_F(lost_link, reopening_resolves_the_port_number_afresh)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     device.unplug();
     // The adapter comes back under another name; port 1 still means the first.
     catalog.entries[0].path = "/dev/ttyUSB1";
@@ -58,7 +58,7 @@ TEST_F(lost_link, reopening_resolves_the_port_number_afresh)
 
 TEST_F(lost_link, disconnecting_stops_the_retries)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     device.unplug();
     logic.open_comm_Click();
     EXPECT_FALSE(logic.port_lost());
@@ -69,7 +69,7 @@ TEST_F(lost_link, disconnecting_stops_the_retries)
 
 TEST_F(lost_link, a_command_clicked_while_the_port_is_gone_goes_out_once_it_returns)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     device.unplug();
     logic.open_Click(4);
     tick(reopen_ticks);
@@ -78,7 +78,7 @@ TEST_F(lost_link, a_command_clicked_while_the_port_is_gone_goes_out_once_it_retu
 
 TEST_F(lost_link, garbled_answers_are_named_in_the_tooltip)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     for (int i = 0; i < 6; ++i) {
         tick();
         device.arrive(std::vector<std::uint8_t>{0x22, 1, 2, 3, 4, 5, 6, 7});

@@ -1,8 +1,8 @@
 #pragma once
 // A panel on an in-memory port, stepped tick by tick.
 
-#include "fake_serial_device.h"
-#include "panel/panel_controller.h"
+#include "fake_panel.h"
+#include "frame_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -12,28 +12,17 @@
 
 namespace relay::testing {
 
-struct recorded_messages : panel_controller::view {
-    void controls_changed() override { ++changes; }
-    void show_message(const std::string& title, const std::string& text) override
-    {
-        messages.emplace_back(title, text);
-    }
-    int changes = 0;
-    std::vector<std::pair<std::string, std::string>> messages;
-};
-
-class panel_test : public ::testing::Test {
+class panel_test : public ::testing::Test, protected fake_panel {
 protected:
-    panel_test()
-    {
-        logic.set_view(&window);
-        logic.Form_Load();
-    }
+    panel_test() { logic.Form_Load(); }
 
-    void connect_panel()
+    // Call as ASSERT_TRUE(connect_panel()): a failure here must end the test.
+    ::testing::AssertionResult connect_panel()
     {
         logic.open_comm_Click();
-        ASSERT_EQ(logic.controls().open_comm.caption, "disconnect");
+        if (logic.controls().open_comm.caption != caption_disconnect)
+            return ::testing::AssertionFailure() << "the panel did not connect: " << view.last_message();
+        return ::testing::AssertionSuccess();
     }
 
     // The board answers with these relay statuses.
@@ -44,30 +33,9 @@ protected:
 
     const frame& last_sent() const { return device.written.back(); }
 
-    void tick(int n = 1)
-    {
-        for (int i = 0; i < n; ++i)
-            logic.Timer1_Timer();
-    }
-
     std::string indicator(int relay) const { return logic.controls().Label6[relay - 1].caption; }
     std::uint32_t indicator_colour(int relay) const { return logic.controls().Label6[relay - 1].colour; }
-
-    fake_serial_device device;
-    fake_port_catalog catalog;
-    serial_link link{device, catalog};
-    panel_controller logic{link};
-    recorded_messages window;
 };
-
-// Byte by byte: GCC 12 misreads a range copy out of std::array as out of bounds.
-inline std::vector<std::uint8_t> bytes_of(const frame& f, std::size_t from = 0, std::size_t to = frame_size)
-{
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = from; i < to; ++i)
-        out.push_back(f[i]);
-    return out;
-}
 
 inline frame query_to(std::uint8_t address) { return encode_command(address, status_query); }
 

@@ -52,7 +52,7 @@ TEST_F(panel_states, start_up_is_disconnected_with_an_empty_mailbox)
 
 TEST_F(panel_states, connecting_opens_the_numbered_port_and_enables_the_relays)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     expect_connected(logic.controls());
     EXPECT_TRUE(device.is_open());
     for (int relay = 1; relay <= 4; ++relay) {
@@ -63,7 +63,7 @@ TEST_F(panel_states, connecting_opens_the_numbered_port_and_enables_the_relays)
 
 TEST_F(panel_states, disconnecting_closes_the_port_stops_ticks_and_forgets_what_was_shown)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 1, 2, 1});
     logic.open_comm_Click();
@@ -79,7 +79,7 @@ TEST_F(panel_states, disconnecting_closes_the_port_stops_ticks_and_forgets_what_
 
 TEST_F(panel_states, reconnecting_opens_the_port_now_named_and_starts_at_state)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 2, 2, 2});
     logic.open_comm_Click();
@@ -93,7 +93,7 @@ TEST_F(panel_states, reconnecting_opens_the_port_now_named_and_starts_at_state)
 
 TEST_F(panel_states, a_command_waiting_at_disconnect_goes_out_on_the_first_tick_after_reconnect)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     logic.openall_Click();
     logic.open_comm_Click();
     EXPECT_TRUE(logic.command_pending());
@@ -104,7 +104,7 @@ TEST_F(panel_states, a_command_waiting_at_disconnect_goes_out_on_the_first_tick_
 
 TEST_F(panel_states, the_watchdog_carries_on_across_a_reconnect)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 2, 2, 2});
     tick(2);
@@ -118,8 +118,8 @@ TEST_F(panel_states, a_port_that_will_not_open_leaves_the_panel_disconnected_and
     device.refuse.push_back({"/dev/ttyUSB0", "The port /dev/ttyUSB0 is in use by another program."});
     logic.open_comm_Click();
     expect_disconnected(logic.controls());
-    ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(window.messages[0].second, "The port /dev/ttyUSB0 is in use by another program.");
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].second, "The port /dev/ttyUSB0 is in use by another program.");
 }
 
 TEST_F(panel_states, port_text_that_names_no_port_is_refused_before_any_open)
@@ -130,14 +130,14 @@ TEST_F(panel_states, port_text_that_names_no_port_is_refused_before_any_open)
         expect_disconnected(logic.controls());
     }
     EXPECT_TRUE(device.opened_paths.empty());
-    ASSERT_EQ(window.messages.size(), 4u);
-    EXPECT_NE(window.messages[3].second.find("There is no port 5"), std::string::npos);
+    ASSERT_EQ(view.messages.size(), 4u);
+    EXPECT_NE(view.messages[3].second.find("There is no port 5"), std::string::npos);
 }
 
 TEST_F(panel_states, a_device_name_in_the_port_field_is_opened_as_it_stands)
 {
     logic.set_chuankou_num_text("/dev/pts/7");
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     EXPECT_EQ(device.opened_paths, std::vector<std::string>{"/dev/pts/7"});
 }
 

@@ -9,7 +9,7 @@ using poll_cycle = panel_test;
 
 TEST_F(poll_cycle, first_tick_after_connecting_sends_a_status_query)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     EXPECT_EQ(device.opened_paths, std::vector<std::string>{"/dev/ttyUSB0"});
     EXPECT_TRUE(device.written.empty());
     tick();
@@ -19,7 +19,7 @@ TEST_F(poll_cycle, first_tick_after_connecting_sends_a_status_query)
 
 TEST_F(poll_cycle, every_tick_sends_exactly_one_frame_after_discarding_input)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     device.arrive(std::vector<std::uint8_t>{1, 2, 3});
     tick(10);
     EXPECT_EQ(device.written.size(), 10u);
@@ -29,7 +29,7 @@ TEST_F(poll_cycle, every_tick_sends_exactly_one_frame_after_discarding_input)
 
 TEST_F(poll_cycle, two_commands_in_one_tick_send_only_the_second_then_a_query)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     logic.open_Click(1);
     logic.close_Click(3);
     tick();
@@ -44,7 +44,7 @@ TEST_F(poll_cycle, two_commands_in_one_tick_send_only_the_second_then_a_query)
 
 TEST_F(poll_cycle, a_valid_frame_sets_the_indicators_in_their_colours)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 1, 1, 2});
     EXPECT_EQ(indicator(1), "on");
@@ -57,7 +57,7 @@ TEST_F(poll_cycle, a_valid_frame_sets_the_indicators_in_their_colours)
 
 TEST_F(poll_cycle, indicators_fall_back_to_state_on_the_sixth_silent_tick)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 2, 2, 2});
     for (int silent = 1; silent <= 5; ++silent) {
@@ -77,7 +77,7 @@ TEST_F(poll_cycle, indicators_fall_back_to_state_on_the_sixth_silent_tick)
 
 TEST_F(poll_cycle, a_board_answering_every_tick_never_blinks)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     for (int i = 0; i < 50; ++i) {
         tick();
         answer({1, 2, 1, 2});
@@ -88,7 +88,7 @@ TEST_F(poll_cycle, a_board_answering_every_tick_never_blinks)
 
 TEST_F(poll_cycle, zero_status_frames_keep_the_indicators_and_reload_the_watchdog)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 1, 2, 1});
     for (int i = 0; i < 20; ++i) {
@@ -102,7 +102,7 @@ TEST_F(poll_cycle, zero_status_frames_keep_the_indicators_and_reload_the_watchdo
 
 TEST_F(poll_cycle, status_bytes_other_than_1_or_2_leave_that_relay_alone)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 2, 2, 2});
     answer({1, 7, 0, 0xFF});
@@ -114,7 +114,7 @@ TEST_F(poll_cycle, status_bytes_other_than_1_or_2_leave_that_relay_alone)
 
 TEST_F(poll_cycle, an_invalid_frame_changes_nothing_and_does_not_reload_the_watchdog)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 2, 2, 2});
     tick(3);
@@ -131,7 +131,7 @@ TEST_F(poll_cycle, an_invalid_frame_changes_nothing_and_does_not_reload_the_watc
 
 TEST_F(poll_cycle, a_status_frame_from_another_address_is_taken)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     answer({2, 1, 1, 1}, 9);
     EXPECT_EQ(indicator(1), "on");
@@ -139,7 +139,7 @@ TEST_F(poll_cycle, a_status_frame_from_another_address_is_taken)
 
 TEST_F(poll_cycle, nine_bytes_give_one_frame_and_the_ninth_is_discarded_by_the_next_send)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     auto bytes = encode_status(1, 0, {2, 1, 1, 1});
     auto nine = bytes_of(bytes);
@@ -154,7 +154,7 @@ TEST_F(poll_cycle, nine_bytes_give_one_frame_and_the_ninth_is_discarded_by_the_n
 
 TEST_F(poll_cycle, an_answer_in_two_pieces_is_read_once_the_eighth_byte_is_in)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     const auto bytes = encode_status(1, 0, {1, 2, 1, 1});
     device.arrive(bytes_of(bytes, 0, 5));
@@ -166,7 +166,7 @@ TEST_F(poll_cycle, an_answer_in_two_pieces_is_read_once_the_eighth_byte_is_in)
 
 TEST_F(poll_cycle, sixteen_bytes_at_once_are_read_as_two_frames_in_order)
 {
-    connect_panel();
+    ASSERT_TRUE(connect_panel());
     tick();
     const auto first = encode_status(1, 0, {2, 2, 2, 2});
     const auto second = encode_status(1, 0, {1, 1, 1, 1});

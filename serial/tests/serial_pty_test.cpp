@@ -5,6 +5,7 @@
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 #include "sim/pty_board.h"
+#include "process_cpu.h"
 
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -23,6 +24,8 @@
 
 namespace relay {
 namespace {
+
+using testing::process_cpu_seconds;
 
 using namespace std::chrono_literals;
 
@@ -49,13 +52,6 @@ frame expected_status(std::uint8_t address, std::uint8_t code, std::array<std::u
 }
 
 const std::array<std::uint8_t, relay_count> all_off{status_off, status_off, status_off, status_off};
-
-double process_cpu_seconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "sim/pty_board.h"
 
+#include "process_cpu.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -16,6 +18,8 @@
 
 namespace relay {
 namespace {
+
+using testing::process_cpu_seconds;
 
 using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;
@@ -74,13 +78,6 @@ frame query(std::uint8_t address = 1) { return encode_command(address, status_qu
 bytes as_bytes(const frame& f) { return {f.begin(), f.end()}; }
 
 const std::array<std::uint8_t, relay_count> all_off{status_off, status_off, status_off, status_off};
-
-double process_cpu_seconds()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
 
 TEST(pty_board, answers_a_query_with_the_status_frame)
 {

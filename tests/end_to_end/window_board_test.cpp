@@ -55,7 +55,6 @@ private slots:
         board = std::make_unique<pty_board>();
         session = std::make_unique<panel_session>();
         window = std::make_unique<main_form>(session->controller(), session->catalog());
-        session->set_view(window.get());
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }

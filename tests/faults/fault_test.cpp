@@ -5,6 +5,8 @@
 #include "serial/qt_serial_device.h"
 #include "sim/pty_board.h"
 #include "session/panel_session.h"
+#include "process_cpu.h"
+#include "frame_bytes.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,14 +29,10 @@
 namespace relay {
 namespace {
 
-using namespace std::chrono_literals;
+using testing::bytes_of;
+using testing::process_cpu_seconds;
 
-double process_cpu_seconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
+using namespace std::chrono_literals;
 
 // Keeps the messages shown and every caption any indicator ever showed.
 struct watching_view : panel_controller::view {
@@ -112,14 +110,6 @@ bool all_indicators_read(const panel_controller& logic, const std::string& capti
     return true;
 }
 
-std::vector<std::uint8_t> bytes_of(const frame& f, std::size_t from = 0, std::size_t to = frame_size)
-{
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = from; i < to; ++i)
-        out.push_back(f[i]);
-    return out;
-}
-
 // The test binary doubles as the second program on the port.
 const char* const hold_port_flag = "--hold-port";
 const char* const try_open_flag = "--try-open";
@@ -154,7 +144,7 @@ private slots:
         board = std::make_unique<pty_board>();
         session = std::make_unique<panel_session>();
         view = std::make_unique<watching_view>(&session->controller());
-        session->set_view(view.get());
+        session->controller().add_view(view.get());
     }
 
     void cleanup()

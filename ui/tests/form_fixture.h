@@ -2,7 +2,7 @@
 // The real window over the real panel logic, on an in-memory port. The test
 // steps the poll tick itself, so nothing depends on wall-clock timing.
 
-#include "fake_serial_device.h"
+#include "fake_panel.h"
 #include "panel/panel_controller.h"
 #include "ui/clickable_label.h"
 #include "ui/main_form.h"
@@ -21,11 +21,9 @@ struct form_fixture {
     form_fixture()
     {
         form = std::make_unique<main_form>(logic, catalog);
-        logic.set_view(form.get());
         form->show();
         form->activateWindow();
     }
-    ~form_fixture() { logic.set_view(nullptr); }
 
     const main_form_widgets& w() const { return form->widgets(); }
 
@@ -52,10 +50,10 @@ struct form_fixture {
     static QPoint up_arrow(const spin_control* s) { return {s->width() / 2, s->height() / 4}; }
     static QPoint down_arrow(const spin_control* s) { return {s->width() / 2, s->height() * 3 / 4}; }
 
-    fake_serial_device device;
-    fake_port_catalog catalog;
-    serial_link link{device, catalog};
-    panel_controller logic{link};
+    fake_panel panel;
+    fake_serial_device& device = panel.device;
+    fake_port_catalog& catalog = panel.catalog;
+    panel_controller& logic = panel.logic;
     std::unique_ptr<main_form> form;
 };
 

@@ -82,7 +82,6 @@ int main(int argc, char** argv)
     relay::panel_session session;
     session.catalog().add_leading_port({board.slave_path(), "simulated relay board"});
     relay::main_form form(session.controller(), session.catalog());
-    session.set_view(&form);
     form.move(40, 40);
     form.show();
     form.activateWindow();
