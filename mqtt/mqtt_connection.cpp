@@ -1,6 +1,7 @@
 #include "mqtt/mqtt_connection.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <cerrno>
 #include <cstring>
@@ -29,14 +30,19 @@ std::string connack_words(int code)
 {
     switch (code) {
     case 1:
-        return "the broker refused the connection: it does not speak MQTT 3.1.1";
+    case 132:
+        return "the broker refused the connection: it does not speak MQTT 5";
     case 2:
+    case 133:
         return "the broker refused the client id";
     case 3:
+    case 136:
         return "the broker refused the connection: it is unavailable";
     case 4:
+    case 134:
         return "the broker refused the login: wrong user name or password";
     case 5:
+    case 135:
         return "the broker refused the login: not authorised (wrong user name or password, or this user may "
                "not connect)";
     default:
@@ -61,6 +67,9 @@ mqtt_connection::mqtt_connection(const mqtt_settings& settings_, const std::stri
         }
     };
     check(mosquitto_threaded_set(client, true), "cannot set up the MQTT client");
+    // MQTT 5 for one thing: "retain as published", without which a
+    // retained command published while we listen looks like a fresh one.
+    check(mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5), "cannot ask for MQTT 5");
     if (!settings.user.empty())
         check(mosquitto_username_pw_set(client, settings.user.c_str(), password.empty() ? nullptr : password.c_str()),
               "cannot set the MQTT user");
@@ -125,7 +134,7 @@ void mqtt_connection::on_connect(mosquitto* client, void* self, int rc)
         return;
     }
     for (const auto& filter : me.subscriptions)
-        mosquitto_subscribe(client, nullptr, filter.c_str(), 1);
+        mosquitto_subscribe_v5(client, nullptr, filter.c_str(), 1, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
     me.session_up = true;
     if (me.events.connected)
         me.events.connected();

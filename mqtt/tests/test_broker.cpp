@@ -118,10 +118,13 @@ void test_broker::kill()
     }
 }
 
-test_client::test_client(std::uint16_t port, const std::vector<std::string>& filters, const std::string& ca_file)
+test_client::test_client(std::uint16_t port, const std::vector<std::string>& filters, const std::string& ca_file,
+                         const std::string& user, const std::string& password)
 {
     mosquitto_lib_init();
     client = mosquitto_new(nullptr, true, this);
+    if (!user.empty())
+        mosquitto_username_pw_set(client, user.c_str(), password.c_str());
     if (!ca_file.empty())
         mosquitto_tls_set(client, ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
     mosquitto_message_callback_set(client, [](mosquitto*, void* self, const mosquitto_message* m) {

@@ -68,7 +68,8 @@ struct received_message {
 // Watches everything under the given filters, from its own thread.
 class test_client {
 public:
-    test_client(std::uint16_t port, const std::vector<std::string>& filters, const std::string& ca_file = {});
+    test_client(std::uint16_t port, const std::vector<std::string>& filters, const std::string& ca_file = {},
+                const std::string& user = {}, const std::string& password = {});
     ~test_client();
 
     bool ready() const;
