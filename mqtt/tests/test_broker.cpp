@@ -58,7 +58,7 @@ bool test_broker::start(std::string& why)
         why = "no temporary directory";
         return false;
     }
-    QString config = QString("listener %1 127.0.0.1\npersistence false\nlog_dest stderr\n").arg(listen_port);
+    QString config = QString("listener %1 127.0.0.1\npersistence false\nlog_dest stderr\nlog_type error\nlog_type warning\n").arg(listen_port);
     // As root the broker would otherwise drop to a user that cannot read
     // the test's files; as anyone else this line does nothing.
     if (::geteuid() == 0)
