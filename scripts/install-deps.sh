@@ -12,6 +12,7 @@ packages=(
   dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-gi
   desktop-file-utils dpkg-dev file
   util-linux
+  libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 
 missing=()

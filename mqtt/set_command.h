@@ -1,0 +1,27 @@
+#pragma once
+// What a message on a board's set topic asks for. Only exact words switch a
+// relay; everything else is refused with a reason, so that no stray or
+// garbled payload can ever switch something it did not name.
+
+#include "protocol/relay_commands.h"
+
+#include <optional>
+#include <string>
+
+namespace relay::mqtt {
+
+// The topic below the board's own level: "relay/2/set" or "all/set".
+struct set_request {
+    std::optional<command_tuple> command;
+    std::string error;  // plain words when command is empty
+};
+
+set_request parse_set_request(const std::string& subtopic, const std::string& payload, bool retained,
+                              const relay_statuses& reported);
+
+// A payload fit for a log line and an error message: at most max_bytes of
+// it, printable ASCII kept, everything else escaped as \xNN, with the full
+// length named when it was cut.
+std::string shown_payload(const std::string& payload, std::size_t max_bytes = 64);
+
+}  // namespace relay::mqtt

@@ -1,0 +1,42 @@
+#pragma once
+// A simulated board on a pseudo-terminal behind a real session, a real
+// broker, the bridge serving the board, and a client outside watching.
+
+#include "mqtt/relay_mqtt.h"
+#include "session/panel_session.h"
+#include "sim/pty_board.h"
+#include "test_broker.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace relay::mqtt::testing {
+
+constexpr const char* board_name = "bench";
+constexpr const char* client_id = "relayd-test";
+
+struct board_rig {
+    std::unique_ptr<test_broker> broker;
+    std::unique_ptr<pty_board> board;
+    std::unique_ptr<panel_session> session;
+    std::unique_ptr<test_client> watcher;
+    std::unique_ptr<mqtt_bridge> bridge;
+    std::vector<std::string> log;
+    board_topics topics{"relay-panel", board_name};
+
+    // Everything up, the board answering and its availability online.
+    // Empty on success, else what failed.
+    std::string start(std::map<std::string, std::string> config = {{"client_id", client_id}},
+                      broker_options options = {});
+    std::string start_bridge(const std::map<std::string, std::string>& config);
+    void stop_bridge() { bridge.reset(); }
+    // Takes everything down, the bridge first so that it still has a board.
+    void stop();
+
+    bool log_has(const std::string& words) const;
+    // Set-relays frames the board has received.
+    std::vector<command_tuple> set_commands() const;
+};
+
+}  // namespace relay::mqtt::testing

@@ -1,0 +1,299 @@
+// One board on a real broker: discovery, commands from a client switching
+// the simulated board, states read from the board's answers, refused
+// payloads switching nothing, and availability following the board.
+
+#include "board_fixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace relay::mqtt::testing {
+
+namespace {
+
+std::string relay_word(bool on) { return on ? payload_on : payload_off; }
+
+// Waits until the board has taken this many more frames: a condition, so
+// that "nothing was switched" is checked after the board had every chance.
+bool ticks_pass(const pty_board& board, std::size_t frames)
+{
+    const auto target = board.frame_count() + frames;
+    return wait_until([&] { return board.frame_count() >= target; });
+}
+
+}  // namespace
+
+class board_topics_test : public QObject {
+    Q_OBJECT
+
+    board_rig rig;
+
+private slots:
+    void init()
+    {
+        const auto failed = rig.start();
+        QVERIFY2(failed.empty(), failed.c_str());
+    }
+
+    void cleanup() { rig.stop(); }
+
+    void discovery_describes_every_relay_as_a_switch_of_one_device()
+    {
+        for (int relay = 1; relay <= relay_count; ++relay) {
+            const auto topic = "homeassistant/switch/bench_relay" + std::to_string(relay) + "/config";
+            QVERIFY(wait_until([&] { return rig.watcher->last(topic).has_value(); }));
+            const auto message = rig.watcher->messages_on(topic).back();
+            QJsonParseError error{};
+            const auto doc = QJsonDocument::fromJson(QByteArray::fromStdString(message.payload), &error);
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            const auto c = doc.object();
+            const auto n = QString::number(relay);
+            QCOMPARE(c["unique_id"].toString(), "bench_relay" + n);
+            QCOMPARE(c["name"].toString(), "Relay " + n);
+            QCOMPARE(c["state_topic"].toString(), "relay-panel/bench/relay/" + n);
+            QCOMPARE(c["command_topic"].toString(), "relay-panel/bench/relay/" + n + "/set");
+            QCOMPARE(c["payload_on"].toString(), QString("ON"));
+            QCOMPARE(c["payload_off"].toString(), QString("OFF"));
+            QCOMPARE(c["state_on"].toString(), QString("ON"));
+            QCOMPARE(c["state_off"].toString(), QString("OFF"));
+            QCOMPARE(c["retain"], QJsonValue(false));
+            QCOMPARE(c["availability_mode"].toString(), QString("all"));
+            QCOMPARE(c["payload_available"].toString(), QString("online"));
+            QCOMPARE(c["payload_not_available"].toString(), QString("offline"));
+            const auto availability = c["availability"].toArray();
+            QCOMPARE(availability.size(), 2);
+            QCOMPARE(availability[0].toObject()["topic"].toString(), QString("relay-panel/bench/availability"));
+            QCOMPARE(availability[1].toObject()["topic"].toString(),
+                     QString("relay-panel/daemon/relayd-test/availability"));
+            const auto device = c["device"].toObject();
+            QCOMPARE(device["identifiers"].toArray(), QJsonArray{"relay-panel_bench"});
+            QCOMPARE(device["name"].toString(), QString("Relay board bench"));
+            QCOMPARE(device["model"].toString(), QString("Four-channel serial relay board"));
+            QCOMPARE(c.keys().size(), 14);  // nothing unchecked
+        }
+        // The board's states, from its first answers, and the daemon's own
+        // availability are there too.
+        for (int relay = 1; relay <= relay_count; ++relay)
+            QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.relay_state(relay)) == "OFF"; }));
+        QCOMPARE(rig.watcher->last(rig.bridge->daemon_availability()), std::optional<std::string>("online"));
+
+        // A client that comes later gets all of it from the broker: retained.
+        test_client late(rig.broker->port(), {"relay-panel/#", "homeassistant/#"});
+        QVERIFY(wait_until([&] { return late.messages().size() >= 4 + 4 + 2; }));
+        for (const auto& m : late.messages())
+            QVERIFY2(m.retained, m.topic.c_str());
+        QVERIFY(late.last("homeassistant/switch/bench_relay2/config") ==
+                rig.watcher->last("homeassistant/switch/bench_relay2/config"));
+    }
+
+    void discovery_comes_again_when_home_assistant_says_online()
+    {
+        const auto topic = "homeassistant/switch/bench_relay4/config";
+        QVERIFY(wait_until([&] { return rig.watcher->last(topic).has_value(); }));
+        rig.watcher->clear();
+        QVERIFY(rig.watcher->publish("homeassistant/status", "online"));
+        QVERIFY(wait_until([&] { return rig.watcher->messages_on(topic).size() == 1; }));
+        QCOMPARE(rig.watcher->messages_on("homeassistant/switch/bench_relay1/config").size(), std::size_t{1});
+    }
+
+    void discovery_off_publishes_none()
+    {
+        cleanup();
+        const auto failed = rig.start({{"client_id", client_id}, {"discovery_prefix", "off"}});
+        QVERIFY2(failed.empty(), failed.c_str());
+        // Discovery would follow the states; a refused command's error
+        // follows both on the same connection, in order.
+        QVERIFY(rig.watcher->publish(rig.topics.root() + "/relay/9/set", "ON"));
+        QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.error()).has_value(); }));
+        for (const auto& m : rig.watcher->messages())
+            QVERIFY2(m.topic.rfind("homeassistant/", 0) != 0, m.topic.c_str());
+    }
+
+    void a_command_switches_the_board_and_the_state_comes_from_its_answer_data()
+    {
+        QTest::addColumn<QString>("subtopic");
+        QTest::addColumn<QString>("payload");
+        QTest::addColumn<bool>("all_on_first");
+        QTest::addColumn<int>("code_actions");  // the four actions as decimal digits
+        QTest::addColumn<QString>("relays");    // expected relays, 1 = on
+        QTest::newRow("relay 1 ON") << "relay/1/set" << "ON" << false << 2000 << "1000";
+        QTest::newRow("relay 3 on (lower case)") << "relay/3/set" << "on" << false << 20 << "0010";
+        QTest::newRow("relay 4 OFF after all on") << "relay/4/set" << "OFF" << true << 1 << "1110";
+        QTest::newRow("relay 2 TOGGLE from off") << "relay/2/set" << "TOGGLE" << false << 200 << "0100";
+        QTest::newRow("relay 2 toggle from on") << "relay/2/set" << "toggle" << true << 100 << "1011";
+        QTest::newRow("all ON") << "all/set" << "ON" << false << 2222 << "1111";
+        QTest::newRow("all OFF after all on") << "all/set" << "OFF" << true << 1111 << "0000";
+    }
+
+    void a_command_switches_the_board_and_the_state_comes_from_its_answer()
+    {
+        QFETCH(QString, subtopic);
+        QFETCH(QString, payload);
+        QFETCH(bool, all_on_first);
+        QFETCH(int, code_actions);
+        QFETCH(QString, relays);
+        if (all_on_first) {
+            QVERIFY(rig.watcher->publish(rig.topics.all_set(), "ON"));
+            QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.relay_state(4)) == "ON"; }));
+            QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.relay_state(1)) == "ON"; }));
+        }
+        command_tuple expected{code_set_relays, {}};
+        for (int i = relay_count - 1, rest = code_actions; i >= 0; --i, rest /= 10)
+            expected.actions[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(rest % 10);
+        const auto before = rig.set_commands().size();
+        rig.watcher->clear();
+
+        QVERIFY(rig.watcher->publish(rig.topics.root() + "/" + subtopic.toStdString(), payload.toStdString()));
+        std::array<bool, relay_count> want{};
+        for (int i = 0; i < relay_count; ++i)
+            want[static_cast<std::size_t>(i)] = relays[i] == '1';
+        QVERIFY(wait_until([&] { return rig.board->relays() == want; }));
+        const auto commands = rig.set_commands();
+        QCOMPARE(commands.size(), before + 1);
+        QVERIFY(commands.back() == expected);
+
+        // Each switched relay's state arrives after the board took the
+        // frame: from its answer, not an echo of the command.
+        const auto log = rig.board->received_frames();
+        const auto sent = std::find_if(log.rbegin(), log.rend(), [&](const received_frame& f) {
+            std::uint8_t a = 0;
+            command_tuple c;
+            return decode_command(f.bytes, a, c) && c == expected;
+        });
+        QVERIFY(sent != log.rend());
+        for (int i = 0; i < relay_count; ++i) {
+            if (expected.actions[static_cast<std::size_t>(i)] == action_leave)
+                continue;
+            const auto topic = rig.topics.relay_state(i + 1);
+            QVERIFY(wait_until([&] { return rig.watcher->last(topic) == relay_word(want[static_cast<std::size_t>(i)]); }));
+            const auto state = rig.watcher->messages_on(topic).back();
+            QVERIFY(state.retained == false);  // live delivery to a subscriber
+            QVERIFY(state.arrival > sent->arrival);
+        }
+        QVERIFY(!rig.watcher->last(rig.topics.error()).has_value());
+    }
+
+    void a_bad_payload_switches_nothing_and_says_why_data()
+    {
+        QTest::addColumn<QString>("subtopic");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<bool>("retained");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("why");
+        const QString words = "takes ON, OFF or TOGGLE";
+        QTest::newRow("empty") << "relay/1/set" << QByteArray() << false << "\"\"" << words;
+        QTest::newRow("on with spaces") << "relay/1/set" << QByteArray("on ") << false << "\"on \"" << words;
+        QTest::newRow("one") << "relay/1/set" << QByteArray("1") << false << "\"1\"" << words;
+        QTest::newRow("binary") << "relay/2/set" << QByteArray("\x00\xff\x1bON", 5) << false
+                                << "\"\\x00\\xFF\\x1BON\"" << words;
+        QTest::newRow("10 KB") << "relay/3/set" << QByteArray(10240, 'N') << false << "(10240 bytes)" << words;
+        QTest::newRow("TOGGLE on all") << "all/set" << QByteArray("TOGGLE") << false << "\"TOGGLE\""
+                                       << "all/set takes ON or OFF";
+        QTest::newRow("relay 0") << "relay/0/set" << QByteArray("ON") << false << "\"ON\"" << "numbered 1 to 4";
+        QTest::newRow("relay 5") << "relay/5/set" << QByteArray("ON") << false << "\"ON\"" << "numbered 1 to 4";
+        QTest::newRow("retained ON") << "relay/1/set" << QByteArray("ON") << true << "\"ON\""
+                                     << "retained command is ignored";
+        QTest::newRow("retained all ON") << "all/set" << QByteArray("ON") << true << "\"ON\""
+                                         << "retained command is ignored";
+    }
+
+    void a_bad_payload_switches_nothing_and_says_why()
+    {
+        QFETCH(QString, subtopic);
+        QFETCH(QByteArray, payload);
+        QFETCH(bool, retained);
+        QFETCH(QString, shown);
+        QFETCH(QString, why);
+        const auto relays_before = rig.board->relays();
+        const auto topic = rig.topics.root() + "/" + subtopic.toStdString();
+        QVERIFY(rig.watcher->publish(topic, payload.toStdString(), retained));
+
+        QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.error()).has_value(); }));
+        const auto error = rig.watcher->messages_on(rig.topics.error()).back();
+        QVERIFY(!error.retained);
+        QVERIFY2(error.payload.find(topic) != std::string::npos, error.payload.c_str());
+        QVERIFY2(error.payload.find(shown.toStdString()) != std::string::npos, error.payload.c_str());
+        QVERIFY2(error.payload.find(why.toStdString()) != std::string::npos, error.payload.c_str());
+        QVERIFY(error.payload.size() < 400);
+        QVERIFY(rig.log_has(why.toStdString()));
+
+        QVERIFY(ticks_pass(*rig.board, 3));
+        QCOMPARE(rig.set_commands().size(), std::size_t{0});
+        QVERIFY(rig.board->relays() == relays_before);
+        QCOMPARE(rig.session->controller().queued_client_commands(), std::size_t{0});
+    }
+
+    void toggle_of_an_unknown_relay_switches_nothing()
+    {
+        rig.board->set_silent(true);
+        QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.availability()) == "offline"; }));
+        QVERIFY(rig.watcher->publish(rig.topics.relay_set(2), "TOGGLE"));
+        QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.error()).has_value(); }));
+        QVERIFY(rig.watcher->last(rig.topics.error())->find("state is unknown") != std::string::npos);
+        QVERIFY(ticks_pass(*rig.board, 3));
+        QCOMPARE(rig.set_commands().size(), std::size_t{0});
+    }
+
+    void a_full_queue_is_told()
+    {
+        const auto burst = client_queue_capacity + 16;
+        for (std::size_t i = 0; i < burst; ++i)
+            QVERIFY(rig.watcher->publish(rig.topics.relay_set(1 + static_cast<int>(i % 4)), i % 8 < 4 ? "ON" : "OFF"));
+        // A refusal of another kind after the burst marks its end.
+        QVERIFY(rig.watcher->publish(rig.topics.root() + "/relay/9/set", "ON"));
+        QVERIFY(wait_until([&] {
+            const auto last = rig.watcher->last(rig.topics.error());
+            return last && last->find("numbered 1 to 4") != std::string::npos;
+        }));
+        auto errors = rig.watcher->messages_on(rig.topics.error());
+        errors.pop_back();
+        QVERIFY2(errors.front().payload.find("command queue is full") != std::string::npos,
+                 errors.front().payload.c_str());
+        // At most a tick or two of commands leave the queue during the burst.
+        QVERIFY2(errors.size() >= 10 && errors.size() <= 16, qPrintable(QString::number(errors.size())));
+    }
+
+    void a_silent_board_is_offline_until_it_answers_again()
+    {
+        const auto& topic = rig.topics.availability();
+        rig.board->set_silent(true);
+        QVERIFY(wait_until([&] { return rig.watcher->last(topic) == "offline"; }));
+        // The board's last states stay as they were: nothing is published for
+        // a relay that is not known.
+        const auto states = rig.watcher->messages_on(rig.topics.relay_state(1)).size();
+        rig.board->set_silent(false);
+        QVERIFY(wait_until([&] { return rig.watcher->last(topic) == "online"; }));
+        QCOMPARE(rig.watcher->messages_on(rig.topics.relay_state(1)).size(), states);
+        const auto availability = rig.watcher->messages_on(topic);
+        QVERIFY(std::all_of(availability.begin(), availability.end(), [](const auto& m) {
+            return m.payload == "online" || m.payload == "offline";
+        }));
+    }
+
+    void a_lost_port_is_offline()
+    {
+        rig.board->close_line();
+        QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.availability()) == "offline"; }));
+        QVERIFY(rig.watcher->publish(rig.topics.relay_set(1), "ON"));
+        QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.error()).has_value(); }));
+        QVERIFY(rig.watcher->last(rig.topics.error())->find("serial port is not open") != std::string::npos);
+    }
+
+    void a_clean_stop_says_offline_for_board_and_daemon()
+    {
+        const auto daemon = rig.bridge->daemon_availability();
+        QVERIFY(wait_until([&] { return rig.watcher->last(daemon) == "online"; }));
+        rig.stop_bridge();
+        QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.availability()) == "offline"; }));
+        QVERIFY(wait_until([&] { return rig.watcher->last(daemon) == "offline"; }));
+    }
+};
+
+}  // namespace relay::mqtt::testing
+
+QTEST_GUILESS_MAIN(relay::mqtt::testing::board_topics_test)
+#include "board_topics_test.moc"

@@ -1,0 +1,48 @@
+#pragma once
+// Every topic a board is known by on the broker, in one place.
+
+#include <string>
+
+namespace relay::mqtt {
+
+constexpr const char* payload_online = "online";
+constexpr const char* payload_offline = "offline";
+constexpr const char* payload_on = "ON";
+constexpr const char* payload_off = "OFF";
+
+class board_topics {
+public:
+    board_topics(const std::string& prefix, const std::string& board) : base(prefix + "/" + board) {}
+
+    // online while the board answers, offline otherwise; retained.
+    std::string availability() const { return base + "/availability"; }
+    // ON or OFF as the board last reported relay n; retained.
+    std::string relay_state(int relay) const { return base + "/relay/" + std::to_string(relay); }
+    std::string relay_set(int relay) const { return relay_state(relay) + "/set"; }
+    std::string all_set() const { return base + "/all/set"; }
+    // Refused commands, never retained.
+    std::string error() const { return base + "/error"; }
+    // The part after <prefix>/<board>/ of a set topic is what the command
+    // parser reads.
+    const std::string& root() const { return base; }
+
+private:
+    std::string base;
+};
+
+// The daemon's own availability, carried by the connection's last will:
+// one connection serves every board, and a broker keeps one will for it.
+inline std::string daemon_availability_topic(const std::string& prefix, const std::string& client_id)
+{
+    return prefix + "/daemon/" + client_id + "/availability";
+}
+
+// What the subscriptions below catch for every board of this prefix.
+inline std::string relay_set_filter(const std::string& prefix) { return prefix + "/+/relay/+/set"; }
+inline std::string all_set_filter(const std::string& prefix) { return prefix + "/+/all/set"; }
+inline std::string discovery_status_topic(const std::string& discovery_prefix)
+{
+    return discovery_prefix + "/status";
+}
+
+}  // namespace relay::mqtt
