@@ -32,6 +32,7 @@ add_test(NAME install_tree_test
                  -DDATADIR=${CMAKE_INSTALL_DATADIR}
                  -DMANDIR=${CMAKE_INSTALL_MANDIR}
                  -P ${CMAKE_CURRENT_LIST_DIR}/install_tree_test.cmake)
+set_tests_properties(install_tree_test PROPERTIES LABELS fast)
 
 # Debian package: cpack -G DEB in the build directory.
 set(CPACK_GENERATOR DEB)
