@@ -15,7 +15,6 @@ function(relay_qt_test name)
     set(arg_LABEL fast)
   endif()
   add_executable(${name} ${arg_SOURCES})
-  set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} Qt6::Test)
   relay_panel_warnings(${name})
 

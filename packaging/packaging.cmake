@@ -1,5 +1,4 @@
 # Installing the panel and relayctl, and the Debian package built from that.
-include(GNUInstallDirs)
 
 set(RELAY_PANEL_ICONS ${PROJECT_SOURCE_DIR}/ui/icons)
 
@@ -14,25 +13,20 @@ install(FILES ${RELAY_PANEL_ICONS}/relay-panel-32.png
 install(FILES ${RELAY_PANEL_ICONS}/relay-panel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT desktop)
 
-if(TARGET relay-panel)
-  set(RELAY_PANEL_HAS_WINDOW ON)
-else()
-  set(RELAY_PANEL_HAS_WINDOW OFF)
-  message(STATUS "relay-panel is not built here: the package holds relayctl and the menu entry only")
+if(BUILD_TESTING)
+  # Installs the whole tree into a scratch directory and checks every file.
+  add_test(NAME install_tree_test
+           COMMAND ${CMAKE_COMMAND}
+                   -DBUILD_DIR=${CMAKE_BINARY_DIR}
+                   -DSCRATCH_DIR=${CMAKE_BINARY_DIR}/install_tree_test
+                   -DEXPECT_WINDOW=ON
+                   -DPROJECT_VERSION=${PROJECT_VERSION}
+                   -DBINDIR=${CMAKE_INSTALL_BINDIR}
+                   -DDATADIR=${CMAKE_INSTALL_DATADIR}
+                   -DMANDIR=${CMAKE_INSTALL_MANDIR}
+                   -P ${CMAKE_CURRENT_LIST_DIR}/install_tree_test.cmake)
+  set_tests_properties(install_tree_test PROPERTIES LABELS fast)
 endif()
-
-# Installs the whole tree into a scratch directory and checks every file.
-add_test(NAME install_tree_test
-         COMMAND ${CMAKE_COMMAND}
-                 -DBUILD_DIR=${CMAKE_BINARY_DIR}
-                 -DSCRATCH_DIR=${CMAKE_BINARY_DIR}/install_tree_test
-                 -DEXPECT_WINDOW=${RELAY_PANEL_HAS_WINDOW}
-                 -DPROJECT_VERSION=${PROJECT_VERSION}
-                 -DBINDIR=${CMAKE_INSTALL_BINDIR}
-                 -DDATADIR=${CMAKE_INSTALL_DATADIR}
-                 -DMANDIR=${CMAKE_INSTALL_MANDIR}
-                 -P ${CMAKE_CURRENT_LIST_DIR}/install_tree_test.cmake)
-set_tests_properties(install_tree_test PROPERTIES LABELS fast)
 
 # Debian package: cpack -G DEB in the build directory.
 set(CPACK_GENERATOR DEB)
@@ -59,13 +53,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-if(RELAY_PANEL_HAS_WINDOW)
-  # Qt loads the display plugin at run time, so dpkg-shlibdeps cannot see it;
-  # without it the window does not start. The window's face is WenQuanYi
-  # Micro Hei: its caption is in Chinese, and the layout is measured in it.
-  # Qt's SVG plugin draws the large sizes of the window's icon.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, fonts-wqy-microhei")
-endif()
+# Qt loads the display plugin at run time, so dpkg-shlibdeps cannot see it;
+# without it the window does not start. The window's face is WenQuanYi
+# Micro Hei: its caption is in Chinese, and the layout is measured in it.
+# Qt's SVG plugin draws the large sizes of the window's icon.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, fonts-wqy-microhei")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
