@@ -94,8 +94,10 @@ void board_service::link_changed(link_condition now, const relay_statuses&)
 
     if (now == link_condition::lost) {
         first_answer.stop();
-        if (logic.port_lost())
+        if (logic.port_lost()) {
             log(priority::error, "port " + port + " lost (" + logic.port_lost_reason() + "); reopening it every second");
+            interrupted = true;
+        }
     } else if (before == link_condition::lost) {
         log(priority::info, std::string("port ") + port + (ever_opened ? " reopened" : " opened") + ", polling " + board_words() +
                    " every " + std::to_string(poll_period.count()) + " ms");
@@ -107,11 +109,13 @@ void board_service::link_changed(link_condition now, const relay_statuses&)
 
     if (now == link_condition::answering) {
         first_answer.stop();
-        log(priority::info, board_words() + (told_silent ? " answering again" : " answering"));
+        log(priority::info, board_words() + (interrupted ? " answering again" : " answering"));
         told_silent = false;
+        interrupted = false;
     } else if (now == link_condition::silent && before == link_condition::answering) {
         log(priority::warning, board_words() + " silent: no valid status frame for " + std::to_string(watchdog_time.count()) + " ms");
         told_silent = true;
+        interrupted = true;
     }
     if (!stopping)
         emit link_condition_changed();
@@ -123,6 +127,7 @@ void board_service::no_first_answer()
         return;
     log(priority::warning, board_words() + " silent: no valid status frame since the port opened");
     told_silent = true;
+    interrupted = true;
 }
 
 void board_service::stop()

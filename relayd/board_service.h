@@ -72,6 +72,8 @@ private:
     link_condition last_condition = link_condition::lost;
     bool ever_opened = false;
     bool told_silent = false;
+    // Silence or a lost port since the last answer: the next is "again".
+    bool interrupted = false;
     bool stopping = false;
 };
 
