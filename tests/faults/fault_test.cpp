@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSerialPort>
 #include <QStandardPaths>
@@ -177,9 +178,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine() || holder.state() == QProcess::NotRunning, 5000);
         QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
         connect_to(board->slave_path());
+        const auto holder_pid = holder.processId();
         holder.kill();
         holder.waitForFinished(5000);
-        expect_refused("in use by another program");
+        // The message names the holder as /proc knows it.
+        const auto program = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+        expect_refused("in use by " + program + " (pid " + std::to_string(holder_pid) + ")");
     }
 
     void a_forbidden_port_says_to_join_dialout()
