@@ -10,6 +10,7 @@ packages=(
   xvfb xauth
   desktop-file-utils dpkg-dev file
   util-linux
+  libsystemd-dev systemd
 )
 
 missing=()
