@@ -2,6 +2,7 @@
 
 #include "sim/pty_board.h"
 #include "ui/main_form.h"
+#include "service/port_owner.h"
 #include "session/panel_session.h"
 
 #include <QApplication>
@@ -18,7 +19,8 @@ const char* const usage =
     "Control panel for a four-channel relay board on a serial port. Pick the\n"
     "port (1 is the first serial port, USB adapters first; a device name such\n"
     "as ttyUSB0 or /dev/pts/3 works too) and the board address, press\n"
-    "\"connect\", and switch the relays.\n"
+    "\"connect\", and switch the relays. While connected the panel serves the\n"
+    "port's control socket, so relayctl and scripts can share the board.\n"
     "\n"
     "  --simulate   start a simulated board inside the panel and make it port 1\n"
     "  --help       show this help and exit\n"
@@ -53,6 +55,9 @@ int main(int argc, char** argv)
         board = std::make_unique<relay::pty_board>();
         session.catalog().add_leading_port({board->slave_path(), "simulated relay board"});
     }
+
+    // While connected, scripts and relayctl reach the board through the panel.
+    relay::port_owner owner(session.controller());
 
     relay::main_form window(session.controller(), session.catalog());
     window.show();

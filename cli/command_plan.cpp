@@ -8,6 +8,7 @@ std::optional<command_tuple> command_for(const options& opts, std::optional<rela
 {
     switch (opts.command) {
     case subcommand::status:
+    case subcommand::watch:
         return std::nullopt;
     case subcommand::on:
         return single_relay(opts.relay, action_on);

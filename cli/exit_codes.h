@@ -11,6 +11,7 @@ enum exit_code : int {
     exit_port = 3,          // the port cannot be opened or stopped working
     exit_no_answer = 4,     // no valid status frame within the timeout
     exit_not_taken = 5,     // the board answered but did not switch
+    exit_busy = 6,          // the port's owner has too many commands or clients waiting
 };
 
 }  // namespace relay::cli

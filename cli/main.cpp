@@ -4,6 +4,7 @@
 #include "cli/board_session.h"
 #include "cli/exit_codes.h"
 #include "cli/options.h"
+#include "cli/owner_session.h"
 #include "cli/usage.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
@@ -36,9 +37,24 @@ int main(int argc, char** argv)
         break;
     }
 
+    if (!parsed.opts.socket.empty())
+        return owner_session(parsed.opts, parsed.opts.socket, std::cout, std::cerr).run();
+
     QCoreApplication app(argc, argv);
-    relay::qt_serial_device device;
     relay::system_port_catalog catalog;
+    // A port that another program owns is reached through that program.
+    const auto resolved = relay::resolve_port(parsed.opts.port, catalog);
+    if (resolved.port) {
+        if (const auto owner = find_owner_socket(resolved.port->path))
+            return owner_session(parsed.opts, *owner, std::cout, std::cerr).run();
+    }
+    if (parsed.opts.command == subcommand::watch) {
+        std::cerr << "relayctl: no program owns the port " << (resolved.port ? resolved.port->path : parsed.opts.port)
+                  << "; 'watch' needs relayd or the relay panel connected to it\n";
+        return exit_port;
+    }
+
+    relay::qt_serial_device device;
     relay::serial_link link(device, catalog);
     board_session session(link, parsed.opts, std::cout, std::cerr);
     return session.run();

@@ -34,6 +34,7 @@ constexpr subcommand_word subcommands[] = {
     {"status", subcommand::status, false}, {"on", subcommand::on, true},
     {"off", subcommand::off, true},        {"toggle", subcommand::toggle, true},
     {"all-on", subcommand::all_on, false}, {"all-off", subcommand::all_off, false},
+    {"watch", subcommand::watch, false},
 };
 
 parse_result usage_error(std::string why)
@@ -91,7 +92,8 @@ parse_result parse_args(const std::vector<std::string>& args)
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
         }
-        if (name != "--port" && name != "--address" && name != "--timeout")
+        if (name != "--port" && name != "--address" && name != "--timeout" && name != "--socket" &&
+            name != "--count")
             return usage_error("unknown option '" + name + "'");
         if (!value) {
             if (i + 1 >= args.size())
@@ -111,6 +113,16 @@ parse_result parse_args(const std::vector<std::string>& args)
                                        " or a device name, not '" + *value + "'");
             }
             result.opts.port = *value;
+        } else if (name == "--socket") {
+            if (value->empty())
+                return usage_error("--socket needs the path of a socket");
+            result.opts.socket = *value;
+        } else if (name == "--count") {
+            const auto n = whole_number(*value, max_count);
+            if (!n || *n == 0)
+                return usage_error("--count must be a whole number from 1 to " + std::to_string(max_count) +
+                                   ", not '" + *value + "'");
+            result.opts.count = static_cast<int>(*n);
         } else if (name == "--address") {
             const auto a = whole_number(*value, 255);
             if (!a)
@@ -126,7 +138,7 @@ parse_result parse_args(const std::vector<std::string>& args)
     }
 
     if (words.empty())
-        return usage_error("no command given (status, on, off, toggle, all-on or all-off)");
+        return usage_error("no command given (status, on, off, toggle, all-on, all-off or watch)");
     const subcommand_word* found = nullptr;
     for (const auto& s : subcommands)
         if (words[0] == s.word)
@@ -140,6 +152,8 @@ parse_result parse_args(const std::vector<std::string>& args)
         return usage_error(std::string("'") + found->word + "' needs a relay number from 1 to 4");
     if (words.size() > expected)
         return usage_error("unexpected argument '" + words[expected] + "'");
+    if (result.opts.count != 0 && found->command != subcommand::watch)
+        return usage_error("--count applies to 'watch' only");
     if (found->takes_relay) {
         const auto r = whole_number(words[1], 4);
         if (!r || *r < 1)

@@ -8,7 +8,7 @@
 
 namespace relay::cli {
 
-enum class subcommand { status, on, off, toggle, all_on, all_off };
+enum class subcommand { status, on, off, toggle, all_on, all_off, watch };
 
 struct options {
     std::string port = "1";  // a port number as the panel counts them, or a device
@@ -17,6 +17,10 @@ struct options {
     int timeout_ms = 1000;
     subcommand command = subcommand::status;
     int relay = 0;  // 1 to 4 for on, off and toggle; 0 for the others
+    // Talk to the owner of a port through this socket instead of finding it
+    // from the port; empty to find it (or to use the port itself).
+    std::string socket;
+    int count = 0;  // watch: stop after this many lines; 0 for never
 };
 
 struct parse_result {
@@ -32,6 +36,8 @@ constexpr long max_port_number = 32767;
 
 // The longest --timeout accepted; anything longer is surely a typo.
 constexpr int max_timeout_ms = 3600000;
+// The largest --count accepted.
+constexpr int max_count = 1000000000;
 
 // args are the words after the program name.
 parse_result parse_args(const std::vector<std::string>& args);

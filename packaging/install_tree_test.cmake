@@ -2,7 +2,7 @@
 # package does, and checks that every file a user needs is there and sound.
 # Run with cmake -P; the -D values come from packaging.cmake.
 
-foreach(var BUILD_DIR SCRATCH_DIR EXPECT_WINDOW PROJECT_VERSION BINDIR DATADIR MANDIR)
+foreach(var BUILD_DIR SCRATCH_DIR EXPECT_WINDOW PROJECT_VERSION BINDIR DATADIR MANDIR DOCDIR UNITDIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "install_tree_test needs -D${var}=...")
   endif()
@@ -13,7 +13,7 @@ file(REMOVE_RECURSE ${SCRATCH_DIR})
 file(MAKE_DIRECTORY ${SCRATCH_DIR})
 set(root ${SCRATCH_DIR}${prefix})
 
-set(components relayctl desktop)
+set(components relayctl relayd desktop)
 if(EXPECT_WINDOW)
   # The panel's own install rule names no component.
   list(APPEND components Unspecified)
@@ -39,7 +39,11 @@ set(expected
   ${DATADIR}/applications/relay-panel.desktop
   ${DATADIR}/icons/hicolor/16x16/apps/relay-panel.png
   ${DATADIR}/icons/hicolor/32x32/apps/relay-panel.png
-  ${DATADIR}/icons/hicolor/scalable/apps/relay-panel.svg)
+  ${DATADIR}/icons/hicolor/scalable/apps/relay-panel.svg
+  ${BINDIR}/relayd
+  ${UNITDIR}/relayd.service
+  lib/sysusers.d/relayd.conf
+  ${DOCDIR}/examples/relayd.conf)
 if(EXPECT_WINDOW)
   list(APPEND expected ${BINDIR}/relay-panel)
 else()
@@ -62,7 +66,7 @@ foreach(path IN LISTS installed)
 endforeach()
 
 # The installed tool runs and knows its version.
-foreach(program relayctl relay-panel)
+foreach(program relayctl relayd relay-panel)
   if(program STREQUAL relay-panel AND NOT EXPECT_WINDOW)
     continue()
   endif()
@@ -97,6 +101,25 @@ elseif(EXISTS ${man})
       endif()
     endforeach()
   endif()
+endif()
+
+# The example configuration is one relayd accepts, and the system user is
+# in the serial ports' group.
+if(EXISTS ${root}/${BINDIR}/relayd AND EXISTS ${root}/${DOCDIR}/examples/relayd.conf)
+  file(READ ${root}/${DOCDIR}/examples/relayd.conf example)
+  if(NOT example MATCHES "\n\\[board [a-z]+\\]\n" OR NOT example MATCHES "\nport = /dev/")
+    fail("the example configuration names no board")
+  endif()
+endif()
+set(sysusers ${root}/lib/sysusers.d/relayd.conf)
+if(EXISTS ${sysusers})
+  file(STRINGS ${sysusers} lines)
+  foreach(want "m relayd dialout")
+    list(FIND lines "${want}" at)
+    if(at EQUAL -1)
+      fail("the sysusers.d file lacks the line '${want}'")
+    endif()
+  endforeach()
 endif()
 
 # The menu entry names what was installed.

@@ -13,7 +13,25 @@ install(FILES ${RELAY_PANEL_ICONS}/relay-panel-32.png
 install(FILES ${RELAY_PANEL_ICONS}/relay-panel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT desktop)
 
+# relayd's unit, its system user and an example configuration. The unit is
+# installed, not enabled: the administrator writes /etc/relayd.conf first.
+set(RELAYD_UNITDIR lib/systemd/system)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/relayd.service DESTINATION ${RELAYD_UNITDIR} COMPONENT relayd)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/relayd.sysusers
+        DESTINATION lib/sysusers.d RENAME relayd.conf COMPONENT relayd)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/relayd.conf.example
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples RENAME relayd.conf COMPONENT relayd)
+
 if(BUILD_TESTING)
+  add_test(NAME relayd_unit_verify_test
+           COMMAND ${CMAKE_COMMAND}
+                   -DBUILD_DIR=${CMAKE_BINARY_DIR}
+                   -DSCRATCH_DIR=${CMAKE_BINARY_DIR}/relayd_unit_verify_test
+                   -DUNITDIR=${RELAYD_UNITDIR}
+                   -DBINDIR=${CMAKE_INSTALL_BINDIR}
+                   -P ${CMAKE_CURRENT_LIST_DIR}/unit_verify_test.cmake)
+  set_tests_properties(relayd_unit_verify_test PROPERTIES LABELS fast)
+
   # Installs the whole tree into a scratch directory and checks every file.
   add_test(NAME install_tree_test
            COMMAND ${CMAKE_COMMAND}
@@ -24,6 +42,8 @@ if(BUILD_TESTING)
                    -DBINDIR=${CMAKE_INSTALL_BINDIR}
                    -DDATADIR=${CMAKE_INSTALL_DATADIR}
                    -DMANDIR=${CMAKE_INSTALL_MANDIR}
+                   -DDOCDIR=${CMAKE_INSTALL_DOCDIR}
+                   -DUNITDIR=${RELAYD_UNITDIR}
                    -P ${CMAKE_CURRENT_LIST_DIR}/install_tree_test.cmake)
   set_tests_properties(install_tree_test PROPERTIES LABELS fast)
 endif()
@@ -47,7 +67,11 @@ string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
   ""
   "relayctl does the same from the command line, for scripts: it reads or"
   "switches the relays and tells by its exit status whether the board"
-  "confirmed the change.")
+  "confirmed the change."
+  ""
+  "relayd polls one or more boards as a system service and shares each"
+  "through a control socket in /run/relayd. Its unit is installed but not"
+  "enabled; see /usr/share/doc/relay-panel/examples/relayd.conf.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -58,6 +82,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Micro Hei: its caption is in Chinese, and the layout is measured in it.
 # Qt's SVG plugin draws the large sizes of the window's icon.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, fonts-wqy-microhei")
+# relayd's unit and system user need systemd, which the desktop tools do not.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -77,6 +77,8 @@ public:
     const frame& received_frame() const { return rx_frame; }
     // True while connected but the port has gone away and is being reopened.
     bool port_lost() const { return port_gone; }
+    // Why the port went away or the last reopening failed, in plain words.
+    const std::string& port_lost_reason() const { return lost_reason; }
     bool is_connected() const { return connected; }
     // The device of the open port, or of the last one opened.
     const port_entry& port() const { return link.port(); }

@@ -13,6 +13,7 @@ packages=(
   desktop-file-utils dpkg-dev file
   util-linux
   libmosquitto-dev mosquitto mosquitto-clients openssl
+  libsystemd-dev systemd
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "serial/qt_serial_device.h"
 
 #include "serial/device_presence.h"
+#include "serial/port_holders.h"
 
 #include <QFileInfo>
 
@@ -204,6 +205,9 @@ std::string describe_open_failure(const std::string& device_path, QSerialPort::S
             return port + " cannot be opened: you have no permission to use it. Add your user to the 'dialout' "
                           "group (sudo usermod -aG dialout $USER), then log out and in again.";
 #endif
+        const auto holders = describe_holders(port_holders(device_path));
+        if (!holders.empty())
+            return port + " is in use by " + holders + ". Close that program and connect again.";
         return port + " is in use by another program. Close that program and connect again.";
     }
     case QSerialPort::OpenError:

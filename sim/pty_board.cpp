@@ -177,6 +177,9 @@ void pty_board::close_line()
 {
     {
         std::lock_guard<std::mutex> guard(lock);
+        // An unplugged adapter's name goes with it, as udev removes its
+        // links; reopen_line() puts it back.
+        unlink_link_locked();
         close_line_locked();
     }
     wake();
@@ -235,7 +238,7 @@ void pty_board::update_link_locked()
     }
 }
 
-void pty_board::remove_link_locked()
+void pty_board::unlink_link_locked()
 {
     if (link_path.empty())
         return;
@@ -244,6 +247,11 @@ void pty_board::remove_link_locked()
     const auto length = ::readlink(link_path.c_str(), target, sizeof target - 1);
     if (length >= 0 && std::string(target, static_cast<std::size_t>(length)) == slave_name)
         ::unlink(link_path.c_str());
+}
+
+void pty_board::remove_link_locked()
+{
+    unlink_link_locked();
     link_path.clear();
 }
 

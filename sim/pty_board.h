@@ -75,7 +75,8 @@ public:
     // Null restores plain answers: the whole frame in one piece.
     void set_answer_shaper(answer_shaper shaper);
 
-    // Pulls the cable: the panel's open port then fails as on an unplug.
+    // Pulls the cable: the panel's open port then fails as on an unplug, and
+    // the link of set_link_path() goes away with the device.
     void close_line();
     // Plugs in again as a new device; slave_path() and the link change.
     void reopen_line();
@@ -99,6 +100,7 @@ private:
     void close_line_locked();
     void update_link_locked();
     void remove_link_locked();
+    void unlink_link_locked();
     void wake();
     void run();
     // False when the master failed for good rather than ran dry.

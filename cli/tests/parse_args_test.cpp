@@ -124,7 +124,44 @@ INSTANTIATE_TEST_SUITE_P(
                       bad_case{{"--timeout", "1s", "status"}, "not '1s'"},
                       bad_case{{"--verbose", "status"}, "unknown option '--verbose'"},
                       bad_case{{"-p", "1", "status"}, "unknown option '-p'"},
-                      bad_case{{"--json=yes", "status"}, "unknown option '--json'"}));
+                      bad_case{{"--json=yes", "status"}, "unknown option '--json'"},
+                      bad_case{{"watch", "1"}, "unexpected argument '1'"},
+                      bad_case{{"--socket", "", "status"}, "--socket"},
+                      bad_case{{"status", "--socket"}, "'--socket' needs a value"},
+                      bad_case{{"--count", "0", "watch"}, "--count"},
+                      bad_case{{"--count", "x", "watch"}, "not 'x'"},
+                      bad_case{{"--count", "2", "status"}, "'watch' only"}));
+
+struct owner_case {
+    words args;
+    subcommand command;
+    std::string socket;
+    int count;
+};
+
+class parse_owner : public ::testing::TestWithParam<owner_case> {};
+void PrintTo(const owner_case& c, std::ostream* os) { *os << quoted(c.args); }
+
+TEST_P(parse_owner, reads_the_socket_and_the_count)
+{
+    const auto& c = GetParam();
+    const auto r = parse_args(c.args);
+    ASSERT_EQ(r.what, parse_result::action::run) << r.error;
+    EXPECT_EQ(r.opts.command, c.command);
+    EXPECT_EQ(r.opts.socket, c.socket);
+    EXPECT_EQ(r.opts.count, c.count);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    table, parse_owner,
+    ::testing::Values(owner_case{{"watch"}, subcommand::watch, "", 0},
+                      owner_case{{"watch", "--count", "3"}, subcommand::watch, "", 3},
+                      owner_case{{"--count=1", "watch"}, subcommand::watch, "", 1},
+                      owner_case{{"--socket", "/run/relayd/ttyUSB0.sock", "on", "2"}, subcommand::on,
+                                 "/run/relayd/ttyUSB0.sock", 0},
+                      owner_case{{"--socket=/tmp/x.sock", "--count", "5", "watch"}, subcommand::watch, "/tmp/x.sock",
+                                 5},
+                      owner_case{{"status"}, subcommand::status, "", 0}));
 
 struct exit_case {
     words args;
@@ -152,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(table, parse_early_exit,
 
 TEST(subcommand_name, names_each_command_as_typed)
 {
-    for (const auto* word : {"status", "on", "off", "toggle", "all-on", "all-off"}) {
+    for (const auto* word : {"status", "on", "off", "toggle", "all-on", "all-off", "watch"}) {
         const words args = std::string(word) == "on" || std::string(word) == "off" || std::string(word) == "toggle"
                                ? words{word, "1"}
                                : words{word};

@@ -1,6 +1,7 @@
 #include "relayctl_process.h"
 
 #include <QProcess>
+#include <QTest>
 
 namespace relay::cli::testing {
 
@@ -30,11 +31,32 @@ relayctl_process::~relayctl_process()
 
 relayctl_run relayctl_process::finish(std::chrono::milliseconds limit)
 {
-    relayctl_run run;
     // The board serves its line from its own thread, so blocking here
     // keeps nothing from answering.
-    run.finished = self->process.waitForFinished(static_cast<int>(limit.count())) &&
-                   self->process.exitStatus() == QProcess::NormalExit;
+    return collect(self->process.waitForFinished(static_cast<int>(limit.count())));
+}
+
+relayctl_run relayctl_process::finish_serving(std::chrono::milliseconds limit)
+{
+    return collect(QTest::qWaitFor([&] { return self->process.state() == QProcess::NotRunning; },
+                                   static_cast<int>(limit.count())));
+}
+
+bool relayctl_process::wait_for_lines(int lines, std::chrono::milliseconds limit)
+{
+    return QTest::qWaitFor(
+        [&] {
+            self->process.setReadChannel(QProcess::StandardOutput);
+            // Peeked, not read, so that collect() still gets everything.
+            return self->process.peek(1 << 20).count('\n') >= lines;
+        },
+        static_cast<int>(limit.count()));
+}
+
+relayctl_run relayctl_process::collect(bool finished)
+{
+    relayctl_run run;
+    run.finished = finished && self->process.exitStatus() == QProcess::NormalExit;
     run.took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                      self->started);
     if (!run.finished) {

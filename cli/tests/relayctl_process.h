@@ -27,8 +27,14 @@ public:
     relayctl_process& operator=(const relayctl_process&) = delete;
 
     relayctl_run finish(std::chrono::milliseconds limit = std::chrono::milliseconds{20000});
+    // The same, but the test's event loop keeps running meanwhile, for when
+    // relayctl talks to a server in the test itself.
+    relayctl_run finish_serving(std::chrono::milliseconds limit = std::chrono::milliseconds{20000});
+    // Waits, serving, until relayctl has printed this many lines.
+    bool wait_for_lines(int lines, std::chrono::milliseconds limit);
 
 private:
+    relayctl_run collect(bool finished);
     struct impl;
     std::unique_ptr<impl> self;
 };

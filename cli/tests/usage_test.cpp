@@ -24,7 +24,9 @@ INSTANTIATE_TEST_SUITE_P(table, help_mentions,
                                            "  all-on ", "  all-off ", "--port N|DEVICE", "--address A",
                                            "--timeout MS", "--json", "--help", "--version", "  0  success",
                                            "  2  usage error", "  3  the port cannot be opened",
-                                           "  4  no valid answer", "  5  the board answered but did not"));
+                                           "  4  no valid answer", "  5  the board answered but did not",
+                                           "  watch ", "--count N", "--socket PATH", "  6  the owner of the port",
+                                           "relayd"));
 
 TEST(help_text, fits_a_terminal)
 {

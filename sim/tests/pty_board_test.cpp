@@ -263,6 +263,11 @@ TEST(pty_board, link_follows_the_line_and_goes_with_the_board)
         EXPECT_EQ(link_target(link), board.slave_path());
         board.reopen_line();
         EXPECT_EQ(link_target(link), board.slave_path());
+        // Unplugged, the name is gone; plugged in again, it is back.
+        board.close_line();
+        EXPECT_NE(::access(link.c_str(), F_OK), 0);
+        board.reopen_line();
+        EXPECT_EQ(link_target(link), board.slave_path());
         slave_end line(link);
         ASSERT_TRUE(line.is_open());
         line.send(query());

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSerialPort>
 #include <QStandardPaths>
@@ -155,7 +156,12 @@ private slots:
 
     void unplug_while_connected_costs_no_cpu_and_shows_state()
     {
-        connect_to(board->slave_path());
+        // By a name of its own: once the device is gone, its /dev/pts number
+        // may go to a pseudo-terminal of another test running alongside.
+        QTemporaryDir dir;
+        const std::string link = (dir.path() + "/board").toStdString();
+        board->set_link_path(link);
+        connect_to(link);
         logic().openall_Click();
         QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_on), 2000);
 
@@ -253,9 +259,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine() || holder.state() == QProcess::NotRunning, 5000);
         QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
         connect_to(board->slave_path());
+        const auto holder_pid = holder.processId();
         holder.kill();
         holder.waitForFinished(5000);
-        expect_refused("in use by another program");
+        // The message names the holder as /proc knows it.
+        const auto program = QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
+        expect_refused("in use by " + program + " (pid " + std::to_string(holder_pid) + ")");
     }
 
     void a_forbidden_port_says_to_join_dialout()

@@ -1,0 +1,381 @@
+// relayd measured as the system runs it: a child process polling simulated
+// boards on pseudo-terminals, with a bare poll loop in plain C++ on a second
+// pseudo-terminal in the same run as the yardstick for CPU per tick.
+//
+//   relayd-bench [--quick]
+
+#include "bench/stats.h"
+#include "protocol/frame.h"
+#include "sim/pty_board.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+using relay::pty_board;
+
+double ms_between(clock_type::time_point a, clock_type::time_point b)
+{
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// relayd started with posix_spawn; its stderr goes to a file to read back.
+class relayd_child {
+public:
+    relayd_child(const std::vector<std::string>& args, const std::string& log_path)
+    {
+        std::vector<char*> argv{const_cast<char*>(RELAYD_PATH)};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&child, RELAYD_PATH, &actions, nullptr, argv.data(), environ) != 0)
+            child = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~relayd_child() { stop(); }
+    pid_t pid() const { return child; }
+
+    // Time on a CPU so far, in seconds: the scheduler's nanosecond count,
+    // as /proc/PID/stat's clock ticks are too coarse for a tenth of a
+    // millisecond a tick.
+    double cpu_seconds() const
+    {
+        std::ifstream schedstat("/proc/" + std::to_string(child) + "/schedstat");
+        unsigned long long on_cpu_ns = 0;
+        schedstat >> on_cpu_ns;
+        return static_cast<double>(on_cpu_ns) / 1e9;
+    }
+
+    double peak_rss_mb() const
+    {
+        std::ifstream status("/proc/" + std::to_string(child) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmHWM:", 0) == 0)
+                return std::stod(line.substr(6)) / 1024.0;
+        return 0;
+    }
+
+    int stop()
+    {
+        if (child <= 0)
+            return -1;
+        kill(child, SIGTERM);
+        int status = 0;
+        waitpid(child, &status, 0);
+        child = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t child = -1;
+};
+
+// Waits until path exists: relayd's socket is the sign it has started.
+bool wait_for_file(const std::string& path, std::chrono::milliseconds deadline)
+{
+    const auto until = clock_type::now() + deadline;
+    while (access(path.c_str(), F_OK) != 0) {
+        if (clock_type::now() > until)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+int connect_socket(const std::string& path)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The yardstick: what a poll tick must do at the least, in plain C++ with
+// no event loop: flush input, write 8 bytes, wait for 8, validate.
+struct bare_loop {
+    std::atomic<bool> stop{false};
+    std::atomic<long> ticks{0};
+    std::atomic<long> valid{0};
+    double cpu_seconds = 0;
+
+    void run(const std::string& device, std::chrono::seconds length)
+    {
+        const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios tio{};
+        tcgetattr(fd, &tio);
+        cfmakeraw(&tio);
+        cfsetspeed(&tio, B9600);
+        tcsetattr(fd, TCSANOW, &tio);
+        const auto query = relay::encode_command(1, relay::status_query);
+        timespec cpu0{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        const auto end = clock_type::now() + length;
+        while (clock_type::now() < end) {
+            next.tv_nsec += 100000000;
+            if (next.tv_nsec >= 1000000000) {
+                next.tv_nsec -= 1000000000;
+                ++next.tv_sec;
+            }
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            tcflush(fd, TCIFLUSH);
+            if (write(fd, query.data(), query.size()) != 8)
+                continue;
+            ++ticks;
+            relay::frame answer{};
+            std::size_t got = 0;
+            while (got < answer.size()) {
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, 50) != 1)
+                    break;
+                const auto n = read(fd, answer.data() + got, answer.size() - got);
+                if (n <= 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+            if (got == answer.size() && relay::is_valid_status(answer))
+                ++valid;
+        }
+        timespec cpu1{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+        cpu_seconds = static_cast<double>(cpu1.tv_sec - cpu0.tv_sec) + static_cast<double>(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
+        close(fd);
+    }
+};
+
+void print_summary(const char* what, const relay::bench::summary& s, const char* goal)
+{
+    std::printf("| %-34s | %7zu | %8.2f | %8.2f | %8.2f | %8.2f | %-20s |\n", what, s.count, s.median, s.p1, s.p99,
+                s.max, goal);
+}
+
+std::string scratch_dir()
+{
+    char name[] = "/tmp/relayd-bench-XXXXXX";
+    return mkdtemp(name) ? name : "/tmp";
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const std::chrono::seconds cpu_window = quick ? 10s : 60s;
+    const std::chrono::seconds many_window = quick ? 10s : 60s;
+    const int commands = quick ? 30 : 200;
+    const std::string dir = scratch_dir();
+    std::printf("relayd benchmark, %s run\n\n", quick ? "quick" : "full");
+
+    // 1. One board: CPU per tick against the bare loop, peak memory, and a
+    //    client's command to the frame on the wire.
+    double ratio = 0;
+    double rss = 0;
+    relay::bench::summary command_to_wire;
+    {
+        pty_board board(1);
+        pty_board yardstick(1);
+        const std::string sock = dir + "/one.sock";
+        relayd_child relayd({"--port", board.slave_path(), "--socket", sock}, dir + "/one.log");
+        if (!wait_for_file(sock, 5s) || !board.wait_for_frame_count(5, 5s)) {
+            std::fprintf(stderr, "relayd did not start; see %s/one.log\n", dir.c_str());
+            return 1;
+        }
+        bare_loop loop;
+        const auto frames0 = board.frame_count();
+        const double cpu0 = relayd.cpu_seconds();
+        std::thread floor([&] { loop.run(yardstick.slave_path(), cpu_window); });
+        floor.join();
+        const double relayd_cpu = relayd.cpu_seconds() - cpu0;
+        const auto relayd_ticks = board.frame_count() - frames0;
+        const double per_tick_relayd = relayd_cpu / static_cast<double>(relayd_ticks);
+        const double per_tick_loop = loop.cpu_seconds / static_cast<double>(loop.ticks);
+        ratio = per_tick_relayd / per_tick_loop;
+        std::printf("CPU per tick over %lld s: relayd %.1f us (%zu ticks, %.3f s), bare loop %.1f us (%ld ticks, %ld "
+                    "valid answers, %.3f s): ratio %.2f (goal <= 1.5)\n",
+                    static_cast<long long>(cpu_window.count()), per_tick_relayd * 1e6, relayd_ticks, relayd_cpu,
+                    per_tick_loop * 1e6, loop.ticks.load(), loop.valid.load(), loop.cpu_seconds, ratio);
+
+        // Commands at random points of the tick; the board notes when each
+        // set frame has arrived.
+        std::mutex lock;
+        std::vector<clock_type::time_point> set_frames;
+        board.set_frame_observer([&](const relay::received_frame& f) {
+            if (f.bytes[2] == relay::code_set_relays) {
+                std::lock_guard<std::mutex> hold(lock);
+                set_frames.push_back(f.arrival);
+            }
+        });
+        const int client = connect_socket(sock);
+        std::mt19937 random(7);
+        std::uniform_int_distribution<int> pause_us(0, 100000);
+        std::vector<double> latencies;
+        for (int i = 0; i < commands && client >= 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)) + 110ms);
+            const std::string line = std::string("{\"cmd\":\"") + (i % 2 ? "off" : "on") + "\",\"relay\":1}\n";
+            std::size_t before = 0;
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                before = set_frames.size();
+            }
+            const auto sent = clock_type::now();
+            if (write(client, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+                break;
+            const auto until = sent + 1s;
+            while (clock_type::now() < until) {
+                {
+                    std::lock_guard<std::mutex> hold(lock);
+                    if (set_frames.size() > before) {
+                        latencies.push_back(ms_between(sent, set_frames[before]));
+                        break;
+                    }
+                }
+                std::this_thread::sleep_for(200us);
+            }
+            char drain[4096];
+            while (recv(client, drain, sizeof drain, MSG_DONTWAIT) > 0) {
+            }
+        }
+        if (client >= 0)
+            close(client);
+        board.set_frame_observer(nullptr);
+        command_to_wire = relay::bench::summarise(latencies);
+        rss = relayd.peak_rss_mb();
+        std::printf("peak RSS of relayd with one board: %.1f MB (goal < 12 MB)\n", rss);
+        std::printf("relayd exit status on SIGTERM: %d\n", relayd.stop());
+    }
+
+    // 2. A status frame to the watch event at a client: the board is silent
+    //    and a frame with relay 1 flipped is put on the line right after
+    //    each query, so that every answer changes what the client sees.
+    relay::bench::summary frame_to_event;
+    {
+        pty_board board(1);
+        const std::string sock = dir + "/watch.sock";
+        relayd_child relayd({"--port", board.slave_path(), "--socket", sock}, dir + "/watch.log");
+        wait_for_file(sock, 5s);
+        board.set_silent(true);
+        std::mutex lock;
+        std::vector<clock_type::time_point> injected;
+        bool on = false;
+        board.set_frame_observer([&](const relay::received_frame&) {
+            on = !on;
+            const auto f = relay::encode_status(1, 0, {static_cast<std::uint8_t>(on ? 2 : 1), 1, 1, 1});
+            std::lock_guard<std::mutex> hold(lock);
+            injected.push_back(clock_type::now());
+            board.inject({f.begin(), f.end()});
+        });
+        const int client = connect_socket(sock);
+        const std::string watch = "{\"cmd\":\"watch\"}\n";
+        std::vector<double> latencies;
+        if (client >= 0 && write(client, watch.data(), watch.size()) == static_cast<ssize_t>(watch.size())) {
+            std::string pending;
+            std::size_t events = 0;
+            const auto until = clock_type::now() + (quick ? 12s : 30s);
+            while (events < static_cast<std::size_t>(quick ? 100 : 290) && clock_type::now() < until) {
+                pollfd p{client, POLLIN, 0};
+                if (poll(&p, 1, 500) != 1)
+                    continue;
+                char buffer[4096];
+                const auto n = read(client, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                const auto now = clock_type::now();
+                pending.append(buffer, static_cast<std::size_t>(n));
+                std::size_t end;
+                while ((end = pending.find('\n')) != std::string::npos) {
+                    const std::string line = pending.substr(0, end);
+                    pending.erase(0, end + 1);
+                    if (line.find("\"event\":\"state\"") == std::string::npos ||
+                        line.find("\"link\":\"answering\"") == std::string::npos)
+                        continue;
+                    std::lock_guard<std::mutex> hold(lock);
+                    // The first events follow the watch request, not a frame.
+                    if (++events > 2 && !injected.empty())
+                        latencies.push_back(ms_between(injected.back(), now));
+                }
+            }
+            close(client);
+        }
+        board.set_frame_observer(nullptr);
+        frame_to_event = relay::bench::summarise(latencies);
+    }
+
+    // 3. Thirty-two boards in one relayd.
+    {
+        constexpr int count = 32;
+        std::vector<std::unique_ptr<pty_board>> boards;
+        std::string config;
+        for (int i = 0; i < count; ++i) {
+            boards.push_back(std::make_unique<pty_board>(static_cast<std::uint8_t>(i + 1)));
+            config += "[board b" + std::to_string(i + 1) + "]\nport = " + boards.back()->slave_path() +
+                      "\naddress = " + std::to_string(i + 1) + "\nsocket = " + dir + "/b" + std::to_string(i + 1) +
+                      ".sock\n";
+        }
+        std::ofstream(dir + "/many.conf") << config;
+        relayd_child relayd({"--config", dir + "/many.conf"}, dir + "/many.log");
+        wait_for_file(dir + "/b32.sock", 10s);
+        for (auto& b : boards)
+            b->wait_for_frame_count(3, 5s);
+        std::vector<std::size_t> first;
+        for (auto& b : boards)
+            first.push_back(b->frame_count());
+        const double cpu0 = relayd.cpu_seconds();
+        std::this_thread::sleep_for(many_window);
+        const double cpu = relayd.cpu_seconds() - cpu0;
+        std::size_t least = SIZE_MAX, most = 0;
+        for (int i = 0; i < count; ++i) {
+            const auto n = boards[static_cast<std::size_t>(i)]->frame_count() - first[static_cast<std::size_t>(i)];
+            least = std::min(least, n);
+            most = std::max(most, n);
+        }
+        const double per_minute = 60.0 / static_cast<double>(many_window.count());
+        std::printf("32 boards over %lld s: frames per board per minute %.0f to %.0f (goal 600 +-1); relayd CPU %.3f "
+                    "s/min (%.2f %% of a core); peak RSS %.1f MB\n",
+                    static_cast<long long>(many_window.count()), static_cast<double>(least) * per_minute,
+                    static_cast<double>(most) * per_minute, cpu * per_minute,
+                    100.0 * cpu / static_cast<double>(many_window.count()), relayd.peak_rss_mb());
+    }
+
+    std::printf("\n| %-34s | samples |   median |       p1 |      p99 |      max | %-20s |\n", "measure (ms)", "goal");
+    std::printf("|------------------------------------|---------|----------|----------|----------|----------|----------------------|\n");
+    print_summary("socket command to frame on wire", command_to_wire, "<= 101 (tick + 1)");
+    print_summary("status frame to watch event", frame_to_event, "p99 < 2");
+    std::printf("\nscratch files and relayd's logs: %s\n", dir.c_str());
+    return 0;
+}

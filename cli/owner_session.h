@@ -1,0 +1,49 @@
+#pragma once
+// relayctl through the program that owns the port (relayd, or the panel
+// while connected): one request line on its control socket, one reply, the
+// same output and exit status as when relayctl drives the port itself.
+
+#include "cli/options.h"
+
+#include <chrono>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace relay::cli {
+
+// How long to wait for the owner's reply at least: its own deadline, plus
+// time for a command to wait its turn in the owner's queue behind other
+// clients' commands.
+constexpr std::chrono::milliseconds owner_reply_wait{10000};
+
+// The socket of whoever owns the device: the user's path, then the system
+// path; nothing when no one answers on either.
+std::optional<std::string> find_owner_socket(const std::string& device_path);
+
+class owner_session {
+public:
+    owner_session(const options& opts, std::string socket_path, std::ostream& out, std::ostream& err);
+    ~owner_session();
+    owner_session(const owner_session&) = delete;
+    owner_session& operator=(const owner_session&) = delete;
+
+    // Returns relayctl's exit code.
+    int run();
+
+private:
+    int ask();
+    int watch();
+    bool send_line(const std::string& line);
+    enum class read_status { line, timed_out, closed };
+    read_status read_line(std::string& line, std::optional<std::chrono::milliseconds> limit);
+
+    const options opts;
+    const std::string path;
+    std::ostream& out;
+    std::ostream& err;
+    int fd = -1;
+    std::string pending;
+};
+
+}  // namespace relay::cli

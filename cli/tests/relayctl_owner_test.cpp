@@ -1,0 +1,196 @@
+// relayctl when another program owns the port: it goes through the owner's
+// control socket (real socket, the real session on the simulated board's
+// pseudo-terminal) with the same output and exit status as on the port.
+
+#include "cli/exit_codes.h"
+#include "relayctl_process.h"
+#include "service/control_socket.h"
+#include "session/panel_session.h"
+#include "sim/pty_board.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace relay::cli::testing {
+namespace {
+
+constexpr int deadline_ms = 5000;
+
+std::size_t set_frames_since(const pty_board& board, std::size_t first, const frame& wanted)
+{
+    const auto log = board.received_frames();
+    std::size_t count = 0;
+    for (std::size_t i = first; i < log.size(); ++i)
+        count += log[i].bytes == wanted ? 1 : 0;
+    return count;
+}
+
+}  // namespace
+
+class relayctl_owner_test : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> runtime;
+    std::unique_ptr<pty_board> board;
+    std::unique_ptr<panel_session> session;
+    std::unique_ptr<control_socket> owner;
+
+    panel_controller& panel() { return session->controller(); }
+    QString port() const { return QString::fromStdString(board->slave_path()); }
+
+private slots:
+    void init()
+    {
+        // relayctl, a child, inherits this and so looks where the owner serves.
+        runtime = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_RUNTIME_DIR", runtime->path().toLocal8Bit());
+        board = std::make_unique<pty_board>();
+        session = std::make_unique<panel_session>();
+        panel().Form_Load();
+        panel().set_chuankou_num_text(board->slave_path());
+        panel().open_comm_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::answering, deadline_ms);
+        owner = std::make_unique<control_socket>(panel());
+        const auto served = owner->listen(user_socket_path(board->slave_path()), socket_access::owner_only);
+        QVERIFY2(served.ok, served.reason.c_str());
+    }
+
+    void cleanup()
+    {
+        owner.reset();
+        session.reset();
+        board.reset();
+        runtime.reset();
+    }
+
+    void same_output_and_exit_status_through_the_owner_data()
+    {
+        QTest::addColumn<QString>("board_does");
+        QTest::addColumn<QStringList>("args");  // after --port PTY
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QString>("out");  // a regular expression for the whole of stdout
+        QTest::addColumn<QVector<int>>("frame_actions");  // the set frame that must reach the board once
+
+        QTest::newRow("status") << "obliges" << QStringList{"status"} << int(exit_success)
+                                << R"(1=off 2=off 3=off 4=off\n)" << QVector<int>{};
+        QTest::newRow("on 2") << "obliges" << QStringList{"on", "2"} << int(exit_success)
+                              << R"(1=off 2=on 3=off 4=off\n)" << QVector<int>{0, 2, 0, 0};
+        QTest::newRow("toggle 4") << "obliges" << QStringList{"toggle", "4"} << int(exit_success)
+                                  << R"(1=off 2=off 3=off 4=on\n)" << QVector<int>{0, 0, 0, 2};
+        QTest::newRow("--json all-on") << "obliges" << QStringList{"--json", "all-on"} << int(exit_success)
+                                       << R"(\{"port":"/dev/pts/\d+","address":1,"relays":\{"1":"on","2":"on","3":"on","4":"on"\}\}\n)"
+                                       << QVector<int>{2, 2, 2, 2};
+        QTest::newRow("refused") << "stuck" << QStringList{"on", "3"} << int(exit_not_taken)
+                                 << R"(1=off 2=off 3=off 4=off\n)" << QVector<int>{0, 0, 2, 0};
+        QTest::newRow("silent: timeout") << "silent" << QStringList{"status"} << int(exit_no_answer) << ""
+                                         << QVector<int>{};
+        QTest::newRow("unplugged: port") << "unplugged" << QStringList{"off", "1"} << int(exit_port) << ""
+                                         << QVector<int>{};
+        QTest::newRow("queue full: busy") << "busy" << QStringList{"on", "4"} << int(exit_busy) << ""
+                                          << QVector<int>{};
+    }
+
+    void same_output_and_exit_status_through_the_owner()
+    {
+        QFETCH(QString, board_does);
+        QFETCH(QStringList, args);
+        QFETCH(int, exit_code);
+        QFETCH(QString, out);
+        QFETCH(QVector<int>, frame_actions);
+        if (board_does == "stuck") {
+            board->set_answer_shaper([](const frame& answer) {
+                const auto f = encode_status(answer[1], answer[2], {status_off, status_off, status_off, status_off});
+                return std::vector<pty_board::chunk>{{{f.begin(), f.end()}, std::chrono::milliseconds(0)}};
+            });
+        } else if (board_does == "silent") {
+            board->set_silent(true);
+            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::silent, deadline_ms);
+        } else if (board_does == "unplugged") {
+            board->close_line();
+            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::lost, deadline_ms);
+        } else if (board_does == "busy") {
+            for (client_ticket t = 0; t < client_queue_capacity; ++t)
+                QVERIFY(panel().queue_client_command(single_relay(1, action_on), 5000000 + t));
+        }
+        const auto first = board->received_frames().size();
+        relayctl_process relayctl(QStringList{"--port", port()} + args);
+        const auto run = relayctl.finish_serving();
+        QVERIFY(run.finished);
+        QVERIFY2(run.exit_code == exit_code, qPrintable(QString("exit %1, stderr: %2").arg(run.exit_code).arg(run.err)));
+        if (exit_code != exit_success)
+            QVERIFY2(run.err.startsWith("relayctl: "), qPrintable(run.err));
+        QVERIFY2(QRegularExpression("^" + out + "$").match(run.out).hasMatch(), qPrintable(run.out));
+        if (!frame_actions.isEmpty()) {
+            const auto wanted = encode_command(1, command_tuple{code_set_relays,
+                                                               {std::uint8_t(frame_actions[0]), std::uint8_t(frame_actions[1]),
+                                                                std::uint8_t(frame_actions[2]), std::uint8_t(frame_actions[3])}});
+            QCOMPARE(set_frames_since(*board, first, wanted), std::size_t{1});
+        }
+    }
+
+    void a_socket_given_by_path_is_used_as_is()
+    {
+        control_socket elsewhere(panel());
+        const auto path = runtime->path().toStdString() + "/other/board.sock";
+        QVERIFY(elsewhere.listen(path, socket_access::owner_only).ok);
+        relayctl_process relayctl({"--socket", QString::fromStdString(path), "on", "1"});
+        const auto run = relayctl.finish_serving();
+        QVERIFY(run.finished);
+        QCOMPARE(run.exit_code, int(exit_success));
+        QCOMPARE(run.out, QString("1=on 2=off 3=off 4=off\n"));
+
+        relayctl_process missing({"--socket", QString::fromStdString(path + "-none"), "status"});
+        const auto refused = missing.finish_serving();
+        QCOMPARE(refused.exit_code, int(exit_port));
+        QVERIFY2(refused.err.contains("cannot connect"), qPrintable(refused.err));
+    }
+
+    void watch_prints_a_line_per_change_and_stops_at_the_count_data()
+    {
+        QTest::addColumn<bool>("json");
+        QTest::newRow("plain") << false;
+        QTest::newRow("json") << true;
+    }
+
+    void watch_prints_a_line_per_change_and_stops_at_the_count()
+    {
+        QFETCH(bool, json);
+        QStringList args{"--port", port(), "watch", "--count", "2"};
+        if (json)
+            args.prepend("--json");
+        relayctl_process relayctl(args);
+        QVERIFY(relayctl.wait_for_lines(1, std::chrono::milliseconds(deadline_ms)));
+        panel().open_Click(3);
+        const auto run = relayctl.finish_serving();
+        QVERIFY(run.finished);
+        QCOMPARE(run.exit_code, int(exit_success));
+        const auto lines = run.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        if (json) {
+            const auto last = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+            QCOMPARE(last["event"].toString(), QString("state"));
+            QCOMPARE(last["relays"].toObject()["3"].toString(), QString("on"));
+            QCOMPARE(last["link"].toString(), QString("answering"));
+        } else {
+            QCOMPARE(lines[0], QString("1=off 2=off 3=off 4=off link=answering"));
+            QCOMPARE(lines[1], QString("1=off 2=off 3=on 4=off link=answering"));
+        }
+    }
+
+    void watch_without_an_owner_says_so()
+    {
+        owner->close();
+        const auto run = relayctl_process({"--port", port(), "watch"}).finish_serving();
+        QCOMPARE(run.exit_code, int(exit_port));
+        QVERIFY2(run.err.contains("no program owns the port"), qPrintable(run.err));
+    }
+};
+
+}  // namespace relay::cli::testing
+
+QTEST_GUILESS_MAIN(relay::cli::testing::relayctl_owner_test)
+#include "relayctl_owner_test.moc"

@@ -1,0 +1,62 @@
+// Random bytes from a socket client, cut into lines as the control socket
+// cuts them and read as requests. Whatever arrives, the parser returns a
+// request or a usage error; a request names a relay exactly when its
+// command takes one, and an over-long line is never taken.
+
+#include "service/line_reader.h"
+#include "service/request.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+using namespace relay;
+
+void require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void check(std::string_view line)
+{
+    const auto parsed = parse_request(line);
+    if (const auto* error = std::get_if<usage_error>(&parsed)) {
+        require(!error->why.empty());
+        return;
+    }
+    const auto& r = std::get<request>(parsed);
+    require(line.size() <= max_request_bytes + 1);
+    require(line.find('\0') == std::string_view::npos);
+    const bool takes_relay =
+        r.kind == request_kind::on || r.kind == request_kind::off || r.kind == request_kind::toggle;
+    require(takes_relay ? (r.relay >= 1 && r.relay <= 4) : r.relay == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    check(bytes);
+
+    // The same bytes as a stream in pieces whose sizes the first byte picks.
+    line_reader reader(max_request_bytes);
+    const std::size_t step = size > 0 ? 1 + data[0] % 61 : 1;
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < size; at += step) {
+        for (const auto& item : reader.feed(bytes.substr(at, step))) {
+            if (!item.too_long) {
+                require(item.line.size() <= max_request_bytes);
+                check(item.line);
+            }
+            ++lines;
+        }
+        require(reader.buffered() <= max_request_bytes);
+    }
+    require(lines <= size);
+    return 0;
+}

@@ -1,0 +1,50 @@
+#include "relayd/board_daemon.h"
+
+namespace relay::relayd {
+
+board_daemon::board_daemon(std::vector<board_config> boards, bool system_mode, bool simulate, QObject* parent)
+    : QObject(parent)
+{
+    for (auto& board : boards) {
+        if (simulate) {
+            simulated.push_back(std::make_unique<pty_board>(board.address));
+            board.port = simulated.back()->slave_path();
+        }
+        services.push_back(std::make_unique<board_service>(board, system_mode));
+        connect(services.back().get(), &board_service::link_condition_changed, this, &board_daemon::status_changed);
+    }
+}
+
+board_daemon::~board_daemon() = default;
+
+bool board_daemon::start()
+{
+    for (auto& service : services) {
+        if (!service->serve_socket()) {
+            stop();
+            return false;
+        }
+    }
+    for (auto& service : services)
+        service->start_polling();
+    return true;
+}
+
+void board_daemon::stop()
+{
+    for (auto& service : services)
+        service->stop();
+}
+
+std::string board_daemon::status_line() const
+{
+    std::string line;
+    for (const auto& service : services) {
+        if (!line.empty())
+            line += ", ";
+        line += service->config().name + " " + link_word(service->link());
+    }
+    return line;
+}
+
+}  // namespace relay::relayd

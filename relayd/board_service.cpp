@@ -1,0 +1,158 @@
+#include "relayd/board_service.h"
+
+#include "relayd/daemon_log.h"
+#include "serial/port_catalog.h"
+
+namespace relay::relayd {
+namespace {
+
+// The watchdog's own length: five reloaded ticks and the sixth that gives up.
+constexpr std::chrono::milliseconds watchdog_time = poll_period * (watchdog_reload + 1);
+
+}  // namespace
+
+board_service::board_service(board_config config, bool system_mode, QObject* parent)
+    : QObject(parent), cfg(std::move(config)), system_mode(system_mode)
+{
+    auto& logic = session.controller();
+    session.controller().add_view(this);
+    logic.add_observer(this);
+    logic.Form_Load();
+    logic.set_chuankou_num_text(cfg.port);
+    logic.set_add_text(std::to_string(cfg.address));
+
+    socket_file = cfg.socket;
+    if (socket_file.empty()) {
+        // Named after the device, so that relayctl finds the owner of a
+        // port by the port alone; a numbered port that is not there yet is
+        // named as the device its text would open.
+        const auto resolved = resolve_port(cfg.port, session.catalog());
+        const std::string device = resolved.port ? resolved.port->path : "/dev/" + cfg.port;
+        socket_file = board_socket::usual_path(device, system_mode);
+    }
+
+    open_retry.setInterval(reopen_period);
+    connect(&open_retry, &QTimer::timeout, this, [this] { try_open(); });
+    first_answer.setSingleShot(true);
+    first_answer.setInterval(watchdog_time);
+    connect(&first_answer, &QTimer::timeout, this, [this] { no_first_answer(); });
+}
+
+board_service::~board_service()
+{
+    session.controller().remove_observer(this);
+    session.controller().remove_view(this);
+}
+
+bool board_service::serve_socket()
+{
+    socket = std::make_unique<board_socket>(session.controller());
+    const auto result = socket->listen(socket_file, system_mode);
+    if (result.ok && !result.served) {
+        log(priority::warning, result.reason + ": the board is polled but not shared");
+        return true;
+    }
+    if (!result.ok) {
+        log(priority::error, "cannot serve the control socket at " + socket_file + ": " + result.reason);
+        socket.reset();
+        return false;
+    }
+    log(priority::info, "socket listening at " + socket_file);
+    return true;
+}
+
+void board_service::start_polling() { try_open(); }
+
+void board_service::try_open()
+{
+    session.controller().open_comm_Click();
+    if (session.controller().is_connected())
+        open_retry.stop();
+    else if (!open_retry.isActive())
+        open_retry.start();
+}
+
+void board_service::show_message(const std::string&, const std::string& text)
+{
+    // Only a failed open reaches here. Said once, then again only when the
+    // reason changes, so a board left unplugged does not fill the journal.
+    if (text == last_open_failure)
+        return;
+    if (last_open_failure.empty())
+        log(priority::error, "cannot open port '" + cfg.port + "': " + text + "; trying again every second");
+    else
+        log(priority::warning, "port '" + cfg.port + "' still cannot be opened, now: " + text);
+    last_open_failure = text;
+}
+
+void board_service::link_changed(link_condition now, const relay_statuses&)
+{
+    const auto before = last_condition;
+    last_condition = now;
+    const auto& logic = session.controller();
+    const std::string port = logic.port().path;
+
+    if (now == link_condition::lost) {
+        first_answer.stop();
+        if (logic.port_lost()) {
+            log(priority::error, "port " + port + " lost (" + logic.port_lost_reason() + "); reopening it every second");
+            interrupted = true;
+        }
+    } else if (before == link_condition::lost) {
+        log(priority::info, std::string("port ") + port + (ever_opened ? " reopened" : " opened") + ", polling " + board_words() +
+                   " every " + std::to_string(poll_period.count()) + " ms");
+        ever_opened = true;
+        last_open_failure.clear();
+        told_silent = false;
+        first_answer.start();
+    }
+
+    if (now == link_condition::answering) {
+        first_answer.stop();
+        log(priority::info, board_words() + (interrupted ? " answering again" : " answering"));
+        told_silent = false;
+        interrupted = false;
+    } else if (now == link_condition::silent && before == link_condition::answering) {
+        log(priority::warning, board_words() + " silent: no valid status frame for " + std::to_string(watchdog_time.count()) + " ms");
+        told_silent = true;
+        interrupted = true;
+    }
+    if (!stopping)
+        emit link_condition_changed();
+}
+
+void board_service::no_first_answer()
+{
+    if (last_condition != link_condition::silent || told_silent)
+        return;
+    log(priority::warning, board_words() + " silent: no valid status frame since the port opened");
+    told_silent = true;
+    interrupted = true;
+}
+
+void board_service::stop()
+{
+    stopping = true;
+    open_retry.stop();
+    first_answer.stop();
+    if (socket) {
+        socket->close();
+        socket.reset();
+    }
+    auto& logic = session.controller();
+    // "disconnect" stops the ticks and the reopening and closes the port.
+    if (logic.is_connected())
+        logic.open_comm_Click();
+}
+
+std::string board_service::board_words() const
+{
+    return "board at address " + std::to_string(cfg.address);
+}
+
+void board_service::log(priority level, const std::string& text) const
+{
+    log_line(level, cfg.name + ": " + text);
+}
+
+}  // namespace relay::relayd

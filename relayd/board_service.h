@@ -1,0 +1,80 @@
+#pragma once
+// One board as the daemon runs it: its own session (port, link, panel
+// controller and 100 ms tick), its control socket, and the log lines that
+// tell an operator what the port and the board are doing. A port that
+// cannot be opened at start is tried again every second, as the controller
+// itself does with a port lost later.
+
+#include "panel/board_clients.h"
+#include "panel/panel_controller.h"
+#include "relayd/config_file.h"
+#include "relayd/daemon_log.h"
+#include "relayd/board_socket.h"
+#include "session/panel_session.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+namespace relay::relayd {
+
+class board_service : public QObject, private panel_controller::view, private board_observer {
+    Q_OBJECT
+public:
+    // system_mode: the socket goes where the system service keeps them,
+    // for the service's group; otherwise into the user's runtime folder.
+    board_service(board_config config, bool system_mode, QObject* parent = nullptr);
+    ~board_service() override;
+
+    // Serves the control socket; false, with the reason logged, when it
+    // cannot be served.
+    bool serve_socket();
+    // Opens the port and starts polling, or keeps trying every second.
+    void start_polling();
+    // Stops the ticks and the retries, removes the socket, closes the port.
+    void stop();
+
+    const board_config& config() const { return cfg; }
+    const std::string& socket_path() const { return socket_file; }
+    link_condition link() const { return last_condition; }
+    panel_controller& controller() { return session.controller(); }
+
+signals:
+    // The link went between answering, silent and lost.
+    void link_condition_changed();
+
+private:
+    void controls_changed() override {}
+    void show_message(const std::string& title, const std::string& text) override;
+
+    void client_command_sent(client_ticket) override {}
+    void client_command_dropped(client_ticket, const std::string&) override {}
+    void status_frame_accepted(const relay_statuses&) override {}
+    void link_changed(link_condition now, const relay_statuses& reported) override;
+
+    void try_open();
+    void no_first_answer();
+    void log(priority level, const std::string& text) const;
+    std::string board_words() const;
+
+    board_config cfg;
+    bool system_mode;
+    panel_session session;
+    std::unique_ptr<board_socket> socket;
+    std::string socket_file;
+    QTimer open_retry;
+    // A board that never answers after the port opens never leaves
+    // "silent", so its silence is told once the watchdog has run out.
+    QTimer first_answer;
+    std::string last_open_failure;
+    link_condition last_condition = link_condition::lost;
+    bool ever_opened = false;
+    bool told_silent = false;
+    // Silence or a lost port since the last answer: the next is "again".
+    bool interrupted = false;
+    bool stopping = false;
+};
+
+}  // namespace relay::relayd

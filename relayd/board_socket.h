@@ -1,0 +1,37 @@
+#pragma once
+// The board's control socket as relayd serves it: for the system service
+// 0660 for the service's group, otherwise for the user alone.
+
+#include "panel/panel_controller.h"
+
+#include <memory>
+#include <string>
+
+namespace relay::relayd {
+
+struct serve_result {
+    bool ok = false;
+    bool served = false;  // false when this build carries no control socket
+    std::string reason;   // plain words when !ok
+};
+
+class board_socket {
+public:
+    explicit board_socket(panel_controller& board);
+    ~board_socket();
+    board_socket(const board_socket&) = delete;
+    board_socket& operator=(const board_socket&) = delete;
+
+    serve_result listen(const std::string& path, bool system_mode);
+    // Drops the clients and removes the socket file.
+    void close();
+
+    // Where the owner of this device serves it unless told otherwise.
+    static std::string usual_path(const std::string& device, bool system_mode);
+
+private:
+    struct impl;
+    std::unique_ptr<impl> d;
+};
+
+}  // namespace relay::relayd

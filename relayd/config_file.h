@@ -1,0 +1,45 @@
+#pragma once
+// The configuration file, /etc/relayd.conf for the system service:
+//
+//   # comments start with '#' or ';', on their own line or after a space
+//   [mqtt]                 # handed on untouched to whoever publishes to MQTT
+//   url = mqtt://localhost:1883
+//
+//   [board cabinet]        # one section per board; the name is one word
+//   port = /dev/ttyUSB0    # required: a port number or a device
+//   address = 1            # 0 to 255, default 1
+//   socket = /run/relayd/cabinet.sock   # optional, absolute
+//
+// Any mistake is reported with the file, the line and the key, and the
+// daemon does not start: a half-understood file would run the wrong boards.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace relay::relayd {
+
+struct board_config {
+    std::string name;
+    std::string port = "1";
+    std::uint8_t address = 1;
+    std::string socket;  // empty: the usual place for the port
+};
+
+struct daemon_config {
+    std::vector<board_config> boards;
+    std::map<std::string, std::string> mqtt;
+};
+
+struct config_result {
+    bool ok = false;
+    daemon_config config;
+    std::string error;  // "FILE:LINE: what is wrong", set when !ok
+};
+
+// file_name only appears in messages.
+config_result parse_config(const std::string& text, const std::string& file_name);
+config_result read_config_file(const std::string& path);
+
+}  // namespace relay::relayd

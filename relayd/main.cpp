@@ -1,0 +1,106 @@
+// relayd: owns the serial ports of relay boards, polls them as the panel
+// does, and shares each through a control socket.
+
+#include "relayd/board_daemon.h"
+#include "relayd/config_file.h"
+#include "relayd/daemon_log.h"
+#include "relayd/options.h"
+#include "relayd/service_manager.h"
+#include "relayd/stop_signals.h"
+#include "relayd/usage.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int exit_socket = 1;
+constexpr int exit_usage = 2;
+
+// Systemd sets $RUNTIME_DIRECTORY for a unit with RuntimeDirectory=.
+bool runs_as_system_service(const relay::relayd::options& opts)
+{
+    const char* runtime = std::getenv("RUNTIME_DIRECTORY");
+    return opts.system || (runtime && *runtime);
+}
+
+std::string board_names(const std::vector<relay::relayd::board_config>& boards)
+{
+    std::string names;
+    for (const auto& b : boards)
+        names += (names.empty() ? "" : ", ") + b.name;
+    return names;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace relay::relayd;
+
+    const auto parsed = parse_args(std::vector<std::string>(argv + 1, argv + argc));
+    switch (parsed.what) {
+    case parse_result::action::help:
+        std::fputs(help_text().c_str(), stdout);
+        return 0;
+    case parse_result::action::version:
+        std::printf("%s\n", version_text().c_str());
+        return 0;
+    case parse_result::action::usage_error:
+        std::fputs(usage_error_text(parsed.error).c_str(), stderr);
+        return exit_usage;
+    case parse_result::action::run:
+        break;
+    }
+    const auto& opts = parsed.opts;
+
+    std::vector<board_config> boards;
+    if (opts.config.empty()) {
+        boards.push_back({"board", opts.port, opts.address, opts.socket});
+    } else {
+        const auto config = read_config_file(opts.config);
+        if (!config.ok) {
+            std::fprintf(stderr, "relayd: %s\n", config.error.c_str());
+            return exit_usage;
+        }
+        boards = config.config.boards;
+    }
+
+    // Before the simulated boards' threads exist, so they inherit the mask.
+    block_stop_signals();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("relayd");
+
+    try {
+        stop_signals signals_in;
+        service_manager manager;
+        board_daemon daemon(boards, runs_as_system_service(opts), opts.simulate);
+
+        log_line(priority::info, version_text() + " started: " + std::to_string(boards.size()) +
+                                     (boards.size() == 1 ? " board (" : " boards (") + board_names(boards) + ")");
+        if (!daemon.start()) {
+            manager.stopping("a control socket could not be served");
+            return exit_socket;
+        }
+        manager.ready(daemon.status_line());
+        QObject::connect(&daemon, &board_daemon::status_changed, &manager,
+                         [&] { manager.status(daemon.status_line()); });
+        QObject::connect(&signals_in, &stop_signals::received, &app, [&](const QString& name) {
+            log_line(priority::info, "stopping on " + name.toStdString());
+            manager.stopping("stopping");
+            daemon.stop();
+            app.quit();
+        });
+        const int status = app.exec();
+        log_line(priority::info, "stopped");
+        return status;
+    } catch (const std::exception& e) {
+        log_line(priority::error, std::string("cannot start: ") + e.what());
+        return EXIT_FAILURE;
+    }
+}

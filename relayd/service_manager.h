@@ -1,0 +1,35 @@
+#pragma once
+// What systemd hears from relayd under Type=notify: READY=1 once every
+// board's socket is served, a STATUS= line whenever a board's link changes,
+// and WATCHDOG=1 at half the WatchdogSec= the unit asks for. The pings come
+// from the event loop's own timer, so a loop that hangs stops pinging and
+// systemd restarts the daemon. Outside systemd every call does nothing.
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <string>
+
+namespace relay::relayd {
+
+class service_manager : public QObject {
+    Q_OBJECT
+public:
+    explicit service_manager(QObject* parent = nullptr);
+
+    void ready(const std::string& status);
+    void status(const std::string& status);
+    void stopping(const std::string& status);
+
+    // Zero when systemd expects no pings.
+    std::chrono::microseconds ping_interval() const { return ping_every; }
+
+private:
+    void send(const std::string& state);
+
+    std::chrono::microseconds ping_every{0};
+    QTimer pings;
+};
+
+}  // namespace relay::relayd

@@ -1,0 +1,56 @@
+#include "relayd/stop_signals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <system_error>
+
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace relay::relayd {
+namespace {
+
+sigset_t stop_set()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+}  // namespace
+
+void block_stop_signals()
+{
+    const sigset_t set = stop_set();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+stop_signals::stop_signals(QObject* parent) : QObject(parent)
+{
+    const sigset_t set = stop_set();
+    fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (fd < 0)
+        throw std::system_error(errno, std::generic_category(), "signalfd");
+    notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(notifier.get(), &QSocketNotifier::activated, this, [this] { readable(); });
+}
+
+stop_signals::~stop_signals()
+{
+    notifier.reset();
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void stop_signals::readable()
+{
+    signalfd_siginfo info{};
+    while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+        emit received(info.ssi_signo == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
+}
+
+}  // namespace relay::relayd

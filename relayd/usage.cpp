@@ -1,0 +1,57 @@
+#include "relayd/usage.h"
+
+#include "relayd/relayd_version.h"
+
+namespace relay::relayd {
+
+std::string help_text()
+{
+    return "Usage: relayd [OPTION]...\n"
+           "Owns the serial port of one or more four-channel relay boards, polls each\n"
+           "board ten times a second, and shares it with other programs through a\n"
+           "control socket per board.\n"
+           "\n"
+           "Options:\n"
+           "  --port N|DEVICE  serial port number as the relay panel counts them (USB\n"
+           "                   adapters first), or a device such as ttyUSB0 or\n"
+           "                   /dev/ttyUSB0 (default 1)\n"
+           "  --address A      board address, a whole number from 0 to 255 (default 1)\n"
+           "  --socket PATH    where to serve the board's control socket\n"
+           "  --config FILE    the boards from FILE instead of --port, --address and\n"
+           "                   --socket (see below)\n"
+           "  --system         serve sockets as the system service does, in\n"
+           "                   /run/relayd (implied when $RUNTIME_DIRECTORY is set)\n"
+           "  --simulate       start a simulated board on a pseudo-terminal for each\n"
+           "                   board, in place of its port\n"
+           "  -h, --help       print this help and exit\n"
+           "  --version        print the version and exit\n"
+           "\n"
+           "A socket goes, unless given, to /run/relayd/DEVICE.sock for the system\n"
+           "service and to $XDG_RUNTIME_DIR/relay-panel/DEVICE.sock otherwise, DEVICE\n"
+           "being the device's name below /dev with '/' written as '-' (ttyUSB0, pts-3).\n"
+           "\n"
+           "Configuration file:\n"
+           "  [board cabinet]\n"
+           "  port = /dev/ttyUSB0\n"
+           "  address = 1\n"
+           "  socket = /run/relayd/cabinet.sock   (optional)\n"
+           "One [board NAME] section per board; an [mqtt] section is kept for MQTT.\n"
+           "\n"
+           "A port that cannot be opened, or goes away, is tried again every second.\n"
+           "SIGTERM or SIGINT stops polling, removes the sockets, closes the ports and\n"
+           "exits 0.\n"
+           "\n"
+           "Exit status:\n"
+           "  0  stopped by SIGTERM or SIGINT\n"
+           "  1  a socket could not be served\n"
+           "  2  usage error, or a mistake in the configuration file\n";
+}
+
+std::string version_text() { return std::string("relayd ") + project_version; }
+
+std::string usage_error_text(const std::string& error)
+{
+    return "relayd: " + error + "\nTry 'relayd --help' for more information.\n";
+}
+
+}  // namespace relay::relayd

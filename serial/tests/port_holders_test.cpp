@@ -1,0 +1,114 @@
+// Naming the programs that hold a device, read from /proc, with a real child
+// process holding a real pseudo-terminal.
+
+#include "serial/port_holders.h"
+#include "sim/pty_board.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace relay {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A child with the device as its standard input, until it is killed.
+class holding_child {
+public:
+    holding_child(const std::string& device, const char* program)
+    {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, device.c_str(), O_RDWR | O_NOCTTY, 0);
+        char* const argv[] = {const_cast<char*>(program), const_cast<char*>("60"), nullptr};
+        if (posix_spawnp(&pid, program, &actions, nullptr, argv, environ) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~holding_child()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    holding_child(const holding_child&) = delete;
+    holding_child& operator=(const holding_child&) = delete;
+
+    pid_t pid = -1;
+};
+
+// The child opens the device after it starts; poll /proc with a deadline.
+std::vector<port_holder> holders_once_seen(const std::string& device, pid_t pid)
+{
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    for (;;) {
+        auto found = port_holders(device);
+        for (const auto& h : found)
+            if (h.pid == pid)
+                return found;
+        if (std::chrono::steady_clock::now() > until)
+            return found;
+        std::this_thread::yield();
+    }
+}
+
+TEST(port_holders, names_a_child_holding_the_pty_and_not_this_process)
+{
+    pty_board board;
+    holding_child child(board.slave_path(), "sleep");
+    ASSERT_GT(child.pid, 0);
+    const auto holders = holders_once_seen(board.slave_path(), child.pid);
+    ASSERT_EQ(holders.size(), 1u) << describe_holders(holders);
+    EXPECT_EQ(holders[0].pid, child.pid);
+    EXPECT_EQ(holders[0].program, "sleep");
+    EXPECT_EQ(describe_holders(holders), "sleep (pid " + std::to_string(child.pid) + ")");
+}
+
+TEST(port_holders, two_holders_in_pid_order)
+{
+    pty_board board;
+    holding_child first(board.slave_path(), "sleep");
+    holding_child second(board.slave_path(), "sleep");
+    ASSERT_GT(first.pid, 0);
+    ASSERT_GT(second.pid, 0);
+    holders_once_seen(board.slave_path(), first.pid);
+    const auto holders = holders_once_seen(board.slave_path(), second.pid);
+    ASSERT_EQ(holders.size(), 2u);
+    EXPECT_LT(holders[0].pid, holders[1].pid);
+    EXPECT_NE(describe_holders(holders).find(" and "), std::string::npos);
+}
+
+struct no_holder_row {
+    const char* name;
+    std::string device;
+};
+
+void PrintTo(const no_holder_row& row, std::ostream* os) { *os << row.name; }
+
+class no_holders : public ::testing::TestWithParam<no_holder_row> {};
+
+TEST_P(no_holders, finds_nobody)
+{
+    EXPECT_TRUE(port_holders(GetParam().device).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(table, no_holders,
+                         ::testing::Values(no_holder_row{"missing_device", "/dev/no-such-device-xyz"},
+                                           no_holder_row{"not_a_device", "/etc/hostname"},
+                                           no_holder_row{"empty_path", ""}));
+
+TEST(port_holders, nobody_describes_as_nothing) { EXPECT_EQ(describe_holders({}), ""); }
+
+}  // namespace
+}  // namespace relay

@@ -1,0 +1,56 @@
+#pragma once
+// One board's control socket: a Unix socket speaking JSON lines, through
+// which scripts, relayctl and other programs share the board with whoever
+// owns its port (relayd or a connected panel).
+
+#include "panel/panel_controller.h"
+
+#include <QObject>
+
+#include <memory>
+#include <string>
+
+namespace relay {
+
+enum class socket_access {
+    owner_only,  // the socket file 0600 in a 0700 folder: a user's own session
+    group,       // 0660, for the system service's group
+};
+
+struct listen_result {
+    bool ok = false;
+    std::string reason;  // plain words when !ok
+};
+
+class control_socket : public QObject {
+    Q_OBJECT
+public:
+    // Serves the board behind this controller; the controller must outlive it.
+    explicit control_socket(panel_controller& board, QObject* parent = nullptr);
+    ~control_socket() override;
+
+    // Creates the folder when missing and listens at path. A socket file left
+    // by a killed process is replaced; one that a live process answers on is
+    // not, and the reason names it.
+    listen_result listen(const std::string& path, socket_access access);
+    // Stops listening, drops every client and removes the socket file.
+    void close();
+    bool is_listening() const;
+    const std::string& path() const;
+    std::size_t client_count() const;
+
+private:
+    struct impl;
+    std::unique_ptr<impl> d;
+};
+
+// Where the owner of a port serves its socket: /run/relayd/<device>.sock
+// for the system service, $XDG_RUNTIME_DIR/relay-panel/<device>.sock
+// otherwise, <device> being the device file's name with "/" below /dev
+// written as "-" (ttyUSB0; pts-3 for /dev/pts/3). relayctl finds the owner
+// of a port the same way.
+std::string socket_name_for(const std::string& device_path);
+std::string system_socket_path(const std::string& device_path);
+std::string user_socket_path(const std::string& device_path);
+
+}  // namespace relay

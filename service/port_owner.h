@@ -1,0 +1,42 @@
+#pragma once
+// The panel as the owner of its port: while connected it serves the port's
+// control socket at the user path, so that a script or relayctl works with
+// the window open; at disconnect the socket goes. Clients' commands go out
+// on the panel's own ticks and the indicators change only from the board's
+// answers, exactly as for the window's clicks.
+
+#include "service/control_socket.h"
+
+#include <QObject>
+
+#include <string>
+
+namespace relay {
+
+class port_owner : public QObject, private board_observer {
+    Q_OBJECT
+public:
+    explicit port_owner(panel_controller& board, QObject* parent = nullptr);
+    ~port_owner() override;
+
+    bool is_serving() const { return socket.is_listening(); }
+    const std::string& socket_path() const { return socket.path(); }
+    // Why the socket could not be served at the last connect; empty otherwise.
+    const std::string& problem() const { return last_problem; }
+
+signals:
+    void serving_changed(bool serving);
+
+private:
+    void client_command_sent(client_ticket) override {}
+    void client_command_dropped(client_ticket, const std::string&) override {}
+    void status_frame_accepted(const relay_statuses&) override {}
+    void link_changed(link_condition now, const relay_statuses& reported) override;
+    void follow_connection();
+
+    panel_controller& board;
+    control_socket socket;
+    std::string last_problem;
+};
+
+}  // namespace relay

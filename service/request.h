@@ -1,0 +1,41 @@
+#pragma once
+// One line from a control socket client, read into what it asks for. Pure:
+// no socket, no board, so every malformed line can be tried in memory and
+// by the fuzzer.
+
+#include <QJsonValue>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace relay {
+
+// A longer line is refused without being read as JSON.
+constexpr std::size_t max_request_bytes = 1024;
+
+enum class request_kind { status, on, off, toggle, all_on, all_off, watch };
+
+struct request {
+    request_kind kind = request_kind::status;
+    int relay = 0;  // 1 to 4 for on, off and toggle; 0 for the others
+    // Echoed in the reply so that a client with several requests in flight
+    // can match them; undefined when the request carried none.
+    QJsonValue id = QJsonValue(QJsonValue::Undefined);
+};
+
+struct usage_error {
+    std::string why;  // plain words for the client
+    // The id, when the line was JSON enough to carry one.
+    QJsonValue id = QJsonValue(QJsonValue::Undefined);
+};
+
+using parsed_request = std::variant<request, usage_error>;
+
+// The line without its newline (a trailing carriage return is allowed).
+parsed_request parse_request(std::string_view line);
+
+const char* request_word(request_kind kind);
+
+}  // namespace relay

@@ -1,0 +1,236 @@
+#include "service/request_book.h"
+
+#include "panel/board_address.h"
+
+#include <QTimer>
+
+#include <vector>
+
+namespace relay {
+namespace {
+
+// Tickets are unique in the process, so that two sockets (or another kind
+// of client) on one controller never take each other's outcomes.
+std::uint64_t next_ticket()
+{
+    static std::uint64_t counter = 0;
+    return ++counter;
+}
+
+std::optional<command_tuple> fixed_command(const request& r)
+{
+    switch (r.kind) {
+    case request_kind::on:
+        return single_relay(r.relay, action_on);
+    case request_kind::off:
+        return single_relay(r.relay, action_off);
+    case request_kind::all_on:
+        return all_relays(action_on);
+    case request_kind::all_off:
+        return all_relays(action_off);
+    case request_kind::status:
+    case request_kind::toggle:
+    case request_kind::watch:
+        break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+request_book::request_book(panel_controller& board, answer_fn answer, QObject* parent)
+    : QObject(parent), board(board), answer(std::move(answer))
+{
+    board.add_observer(this);
+}
+
+request_book::~request_book() { board.remove_observer(this); }
+
+board_facts request_book::facts() const
+{
+    return {board.port().path, address_from_text(board.controls().add.text)};
+}
+
+std::string request_book::port_gone_words() const
+{
+    const auto& path = board.port().path;
+    if (!board.is_connected())
+        return "The board's port is not open: its owner is not connected.";
+    return "The port " + path + " is not working; its owner is trying to reopen it.";
+}
+
+std::size_t request_book::open_requests(client_id client) const
+{
+    std::size_t count = 0;
+    for (const auto& [key, e] : entries)
+        if (e.client == client)
+            ++count;
+    return count;
+}
+
+void request_book::forget(client_id client)
+{
+    for (auto it = entries.begin(); it != entries.end();)
+        it = it->second.client == client ? entries.erase(it) : std::next(it);
+}
+
+void request_book::take(client_id client, const request& r)
+{
+    const auto key = next_ticket();
+    entry e{client, r, {}, stage::waiting_for_status, 0, std::nullopt};
+
+    if (r.kind == request_kind::status) {
+        if (board.link_now() == link_condition::answering) {
+            answer(client, ok_reply(r.id, board.reported_statuses(), facts()));
+            return;
+        }
+        entries.emplace(key, std::move(e));
+        start_deadline(key);
+        return;
+    }
+
+    // A command for a port that is gone would sit in the queue until the
+    // port came back, long after its sender was told it failed.
+    if (board.link_now() == link_condition::lost) {
+        answer(client, error_reply(r.id, reply_code::port, port_gone_words()));
+        return;
+    }
+
+    if (r.kind == request_kind::toggle) {
+        const auto command = toggle_relay(r.relay, board.reported_statuses());
+        if (!command) {
+            entries.emplace(key, std::move(e));
+            start_deadline(key);
+            return;
+        }
+        e.command = *command;
+    } else {
+        e.command = *fixed_command(r);
+    }
+    auto& placed = entries.emplace(key, std::move(e)).first->second;
+    queue_command(key, placed);
+}
+
+void request_book::queue_command(std::uint64_t key, entry& e)
+{
+    e.now = stage::queued;
+    // No deadline while queued; see reply_deadline.
+    deadline_generation.erase(key);
+    if (!board.queue_client_command(e.command, key))
+        finish(key, error_reply(e.asked.id, reply_code::busy,
+                                "Too many commands are waiting for the board (" +
+                                    std::to_string(client_queue_capacity) + "); try again shortly."));
+}
+
+void request_book::start_deadline(std::uint64_t key)
+{
+    const auto generation = ++deadline_generation[key];
+    QTimer::singleShot(reply_deadline, this, [this, key, generation] {
+        const auto it = deadline_generation.find(key);
+        if (it != deadline_generation.end() && it->second == generation)
+            deadline_passed(key);
+    });
+}
+
+void request_book::deadline_passed(std::uint64_t key)
+{
+    const auto it = entries.find(key);
+    if (it == entries.end())
+        return;
+    const auto& e = it->second;
+    const auto ms = std::to_string(reply_deadline.count());
+    if (e.now == stage::sent && e.last_seen) {
+        finish(key, error_reply(e.asked.id, reply_code::refused,
+                                "The board answered but did not " + describe_command(e.command) + " within " + ms +
+                                    " ms.",
+                                e.last_seen));
+    } else if (board.link_now() == link_condition::lost) {
+        finish(key, error_reply(e.asked.id, reply_code::port, port_gone_words()));
+    } else {
+        finish(key, error_reply(e.asked.id, reply_code::timeout,
+                                "No valid answer from the board on " + board.port().path + " within " + ms + " ms."));
+    }
+}
+
+void request_book::finish(std::uint64_t key, const QByteArray& line)
+{
+    const auto it = entries.find(key);
+    if (it == entries.end())
+        return;
+    const auto client = it->second.client;
+    entries.erase(it);
+    deadline_generation.erase(key);
+    answer(client, line);
+}
+
+void request_book::client_command_sent(client_ticket ticket)
+{
+    const auto it = entries.find(ticket);
+    if (it == entries.end())
+        return;
+    it->second.now = stage::sent;
+    start_deadline(ticket);
+}
+
+void request_book::client_command_dropped(client_ticket ticket, const std::string& why)
+{
+    const auto it = entries.find(ticket);
+    if (it == entries.end())
+        return;
+    finish(ticket, error_reply(it->second.asked.id, reply_code::port, why));
+}
+
+void request_book::status_frame_accepted(const relay_statuses& reported)
+{
+    // Answering may end entries; walk a copy of the keys.
+    std::vector<std::uint64_t> keys;
+    keys.reserve(entries.size());
+    for (const auto& [key, e] : entries)
+        keys.push_back(key);
+
+    for (const auto key : keys) {
+        const auto it = entries.find(key);
+        if (it == entries.end())
+            continue;
+        auto& e = it->second;
+        if (e.now == stage::waiting_for_status) {
+            if (e.asked.kind == request_kind::status) {
+                finish(key, ok_reply(e.asked.id, reported, facts()));
+                continue;
+            }
+            const auto command = toggle_relay(e.asked.relay, reported);
+            if (!command)
+                continue;
+            e.command = *command;
+            queue_command(key, e);
+            continue;
+        }
+        // Only frames after the command went out can prove it.
+        if (e.now != stage::sent)
+            continue;
+        e.last_seen = reported;
+        if (confirms(e.command, reported)) {
+            finish(key, ok_reply(e.asked.id, reported, facts()));
+        } else if (++e.refusals >= frames_before_refusal) {
+            finish(key, error_reply(e.asked.id, reply_code::refused,
+                                    "The board answered but did not " + describe_command(e.command) + ".", reported));
+        }
+    }
+}
+
+void request_book::link_changed(link_condition now, const relay_statuses&)
+{
+    if (now != link_condition::lost)
+        return;
+    // A command on the line when the port went will hear no more frames.
+    std::vector<std::uint64_t> sent;
+    for (const auto& [key, e] : entries)
+        if (e.now == stage::sent)
+            sent.push_back(key);
+    for (const auto key : sent)
+        finish(key, error_reply(entries.at(key).asked.id, reply_code::port,
+                                "The port " + board.port().path + " went away before the board confirmed " +
+                                    "the command."));
+}
+
+}  // namespace relay

@@ -1,0 +1,54 @@
+#include "service/control_socket.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+namespace relay {
+namespace {
+
+// The panel may have opened a by-id symlink and relayctl the device it
+// points to; both must arrive at the same socket.
+std::string canonical_device(const std::string& device_path)
+{
+    std::error_code error;
+    const auto canonical = std::filesystem::canonical(device_path, error);
+    return error ? device_path : canonical.string();
+}
+
+}  // namespace
+
+std::string socket_name_for(const std::string& device_path)
+{
+    std::string name = canonical_device(device_path);
+    const std::string dev = "/dev/";
+    if (name.rfind(dev, 0) == 0)
+        name.erase(0, dev.size());
+    while (!name.empty() && name.front() == '/')
+        name.erase(0, 1);
+    for (auto& ch : name)
+        if (ch == '/')
+            ch = '-';
+    if (name.empty())
+        name = "port";
+    return name + ".sock";
+}
+
+std::string system_socket_path(const std::string& device_path)
+{
+    return "/run/relayd/" + socket_name_for(device_path);
+}
+
+std::string user_socket_path(const std::string& device_path)
+{
+    // Without a runtime folder (a bare su or cron), a per-user folder in
+    // /tmp stands in; listen() makes it 0700 and refuses one it does not own.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string base = runtime && *runtime ? std::string(runtime) + "/relay-panel"
+                                                 : "/tmp/relay-panel-" + std::to_string(::getuid());
+    return base + "/" + socket_name_for(device_path);
+}
+
+}  // namespace relay

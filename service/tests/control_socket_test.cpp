@@ -1,0 +1,458 @@
+// The control socket with everything real: Unix sockets, the panel's session
+// (port, link, logic, 100 ms ticker) and the simulated board on a
+// pseudo-terminal. What each request puts on the line, what it is answered,
+// and what bad or greedy clients cannot do.
+
+#include "service/control_socket.h"
+#include "session/panel_session.h"
+#include "sim/pty_board.h"
+#include "socket_client.h"
+
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace relay {
+namespace {
+
+using testing::relays_json;
+using testing::socket_client;
+
+constexpr int deadline_ms = 5000;
+
+frame set_frame(std::array<std::uint8_t, relay_count> actions)
+{
+    return encode_command(1, command_tuple{code_set_relays, actions});
+}
+
+std::vector<frame> set_frames_since(const pty_board& board, std::size_t first)
+{
+    std::vector<frame> out;
+    const auto log = board.received_frames();
+    for (std::size_t i = first; i < log.size(); ++i)
+        if (log[i].bytes[2] == code_set_relays)
+            out.push_back(log[i].bytes);
+    return out;
+}
+
+mode_t mode_of(const std::string& path)
+{
+    struct stat info{};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
+}
+
+// A socket file with nobody behind it, as a killed process leaves it.
+bool leave_stale_socket(const std::string& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+}  // namespace
+
+class control_socket_test : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<pty_board> board;
+    std::unique_ptr<panel_session> session;
+    std::unique_ptr<control_socket> service;
+    std::string path;
+
+    panel_controller& panel() { return session->controller(); }
+
+    void connect_panel(const std::string& port)
+    {
+        panel().set_chuankou_num_text(port);
+        panel().open_comm_Click();
+        QCOMPARE(panel().controls().open_comm.caption, caption_disconnect);
+        QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::answering, deadline_ms);
+    }
+
+    void serve()
+    {
+        const auto result = service->listen(path, socket_access::owner_only);
+        QVERIFY2(result.ok, result.reason.c_str());
+    }
+
+private slots:
+    void init()
+    {
+        folder = std::make_unique<QTemporaryDir>();
+        path = folder->path().toStdString() + "/run/pts-test.sock";
+        board = std::make_unique<pty_board>();
+        session = std::make_unique<panel_session>();
+        panel().Form_Load();
+        service = std::make_unique<control_socket>(panel());
+    }
+
+    void cleanup()
+    {
+        service.reset();
+        session.reset();
+        board.reset();
+        folder.reset();
+    }
+
+    void each_command_is_answered_once_the_board_shows_it_data()
+    {
+        QTest::addColumn<QByteArray>("before");  // brings the board to the row's start
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QVector<int>>("sent");  // actions of the one set frame; empty for none
+        QTest::addColumn<QVector<int>>("relays");
+
+        QTest::newRow("on 2") << QByteArray() << QByteArray(R"({"cmd":"on","relay":2,"id":1})")
+                              << QVector<int>{0, 2, 0, 0} << QVector<int>{0, 1, 0, 0};
+        QTest::newRow("off 3 after all on") << QByteArray(R"({"cmd":"all-on"})")
+                                            << QByteArray(R"({"cmd":"off","relay":3,"id":"x"})")
+                                            << QVector<int>{0, 0, 1, 0} << QVector<int>{1, 1, 0, 1};
+        QTest::newRow("toggle 4 from off") << QByteArray() << QByteArray(R"({"cmd":"toggle","relay":4,"id":[1]})")
+                                           << QVector<int>{0, 0, 0, 2} << QVector<int>{0, 0, 0, 1};
+        QTest::newRow("toggle 1 from on") << QByteArray(R"({"cmd":"all-on"})")
+                                          << QByteArray(R"({"cmd":"toggle","relay":1,"id":null})")
+                                          << QVector<int>{1, 0, 0, 0} << QVector<int>{0, 1, 1, 1};
+        QTest::newRow("all on") << QByteArray() << QByteArray(R"({"cmd":"all-on","id":2.5})")
+                                << QVector<int>{2, 2, 2, 2} << QVector<int>{1, 1, 1, 1};
+        QTest::newRow("all off after all on") << QByteArray(R"({"cmd":"all-on"})")
+                                              << QByteArray(R"({"id":{"n":1},"cmd":"all-off"})")
+                                              << QVector<int>{1, 1, 1, 1} << QVector<int>{0, 0, 0, 0};
+        QTest::newRow("status") << QByteArray() << QByteArray(R"({"cmd":"status","id":"s"})") << QVector<int>{}
+                                << QVector<int>{0, 0, 0, 0};
+    }
+
+    void each_command_is_answered_once_the_board_shows_it()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, line);
+        QFETCH(QVector<int>, sent);
+        QFETCH(QVector<int>, relays);
+        connect_panel(board->slave_path());
+        serve();
+        socket_client client;
+        QVERIFY(client.connect_to(path));
+        if (!before.isEmpty()) {
+            const auto reply = client.ask(before);
+            QVERIFY(reply && (*reply)["ok"].toBool());
+        }
+        const auto first = board->received_frames().size();
+        const auto reply = client.ask(line);
+        QVERIFY(reply);
+        QCOMPARE((*reply)["ok"], QJsonValue(true));
+
+        std::array<bool, relay_count> expected{};
+        for (int i = 0; i < relay_count; ++i)
+            expected[static_cast<std::size_t>(i)] = relays[i] != 0;
+        QCOMPARE(board->relays(), expected);
+        QCOMPARE((*reply)["relays"].toObject(), relays_json(expected));
+        QCOMPARE((*reply)["port"].toString().toStdString(), board->slave_path());
+        QCOMPARE((*reply)["address"].toInt(), 1);
+        // The id comes back as it was sent, whatever its type.
+        const auto request = QJsonDocument::fromJson(line).object();
+        QCOMPARE((*reply)["id"], request["id"]);
+
+        const auto set = set_frames_since(*board, first);
+        if (sent.isEmpty()) {
+            QVERIFY(set.empty());
+        } else {
+            QCOMPARE(set.size(), std::size_t{1});
+            QCOMPARE(set[0], set_frame({std::uint8_t(sent[0]), std::uint8_t(sent[1]), std::uint8_t(sent[2]),
+                                        std::uint8_t(sent[3])}));
+        }
+        // What the reply says is what the panel shows: the board's answer.
+        QCOMPARE(panel().reported_statuses()[1], std::uint8_t(relays[1] ? status_on : status_off));
+    }
+
+    void a_malformed_line_gets_usage_and_the_connection_goes_on_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");  // sent as is, newline included
+        QTest::newRow("not JSON") << QByteArray("hello\n");
+        QTest::newRow("empty") << QByteArray("\n");
+        QTest::newRow("unknown command") << QByteArray(R"({"cmd":"explode"})" "\n");
+        QTest::newRow("relay 0") << QByteArray(R"({"cmd":"on","relay":0})" "\n");
+        QTest::newRow("relay 5") << QByteArray(R"({"cmd":"off","relay":5})" "\n");
+        QTest::newRow("missing relay") << QByteArray(R"({"cmd":"toggle"})" "\n");
+        QTest::newRow("relay as text") << QByteArray(R"({"cmd":"on","relay":"2"})" "\n");
+        QTest::newRow("array") << QByteArray(R"(["on",2])" "\n");
+        QTest::newRow("over 1 KiB") << QByteArray("{\"cmd\":\"on\",\"relay\":2,\"pad\":\"") + QByteArray(3000, 'x') +
+                                           QByteArray("\"}\n");
+        QTest::newRow("NUL byte") << QByteArray("{\"cmd\":\"on\",\0\"relay\":2}\n", 24);
+        QTest::newRow("binary") << QByteArray("\x01\x02\xff\xfe\x80\n", 6);
+        QTest::newRow("invalid UTF-8") << QByteArray("{\"cmd\":\"on\",\"relay\":2,\"x\":\"\xc3\x28\"}\n");
+    }
+
+    void a_malformed_line_gets_usage_and_the_connection_goes_on()
+    {
+        QFETCH(QByteArray, bytes);
+        connect_panel(board->slave_path());
+        serve();
+        socket_client client;
+        QVERIFY(client.connect_to(path));
+        const auto first = board->received_frames().size();
+        client.send(bytes);
+        const auto reply = client.next();
+        QVERIFY(reply);
+        QCOMPARE((*reply)["ok"], QJsonValue(false));
+        QCOMPARE((*reply)["code"].toString(), QString("usage"));
+        QVERIFY(!(*reply)["error"].toString().isEmpty());
+
+        // Still usable, and exactly one answer for the bad line.
+        const auto after = client.ask(R"({"cmd":"status","id":"after"})");
+        QVERIFY(after);
+        QCOMPARE((*after)["id"].toString(), QString("after"));
+        QCOMPARE((*after)["ok"], QJsonValue(true));
+        // Several ticks went by, and not one of them switched a relay.
+        const auto target = board->frame_count() + 3;
+        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= target, deadline_ms);
+        QVERIFY(set_frames_since(*board, first).empty());
+        QCOMPARE(board->relays(), (std::array<bool, relay_count>{}));
+    }
+
+    void a_line_over_the_limit_in_pieces_is_answered_once()
+    {
+        connect_panel(board->slave_path());
+        serve();
+        socket_client client;
+        QVERIFY(client.connect_to(path));
+        for (int i = 0; i < 8; ++i) {
+            client.send(QByteArray(600, 'y'));
+            QVERIFY(QTest::qWaitFor([&] { return client.raw().bytesToWrite() == 0; }, deadline_ms));
+        }
+        client.send("\n{\"cmd\":\"status\",\"id\":9}\n");
+        const auto usage = client.next();
+        QVERIFY(usage);
+        QCOMPARE((*usage)["code"].toString(), QString("usage"));
+        const auto status = client.next();
+        QVERIFY(status);
+        QCOMPARE((*status)["id"].toInt(), 9);
+    }
+
+    void outcomes_of_a_board_that_does_not_oblige_data()
+    {
+        QTest::addColumn<QString>("board_does");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("silent: command times out") << "silent" << QByteArray(R"({"cmd":"on","relay":1})")
+                                                   << "timeout";
+        QTest::newRow("silent: status times out") << "silent" << QByteArray(R"({"cmd":"status"})") << "timeout";
+        QTest::newRow("reports all off: refused") << "stuck" << QByteArray(R"({"cmd":"on","relay":3})")
+                                                  << "refused";
+        QTest::newRow("unplugged: port") << "unplugged" << QByteArray(R"({"cmd":"all-on"})") << "port";
+        QTest::newRow("disconnected: port") << "disconnected" << QByteArray(R"({"cmd":"off","relay":1})") << "port";
+    }
+
+    void outcomes_of_a_board_that_does_not_oblige()
+    {
+        QFETCH(QString, board_does);
+        QFETCH(QByteArray, line);
+        QFETCH(QString, code);
+        connect_panel(board->slave_path());
+        serve();
+        if (board_does == "silent") {
+            board->set_silent(true);
+            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::silent, deadline_ms);
+        } else if (board_does == "stuck") {
+            board->set_answer_shaper([](const frame& answer) {
+                const auto f = encode_status(answer[1], answer[2], {status_off, status_off, status_off, status_off});
+                return std::vector<pty_board::chunk>{{{f.begin(), f.end()}, std::chrono::milliseconds(0)}};
+            });
+        } else if (board_does == "unplugged") {
+            board->close_line();
+            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::lost, deadline_ms);
+        } else {
+            panel().open_comm_Click();
+            QCOMPARE(panel().link_now(), link_condition::lost);
+        }
+        socket_client client;
+        QVERIFY(client.connect_to(path));
+        const auto reply = client.ask(line, 10000);
+        QVERIFY(reply);
+        QCOMPARE((*reply)["ok"], QJsonValue(false));
+        QCOMPARE((*reply)["code"].toString(), code);
+        QVERIFY(!(*reply)["error"].toString().isEmpty());
+        if (code == "refused")
+            QCOMPARE((*reply)["relays"].toObject(), relays_json({}));
+    }
+
+    void a_full_queue_answers_busy_and_sends_nothing_for_it()
+    {
+        connect_panel(board->slave_path());
+        serve();
+        socket_client client;
+        QVERIFY(client.connect_to(path));
+        // The queue is shared with every other client of the controller.
+        for (client_ticket t = 0; t < client_queue_capacity; ++t)
+            QVERIFY(panel().queue_client_command(single_relay(1, action_on), 1000000 + t));
+        const auto reply = client.ask(R"({"cmd":"on","relay":4,"id":"late"})");
+        QVERIFY(reply);
+        QCOMPARE((*reply)["code"].toString(), QString("busy"));
+        QCOMPARE((*reply)["id"].toString(), QString("late"));
+        QTRY_COMPARE_WITH_TIMEOUT(panel().queued_client_commands(), std::size_t{0}, 15000);
+        QVERIFY(!board->relays()[3]);
+        QVERIFY(board->relays()[0]);
+    }
+
+    void the_33rd_client_is_refused_busy_and_closed()
+    {
+        connect_panel(board->slave_path());
+        serve();
+        std::vector<std::unique_ptr<socket_client>> clients;
+        for (int i = 0; i < 32; ++i) {
+            clients.push_back(std::make_unique<socket_client>());
+            QVERIFY(clients.back()->connect_to(path));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{32}, deadline_ms);
+        socket_client extra;
+        extra.connect_to(path);
+        const auto refusal = extra.next();
+        QVERIFY(refusal);
+        QCOMPARE((*refusal)["code"].toString(), QString("busy"));
+        QVERIFY(extra.wait_closed());
+        QCOMPARE(service->client_count(), std::size_t{32});
+        const auto reply = clients.back()->ask(R"({"cmd":"status"})");
+        QVERIFY(reply && (*reply)["ok"].toBool());
+        // One leaves; a newcomer is then taken.
+        clients.front().reset();
+        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{31}, deadline_ms);
+        socket_client later;
+        QVERIFY(later.connect_to(path));
+        const auto welcome = later.ask(R"({"cmd":"status"})");
+        QVERIFY(welcome && (*welcome)["ok"].toBool());
+    }
+
+    void a_watcher_that_never_reads_is_dropped_while_polling_goes_on()
+    {
+        connect_panel(board->slave_path());
+        serve();
+        socket_client greedy;
+        QVERIFY(greedy.connect_to(path));
+        socket_client poller;
+        QVERIFY(poller.connect_to(path));
+        QByteArray flood = R"({"cmd":"watch"})" "\n";
+        for (int i = 0; i < 4000; ++i)
+            flood += R"({"cmd":"status"})" "\n";
+        const auto frames_before = board->frame_count();
+        greedy.send(flood);
+        // The greedy client reads nothing at all; the server must cut it off.
+        QTRY_VERIFY_WITH_TIMEOUT(greedy.raw().state() == QLocalSocket::UnconnectedState ||
+                                     service->client_count() == 1,
+                                 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);
+        const auto reply = poller.ask(R"({"cmd":"on","relay":2})");
+        QVERIFY(reply && (*reply)["ok"].toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= frames_before + 10, deadline_ms);
+        // The ticks never stalled while the flood was answered.
+        const auto log = board->received_frames();
+        double longest = 0;
+        for (std::size_t i = log.size() - 10; i < log.size(); ++i)
+            longest = std::max(longest, std::chrono::duration<double, std::milli>(log[i].arrival - log[i - 1].arrival).count());
+        qInfo("longest interval between frames meanwhile: %.1f ms", longest);
+        QVERIFY2(longest < 250.0, qPrintable(QString("%1 ms").arg(longest)));
+    }
+
+    void a_watcher_sees_unplug_and_replug()
+    {
+        const std::string link = folder->path().toStdString() + "/board-link";
+        board->set_link_path(link);
+        connect_panel(link);
+        serve();
+        socket_client watcher;
+        QVERIFY(watcher.connect_to(path));
+        watcher.send(R"({"cmd":"watch"})" "\n");
+        const auto first = watcher.next();
+        QVERIFY(first);
+        QCOMPARE((*first)["event"].toString(), QString("state"));
+        QCOMPARE((*first)["link"].toString(), QString("answering"));
+        QCOMPARE((*first)["relays"].toObject(), relays_json({}));
+
+        board->close_line();
+        QString link_now;
+        QJsonObject relays_now;
+        auto read_until = [&](const QString& wanted) {
+            while (link_now != wanted) {
+                const auto event = watcher.next(deadline_ms);
+                if (!event)
+                    return false;
+                link_now = (*event)["link"].toString();
+                relays_now = (*event)["relays"].toObject();
+            }
+            return true;
+        };
+        QVERIFY(read_until("lost"));
+        // The watchdog then turns every relay to unknown: still lost, yet a change.
+        QVERIFY(QTest::qWaitFor([&] {
+            const auto event = watcher.next(200);
+            if (event)
+                relays_now = (*event)["relays"].toObject();
+            return relays_now["1"].toString() == "unknown";
+        }, deadline_ms));
+
+        board->reopen_line();
+        QVERIFY(read_until("answering"));
+        QCOMPARE(relays_now, relays_json({}));
+    }
+
+    void a_stale_socket_is_replaced_and_a_live_one_is_not()
+    {
+        QVERIFY(QDir().mkpath(QString::fromStdString(path).section('/', 0, -2)));
+        QVERIFY(leave_stale_socket(path));
+        serve();
+        socket_client client;
+        QVERIFY(client.connect_to(path));
+        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);
+
+        control_socket second(panel());
+        const auto refused = second.listen(path, socket_access::owner_only);
+        QVERIFY(!refused.ok);
+        QVERIFY2(refused.reason.find("(pid " + std::to_string(::getpid()) + ")") != std::string::npos,
+                 refused.reason.c_str());
+        QVERIFY(service->is_listening());
+    }
+
+    void files_and_modes_and_close_removes_the_socket_data()
+    {
+        QTest::addColumn<bool>("group");
+        QTest::newRow("owner only") << false;
+        QTest::newRow("group") << true;
+    }
+
+    void files_and_modes_and_close_removes_the_socket()
+    {
+        QFETCH(bool, group);
+        const auto result = service->listen(path, group ? socket_access::group : socket_access::owner_only);
+        QVERIFY2(result.ok, result.reason.c_str());
+        const auto socket_mode = mode_of(path);
+        QVERIFY2((socket_mode & 0007) == 0, qPrintable(QString::number(socket_mode, 8)));
+        QVERIFY((socket_mode & 0600) == 0600);
+        if (group) {
+            QCOMPARE(socket_mode & 0060, mode_t{0060});
+        } else {
+            QCOMPARE(socket_mode & 0070, mode_t{0});
+            QCOMPARE(mode_of(QString::fromStdString(path).section('/', 0, -2).toStdString()), mode_t{0700});
+        }
+        socket_client client;
+        QVERIFY(client.connect_to(path));
+        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);
+        service->close();
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(path)));
+        QVERIFY(client.wait_closed());
+        QCOMPARE(service->client_count(), std::size_t{0});
+    }
+};
+
+}  // namespace relay
+
+QTEST_GUILESS_MAIN(relay::control_socket_test)
+#include "control_socket_test.moc"

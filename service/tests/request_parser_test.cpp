@@ -1,0 +1,104 @@
+// Every request a client may send, and every malformed line, read in memory.
+
+#include "service/request.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace relay {
+namespace {
+
+struct good_row {
+    std::string line;
+    request_kind kind;
+    int relay;
+    std::string id_json;  // the id as JSON text; empty for none
+};
+
+void PrintTo(const good_row& row, std::ostream* os) { *os << row.line; }
+
+class parse_good : public ::testing::TestWithParam<good_row> {};
+
+TEST_P(parse_good, reads_command_relay_and_id)
+{
+    const auto& row = GetParam();
+    const auto parsed = parse_request(row.line);
+    ASSERT_TRUE(std::holds_alternative<request>(parsed)) << std::get<usage_error>(parsed).why;
+    const auto& r = std::get<request>(parsed);
+    EXPECT_EQ(r.kind, row.kind);
+    EXPECT_EQ(r.relay, row.relay);
+    if (row.id_json.empty()) {
+        EXPECT_TRUE(r.id.isUndefined());
+    } else {
+        const auto expected = parse_request("{\"cmd\":\"status\",\"id\":" + row.id_json + "}");
+        EXPECT_EQ(r.id, std::get<request>(expected).id);
+        EXPECT_FALSE(r.id.isUndefined());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    table, parse_good,
+    ::testing::Values(good_row{R"({"cmd":"status"})", request_kind::status, 0, ""},
+                      good_row{R"({"cmd":"on","relay":1})", request_kind::on, 1, ""},
+                      good_row{R"({"cmd":"off","relay":4})", request_kind::off, 4, ""},
+                      good_row{R"({"cmd":"toggle","relay":3})", request_kind::toggle, 3, ""},
+                      good_row{R"({"cmd":"all-on"})", request_kind::all_on, 0, ""},
+                      good_row{R"({"cmd":"all-off"})", request_kind::all_off, 0, ""},
+                      good_row{R"({"cmd":"watch"})", request_kind::watch, 0, ""},
+                      good_row{R"({"cmd":"on","relay":2,"id":7})", request_kind::on, 2, "7"},
+                      good_row{R"({"id":"abc","cmd":"status"})", request_kind::status, 0, "\"abc\""},
+                      good_row{"{\"cmd\":\"on\",\"relay\":2.0}\r", request_kind::on, 2, ""},
+                      good_row{R"(  { "cmd" : "off" , "relay" : 3 }  )", request_kind::off, 3, ""}));
+
+struct bad_row {
+    std::string name;
+    std::string line;
+    std::string why_part;
+};
+
+void PrintTo(const bad_row& row, std::ostream* os) { *os << row.name; }
+
+class parse_bad : public ::testing::TestWithParam<bad_row> {};
+
+TEST_P(parse_bad, is_a_usage_error_saying_why)
+{
+    const auto& row = GetParam();
+    const auto parsed = parse_request(row.line);
+    ASSERT_TRUE(std::holds_alternative<usage_error>(parsed));
+    const auto& why = std::get<usage_error>(parsed).why;
+    EXPECT_NE(why.find(row.why_part), std::string::npos) << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    table, parse_bad,
+    ::testing::Values(
+        bad_row{"not_json", "hello", "not JSON"}, bad_row{"empty", "", "empty"},
+        bad_row{"array", R"(["status"])", "one JSON object"}, bad_row{"number", "42", "JSON"},
+        bad_row{"unknown_command", R"({"cmd":"explode"})", "Unknown command \"explode\""},
+        bad_row{"cmd_not_string", R"({"cmd":1})", "must be a string"},
+        bad_row{"no_cmd", R"({"relay":1})", "no \"cmd\""},
+        bad_row{"relay_0", R"({"cmd":"on","relay":0})", "1, 2, 3 or 4"},
+        bad_row{"relay_5", R"({"cmd":"on","relay":5})", "1, 2, 3 or 4"},
+        bad_row{"relay_negative", R"({"cmd":"off","relay":-1})", "1, 2, 3 or 4"},
+        bad_row{"relay_fraction", R"({"cmd":"on","relay":1.5})", "1, 2, 3 or 4"},
+        bad_row{"relay_string", R"({"cmd":"on","relay":"2"})", "1, 2, 3 or 4"},
+        bad_row{"relay_huge", R"({"cmd":"on","relay":1e300})", "1, 2, 3 or 4"},
+        bad_row{"missing_relay", R"({"cmd":"toggle"})", "needs \"relay\""},
+        bad_row{"relay_on_status", R"({"cmd":"all-on","relay":2})", "takes no relay"},
+        bad_row{"over_1_kib", "{\"cmd\":\"status\",\"pad\":\"" + std::string(1100, 'x') + "\"}", "longer than 1024"},
+        bad_row{"nul_byte", std::string("{\"cmd\":\"status\"}\0", 17), "control bytes"},
+        bad_row{"nul_in_string", std::string("{\"cmd\":\"sta\0tus\"}", 17), "control bytes"},
+        bad_row{"invalid_utf8", "{\"cmd\":\"status\",\"x\":\"\xff\xfe\"}", "UTF-8"},
+        bad_row{"truncated_utf8", "{\"cmd\":\"on\xc3\"}", "UTF-8"},
+        bad_row{"two_objects", R"({"cmd":"status"}{"cmd":"status"})", "not JSON"}));
+
+TEST(parse_bad_id, keeps_the_id_of_a_request_it_refuses)
+{
+    const auto parsed = parse_request(R"({"cmd":"on","relay":9,"id":"x1"})");
+    ASSERT_TRUE(std::holds_alternative<usage_error>(parsed));
+    EXPECT_EQ(std::get<usage_error>(parsed).id.toString().toStdString(), "x1");
+}
+
+}  // namespace
+}  // namespace relay
