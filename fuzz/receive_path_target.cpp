@@ -91,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto after = indicators(logic);
         require(after.captions == expected.captions && after.colours == expected.colours);
         if (any_valid)
-            require(logic.watchdog() == watchdog_reload);
-        require(logic.watchdog() >= 0 && logic.watchdog() <= watchdog_reload);
+            require(logic.alive_count() == watchdog_reload);
+        require(logic.alive_count() >= 0 && logic.alive_count() <= watchdog_reload);
         // The receive path reads whole frames as soon as they are complete.
         require(device.bytes_waiting() < frame_size);
         for (int i = 0; i < relay_count; ++i) {

@@ -83,7 +83,7 @@ void panel_controller::remove_observer(board_observer* observer)
 
 link_condition panel_controller::link_now() const
 {
-    if (!connected || port_gone)
+    if (!connection.connected || connection.port_lost)
         return link_condition::lost;
     return board_answering ? link_condition::answering : link_condition::silent;
 }
@@ -110,13 +110,13 @@ void panel_controller::drop_client_commands(const std::string& why)
 void panel_controller::set_command(std::uint8_t c, std::uint8_t r1, std::uint8_t r2, std::uint8_t r3,
                                    std::uint8_t r4)
 {
-    pending_cmd = command_tuple{c, {r1, r2, r3, r4}};
-    pending_flag = 1;
+    own.pending_cmd = command_tuple{c, {r1, r2, r3, r4}};
+    own.pending_flag = 1;
 }
 
 void panel_controller::send_next()
 {
-    // Read afresh on every send: an address changed while connected applies
+    // Read afresh on every send: an address changed while connection.connected applies
     // to the very next frame. Without one nothing is sent, and a waiting
     // command keeps waiting for a usable address.
     const auto address = address_from_text(form.add.text);
@@ -124,13 +124,13 @@ void panel_controller::send_next()
     if (!address)
         return;
 
-    if (pending_flag != 0) {
+    if (own.pending_flag != 0) {
         // A command that never reached the line keeps waiting rather than
         // being reported as done; it goes out on the first tick that can
         // send it.
-        const auto result = link.send_frame(*address, pending_cmd);
+        const auto result = link.send_frame(*address, own.pending_cmd);
         if (result == send_result::sent || result == send_result::write_failed)
-            pending_flag = 0;
+            own.pending_flag = 0;
         return;
     }
     if (!client_queue.empty()) {
@@ -152,11 +152,11 @@ void panel_controller::send_next()
 
 void panel_controller::parse_status()
 {
-    if (!is_valid_status(rx_frame)) {
+    if (!is_valid_status(own.rx_frame)) {
         ++bad_frames_since_valid;
         return;
     }
-    const auto statuses = decode_status(rx_frame);
+    const auto statuses = decode_status(own.rx_frame);
     for (int i = 0; i < relay_count; ++i) {
         auto& indicator = form.Label6[i];
         if (statuses[i] == status_off) {
@@ -167,7 +167,7 @@ void panel_controller::parse_status()
             indicator.colour = colour_green;
         }
     }
-    alive_count = watchdog_reload;
+    own.alive_count = watchdog_reload;
     bad_frames_since_valid = 0;
     any_valid_since_connect = true;
     board_answering = true;
@@ -175,31 +175,31 @@ void panel_controller::parse_status()
 
 void panel_controller::Timer1_Timer()
 {
-    if (alive_count > 0)
-        --alive_count;
+    if (own.alive_count > 0)
+        --own.alive_count;
     else
         show_connected();
 
-    if (port_gone)
+    if (connection.port_lost)
         try_reopen();
-    if (!port_gone)
+    if (!connection.port_lost)
         send_next();
     notify();
 }
 
 void panel_controller::try_reopen()
 {
-    if (--reopen_countdown > 0)
+    if (--connection.reopen_countdown > 0)
         return;
-    ++reopen_attempts;
-    const auto result = link.open_port(connected_port_text);
+    ++connection.reopen_attempts;
+    const auto result = link.open_port(connection.connected_port_text);
     if (result.ok) {
-        port_gone = false;
-        lost_reason.clear();
-        reopen_attempts = 0;
+        connection.port_lost = false;
+        connection.lost_reason.clear();
+        connection.reopen_attempts = 0;
     } else {
-        lost_reason = result.reason;
-        reopen_countdown = reopen_ticks;
+        connection.lost_reason = result.reason;
+        connection.reopen_countdown = reopen_ticks;
     }
 }
 
@@ -239,7 +239,7 @@ void panel_controller::Form_Load()
 {
     show_disconnected();
     set_command(0, 0, 0, 0, 0);
-    pending_flag = 0;
+    own.pending_flag = 0;
     notify();
 }
 
@@ -260,10 +260,10 @@ void panel_controller::open_comm_Click()
                     v->show_message("Cannot connect", result.reason);
             return;
         }
-        connected = true;
-        port_gone = false;
-        lost_reason.clear();
-        connected_port_text = port_text;
+        connection.connected = true;
+        connection.port_lost = false;
+        connection.lost_reason.clear();
+        connection.connected_port_text = port_text;
         bad_frames_since_valid = 0;
         any_valid_since_connect = false;
         show_connected();
@@ -271,12 +271,12 @@ void panel_controller::open_comm_Click()
     } else if (caption == caption_disconnect) {
         // A lost port is already closed; disconnecting still has to stop
         // the retries and leave the connected state.
-        if (!link.port_is_open() && !port_gone)
+        if (!link.port_is_open() && !connection.port_lost)
             return;
         if (link.port_is_open())
             link.close_port();
-        connected = false;
-        port_gone = false;
+        connection.connected = false;
+        connection.port_lost = false;
         show_disconnected();
         drop_client_commands("The panel disconnected from the port.");
         notify();
@@ -285,7 +285,7 @@ void panel_controller::open_comm_Click()
 
 void panel_controller::status_frame_received(const frame& rx)
 {
-    rx_frame = rx;
+    own.rx_frame = rx;
     parse_status();
     notify();
     if (is_valid_status(rx)) {
@@ -296,12 +296,12 @@ void panel_controller::status_frame_received(const frame& rx)
 
 void panel_controller::link_lost(const std::string& reason)
 {
-    if (!connected)
+    if (!connection.connected)
         return;
-    port_gone = true;
-    lost_reason = reason;
-    reopen_countdown = reopen_ticks;
-    reopen_attempts = 0;
+    connection.port_lost = true;
+    connection.lost_reason = reason;
+    connection.reopen_countdown = reopen_ticks;
+    connection.reopen_attempts = 0;
     drop_client_commands(reason);
     notify();
 }
@@ -309,12 +309,12 @@ void panel_controller::link_lost(const std::string& reason)
 void panel_controller::update_indicator_tooltips()
 {
     std::string unknown_why;
-    if (!connected) {
+    if (!connection.connected) {
         unknown_why = "Not connected.";
-    } else if (port_gone) {
-        unknown_why = lost_reason + "\nReopening the port every second";
-        if (reopen_attempts > 0)
-            unknown_why += " (" + std::to_string(reopen_attempts) + " attempt" + (reopen_attempts == 1 ? "" : "s") +
+    } else if (connection.port_lost) {
+        unknown_why = connection.lost_reason + "\nReopening the port every second";
+        if (connection.reopen_attempts > 0)
+            unknown_why += " (" + std::to_string(connection.reopen_attempts) + " attempt" + (connection.reopen_attempts == 1 ? "" : "s") +
                            " so far)";
         unknown_why += ".";
     } else if (address_unusable) {

@@ -71,15 +71,15 @@ public:
 
     // The mailbox, the received frame and the watchdog, readable for tests
     // and for the window's diagnostics.
-    const command_tuple& pending_command() const { return pending_cmd; }
-    bool command_pending() const { return pending_flag != 0; }
-    std::int32_t watchdog() const { return alive_count; }
-    const frame& received_frame() const { return rx_frame; }
+    const command_tuple& pending_cmd() const { return own.pending_cmd; }
+    bool pending_flag() const { return own.pending_flag != 0; }
+    std::int32_t alive_count() const { return own.alive_count; }
+    const frame& rx_frame() const { return own.rx_frame; }
     // True while connected but the port has gone away and is being reopened.
-    bool port_lost() const { return port_gone; }
+    bool port_lost() const { return connection.port_lost; }
     // Why the port went away or the last reopening failed, in plain words.
-    const std::string& port_lost_reason() const { return lost_reason; }
-    bool is_connected() const { return connected; }
+    const std::string& lost_reason() const { return connection.lost_reason; }
+    bool connected() const { return connection.connected; }
     // The device of the open port, or of the last one opened.
     const port_entry& port() const { return link.port(); }
 
@@ -115,18 +115,26 @@ private:
     std::vector<view*> views;
     panel_controls form;
 
-    command_tuple pending_cmd;
-    std::uint8_t pending_flag = 0;
-    std::int32_t alive_count = 0;
-    frame rx_frame{};
+    // The window's own state: the mailbox, the watchdog and the last
+    // frame received.
+    struct form_state {
+        command_tuple pending_cmd;
+        std::uint8_t pending_flag = 0;  // 0 or 1, as the board's panel always kept it
+        std::int32_t alive_count = 0;
+        frame rx_frame{};
+    } own;
+
+    struct connection_state {
+        bool connected = false;
+        // Connected, but the port went away and is reopened every second.
+        bool port_lost = false;
+        std::string lost_reason;
+        std::string connected_port_text;
+        int reopen_countdown = 0;
+        int reopen_attempts = 0;
+    } connection;
 
     // Why the indicators may read "state" while connected.
-    bool connected = false;
-    bool port_gone = false;
-    std::string lost_reason;
-    std::string connected_port_text;
-    int reopen_countdown = 0;
-    int reopen_attempts = 0;
     bool address_unusable = false;
     int bad_frames_since_valid = 0;
     bool any_valid_since_connect = false;

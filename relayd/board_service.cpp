@@ -66,7 +66,7 @@ void board_service::start_polling() { try_open(); }
 void board_service::try_open()
 {
     session.controller().open_comm_Click();
-    if (session.controller().is_connected())
+    if (session.controller().connected())
         open_retry.stop();
     else if (!open_retry.isActive())
         open_retry.start();
@@ -95,7 +95,7 @@ void board_service::link_changed(link_condition now, const relay_statuses&)
     if (now == link_condition::lost) {
         first_answer.stop();
         if (logic.port_lost()) {
-            log(priority::error, "port " + port + " lost (" + logic.port_lost_reason() + "); reopening it every second");
+            log(priority::error, "port " + port + " lost (" + logic.lost_reason() + "); reopening it every second");
             interrupted = true;
         }
     } else if (before == link_condition::lost) {
@@ -141,7 +141,7 @@ void board_service::stop()
     }
     auto& logic = session.controller();
     // "disconnect" stops the ticks and the reopening and closes the port.
-    if (logic.is_connected())
+    if (logic.connected())
         logic.open_comm_Click();
 }
 

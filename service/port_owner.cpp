@@ -19,7 +19,7 @@ void port_owner::link_changed(link_condition, const relay_statuses&) { follow_co
 void port_owner::follow_connection()
 {
     const bool was_serving = socket.is_listening();
-    if (!board.is_connected()) {
+    if (!board.connected()) {
         socket.close();
     } else {
         const auto wanted = user_socket_path(board.port().path);

@@ -54,7 +54,7 @@ board_facts request_book::facts() const
 std::string request_book::port_gone_words() const
 {
     const auto& path = board.port().path;
-    if (!board.is_connected())
+    if (!board.connected())
         return "The board's port is not open: its owner is not connected.";
     return "The port " + path + " is not working; its owner is trying to reopen it.";
 }

@@ -2,23 +2,22 @@
 
 namespace relay {
 
-panel_session::panel_session(QObject* parent)
-    : QObject(parent), link(device, port_list), logic(link)
+panel_session::panel_session(QObject* parent) : QObject(parent)
 {
     // The board and the watchdog both count on ten ticks a second.
-    connect(&poll_timer, &poll_ticker::timeout, this, [this] { logic.Timer1_Timer(); });
-    logic.add_view(this);
+    connect(&parts.timer, &poll_ticker::timeout, this, [this] { parts.controller.Timer1_Timer(); });
+    parts.controller.add_view(this);
 }
 
-panel_session::~panel_session() { logic.remove_view(this); }
+panel_session::~panel_session() { parts.controller.remove_view(this); }
 
 void panel_session::controls_changed()
 {
-    const bool running = logic.controls().Timer1.running;
-    if (running && !poll_timer.is_active())
-        poll_timer.start();
-    else if (!running && poll_timer.is_active())
-        poll_timer.stop();
+    const bool running = parts.controller.controls().Timer1.running;
+    if (running && !parts.timer.is_active())
+        parts.timer.start();
+    else if (!running && parts.timer.is_active())
+        parts.timer.stop();
 }
 
 // The window or the daemon's log tells the operator; the session has nothing

@@ -20,19 +20,24 @@ public:
     explicit panel_session(QObject* parent = nullptr);
     ~panel_session() override;
 
-    panel_controller& controller() { return logic; }
-    system_port_catalog& catalog() { return port_list; }
-    poll_ticker& timer() { return poll_timer; }
+    panel_controller& controller() { return parts.controller; }
+    system_port_catalog& catalog() { return parts.catalog; }
+    poll_ticker& timer() { return parts.timer; }
 
 private:
     void controls_changed() override;
     void show_message(const std::string& title, const std::string& text) override;
 
-    system_port_catalog port_list;
-    qt_serial_device device;
-    serial_link link;
-    panel_controller logic;
-    poll_ticker poll_timer{poll_period};
+    // In the order they depend on each other: the link on the device and the
+    // catalog, the controller on the link.
+    struct session_parts {
+        session_parts() : link(device, catalog), controller(link) {}
+        system_port_catalog catalog;
+        qt_serial_device device;
+        serial_link link;
+        panel_controller controller;
+        poll_ticker timer{poll_period};
+    } parts;
 };
 
 }  // namespace relay

@@ -79,7 +79,7 @@ TEST_F(client_queue, a_disconnect_drops_client_commands_but_keeps_the_mailbox)
     logic.open_Click(3);
     logic.open_comm_Click();
     ASSERT_EQ(clients.dropped.size(), 1u);
-    EXPECT_TRUE(logic.command_pending());
+    EXPECT_TRUE(logic.pending_flag());
 }
 
 TEST_F(client_queue, an_unusable_address_holds_client_commands_back)

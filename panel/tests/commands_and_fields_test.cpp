@@ -23,8 +23,8 @@ TEST_P(relay_click, puts_its_tuple_in_the_mailbox_and_the_next_tick_sends_it)
 {
     ASSERT_TRUE(connect_panel());
     GetParam().click(logic);
-    EXPECT_TRUE(logic.command_pending());
-    EXPECT_EQ(logic.pending_command(), GetParam().expected);
+    EXPECT_TRUE(logic.pending_flag());
+    EXPECT_EQ(logic.pending_cmd(), GetParam().expected);
     EXPECT_TRUE(device.written.empty());
     tick();
     EXPECT_EQ(last_sent(), encode_command(1, GetParam().expected));
@@ -54,20 +54,20 @@ TEST_F(relay_commands, indexes_outside_1_to_4_do_nothing)
         logic.close_Click(index);
         logic.Label6_Click(index);
     }
-    EXPECT_FALSE(logic.command_pending());
+    EXPECT_FALSE(logic.pending_flag());
 }
 
 TEST_F(relay_commands, an_indicator_toggles_what_it_shows_and_a_state_indicator_sends_nothing)
 {
     ASSERT_TRUE(connect_panel());
     logic.Label6_Click(2);
-    EXPECT_FALSE(logic.command_pending());
+    EXPECT_FALSE(logic.pending_flag());
     tick();
     answer({1, 2, 1, 1});
     logic.Label6_Click(1);
-    EXPECT_EQ(logic.pending_command(), (command_tuple{1, {2, 0, 0, 0}}));
+    EXPECT_EQ(logic.pending_cmd(), (command_tuple{1, {2, 0, 0, 0}}));
     logic.Label6_Click(2);
-    EXPECT_EQ(logic.pending_command(), (command_tuple{1, {0, 1, 0, 0}}));
+    EXPECT_EQ(logic.pending_cmd(), (command_tuple{1, {0, 1, 0, 0}}));
     // The click itself never changes what is shown.
     EXPECT_EQ(indicator(2), "on");
     EXPECT_EQ(indicator_colour(2), colour_green);

@@ -43,9 +43,9 @@ TEST_F(panel_states, start_up_is_disconnected_with_an_empty_mailbox)
     expect_disconnected(logic.controls());
     EXPECT_EQ(logic.controls().add.text, "1");
     EXPECT_EQ(logic.controls().chuankou_num.text, "1");
-    EXPECT_FALSE(logic.command_pending());
-    EXPECT_EQ(logic.pending_command(), status_query);
-    EXPECT_EQ(logic.watchdog(), 0);
+    EXPECT_FALSE(logic.pending_flag());
+    EXPECT_EQ(logic.pending_cmd(), status_query);
+    EXPECT_EQ(logic.alive_count(), 0);
     EXPECT_FALSE(device.is_open());
     EXPECT_TRUE(device.written.empty());
 }
@@ -96,7 +96,7 @@ TEST_F(panel_states, a_command_waiting_at_disconnect_goes_out_on_the_first_tick_
     ASSERT_TRUE(connect_panel());
     logic.openall_Click();
     logic.open_comm_Click();
-    EXPECT_TRUE(logic.command_pending());
+    EXPECT_TRUE(logic.pending_flag());
     logic.open_comm_Click();
     tick();
     EXPECT_EQ(last_sent(), encode_command(1, {1, {2, 2, 2, 2}}));
@@ -110,7 +110,7 @@ TEST_F(panel_states, the_watchdog_carries_on_across_a_reconnect)
     tick(2);
     logic.open_comm_Click();
     logic.open_comm_Click();
-    EXPECT_EQ(logic.watchdog(), 3);
+    EXPECT_EQ(logic.alive_count(), 3);
 }
 
 TEST_F(panel_states, a_port_that_will_not_open_leaves_the_panel_disconnected_and_says_why)

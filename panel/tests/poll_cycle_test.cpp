@@ -38,8 +38,8 @@ TEST_F(poll_cycle, two_commands_in_one_tick_send_only_the_second_then_a_query)
     EXPECT_EQ(last_sent(), query_to(1));
     EXPECT_EQ(device.written.size(), 2u);
     // The mailbox keeps the spent tuple; only the flag marks it as sent.
-    EXPECT_EQ(logic.pending_command(), (command_tuple{1, {0, 0, 1, 0}}));
-    EXPECT_FALSE(logic.command_pending());
+    EXPECT_EQ(logic.pending_cmd(), (command_tuple{1, {0, 0, 1, 0}}));
+    EXPECT_FALSE(logic.pending_flag());
 }
 
 TEST_F(poll_cycle, a_valid_frame_sets_the_indicators_in_their_colours)
@@ -52,7 +52,7 @@ TEST_F(poll_cycle, a_valid_frame_sets_the_indicators_in_their_colours)
     EXPECT_EQ(indicator(2), "off");
     EXPECT_EQ(indicator_colour(2), colour_red);
     EXPECT_EQ(indicator(4), "on");
-    EXPECT_EQ(logic.watchdog(), watchdog_reload);
+    EXPECT_EQ(logic.alive_count(), watchdog_reload);
 }
 
 TEST_F(poll_cycle, indicators_fall_back_to_state_on_the_sixth_silent_tick)
@@ -64,14 +64,14 @@ TEST_F(poll_cycle, indicators_fall_back_to_state_on_the_sixth_silent_tick)
         tick();
         EXPECT_EQ(indicator(1), "on") << "after silent tick " << silent;
     }
-    EXPECT_EQ(logic.watchdog(), 0);
+    EXPECT_EQ(logic.alive_count(), 0);
     tick();
     for (int relay = 1; relay <= 4; ++relay) {
         EXPECT_EQ(indicator(relay), "state");
         EXPECT_EQ(indicator_colour(relay), colour_black);
     }
     tick();
-    EXPECT_EQ(logic.watchdog(), 0);
+    EXPECT_EQ(logic.alive_count(), 0);
     EXPECT_EQ(logic.controls().open_comm.caption, "disconnect");
 }
 
@@ -82,7 +82,7 @@ TEST_F(poll_cycle, a_board_answering_every_tick_never_blinks)
         tick();
         answer({1, 2, 1, 2});
         EXPECT_EQ(indicator(2), "on");
-        EXPECT_GE(logic.watchdog(), 4);
+        EXPECT_GE(logic.alive_count(), 4);
     }
 }
 
@@ -97,7 +97,7 @@ TEST_F(poll_cycle, zero_status_frames_keep_the_indicators_and_reload_the_watchdo
     }
     EXPECT_EQ(indicator(1), "on");
     EXPECT_EQ(indicator(2), "off");
-    EXPECT_EQ(logic.watchdog(), watchdog_reload);
+    EXPECT_EQ(logic.alive_count(), watchdog_reload);
 }
 
 TEST_F(poll_cycle, status_bytes_other_than_1_or_2_leave_that_relay_alone)
@@ -126,7 +126,7 @@ TEST_F(poll_cycle, an_invalid_frame_changes_nothing_and_does_not_reload_the_watc
     wrong_start[7] = checksum(wrong_start);
     device.arrive(wrong_start);
     EXPECT_EQ(indicator(1), "on");
-    EXPECT_EQ(logic.watchdog(), 2);
+    EXPECT_EQ(logic.alive_count(), 2);
 }
 
 TEST_F(poll_cycle, a_status_frame_from_another_address_is_taken)
@@ -161,7 +161,7 @@ TEST_F(poll_cycle, an_answer_in_two_pieces_is_read_once_the_eighth_byte_is_in)
     EXPECT_EQ(indicator(2), "state");
     device.arrive(bytes_of(bytes, 5));
     EXPECT_EQ(indicator(2), "on");
-    EXPECT_EQ(logic.received_frame(), bytes);
+    EXPECT_EQ(logic.rx_frame(), bytes);
 }
 
 TEST_F(poll_cycle, sixteen_bytes_at_once_are_read_as_two_frames_in_order)

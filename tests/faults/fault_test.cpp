@@ -1,6 +1,6 @@
 // The panel on a real pseudo-terminal when things go wrong: the board is
 // unplugged and plugged in again, the port is missing, busy or forbidden,
-// the line is noisy, the board falls silent for a minute.
+// the line is noisy, the board falls silent for half a minute.
 
 #include "serial/qt_serial_device.h"
 #include "sim/pty_board.h"
@@ -324,7 +324,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_on), 1000);
     }
 
-    void a_board_silent_for_a_minute_comes_back()
+    // Half a minute of silence: long enough for any drift or build-up to
+    // show in the frame count, which must stay within ten frames a second
+    // to within 1.7 %.
+    void a_board_silent_for_half_a_minute_comes_back()
     {
         connect_to(board->slave_path());
         logic().close_Click(2);
@@ -334,11 +337,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_state), 700);
         const auto frames_before = board->frame_count();
         const double cpu_before = process_cpu_seconds();
-        QTest::qWait(60000);
+        QTest::qWait(30000);
         const double cpu = process_cpu_seconds() - cpu_before;
         const auto polled = board->frame_count() - frames_before;
-        qInfo("a silent minute: %zu frames sent, %.3f s CPU", polled, cpu);
-        QVERIFY2(polled >= 590 && polled <= 610, qPrintable(QString::number(polled)));
+        qInfo("half a silent minute: %zu frames sent, %.3f s CPU", polled, cpu);
+        QVERIFY2(polled >= 295 && polled <= 305, qPrintable(QString::number(polled)));
         QVERIFY(all_indicators_read(logic(), caption_state));
 
         board->set_silent(false);

@@ -101,10 +101,10 @@ void command_test::button_sends_its_command()
 
     auto* b = f->form->findChild<QPushButton*>(button);
     QVERIFY(b);
-    QVERIFY(!f->logic.command_pending());
+    QVERIFY(!f->logic.pending_flag());
     QTest::mouseClick(b, Qt::LeftButton);
-    QVERIFY(f->logic.command_pending());
-    QCOMPARE(f->logic.pending_command(), expected);
+    QVERIFY(f->logic.pending_flag());
+    QCOMPARE(f->logic.pending_cmd(), expected);
 
     const auto sent_before = f->device.written.size();
     f->tick();
@@ -149,8 +149,8 @@ void command_test::indicator_toggles_what_it_shows()
     QCOMPARE(indicator->text(), shown);
 
     QTest::mouseClick(indicator, Qt::LeftButton);
-    QVERIFY(f->logic.command_pending());
-    QCOMPARE(f->logic.pending_command(), expected);
+    QVERIFY(f->logic.pending_flag());
+    QCOMPARE(f->logic.pending_cmd(), expected);
     f->tick();
     QCOMPARE(f->device.written.back(), encode_command(1, expected));
 }
@@ -161,7 +161,7 @@ void command_test::indicator_reading_state_sends_nothing()
         QCOMPARE(indicator->text(), QStringLiteral("state"));
         QVERIFY(indicator->isEnabled());
         QTest::mouseClick(indicator, Qt::LeftButton);
-        QVERIFY(!f->logic.command_pending());
+        QVERIFY(!f->logic.pending_flag());
     }
     f->tick();
     QCOMPARE(f->device.written.back(), encode_command(1, status_query));
@@ -240,7 +240,7 @@ void command_test::disconnected_controls_do_not_react()
     for (auto* c : controls) {
         QVERIFY(!c->isEnabled());
         QTest::mouseClick(c, Qt::LeftButton);
-        QVERIFY2(!f->logic.command_pending(), qPrintable(c->objectName()));
+        QVERIFY2(!f->logic.pending_flag(), qPrintable(c->objectName()));
     }
 }
 
@@ -250,10 +250,10 @@ void command_test::dragging_off_an_indicator_cancels_the_click()
     auto* indicator = f->w().Label6[1];
     QTest::mousePress(indicator, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(indicator, Qt::LeftButton, {}, QPoint(5, indicator->height() + 20));
-    QVERIFY(!f->logic.command_pending());
+    QVERIFY(!f->logic.pending_flag());
     QTest::mousePress(indicator, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(indicator, Qt::LeftButton, {}, QPoint(8, 8));
-    QCOMPARE(f->logic.pending_command(), set_relays(0, 2, 0, 0));
+    QCOMPARE(f->logic.pending_cmd(), set_relays(0, 2, 0, 0));
 }
 
 void command_test::tick_without_news_repaints_nothing()

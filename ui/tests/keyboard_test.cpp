@@ -82,10 +82,10 @@ void keyboard_test::key_presses_focused_relay_button()
     auto* b = f->form->findChild<QPushButton*>(button);
     QVERIFY(b);
     QVERIFY(focus(*f, b));
-    QVERIFY(!f->logic.command_pending());
+    QVERIFY(!f->logic.pending_flag());
     QTest::keyClick(b, Qt::Key(key));
-    QVERIFY(f->logic.command_pending());
-    QCOMPARE(f->logic.pending_command(), expected);
+    QVERIFY(f->logic.pending_flag());
+    QCOMPARE(f->logic.pending_cmd(), expected);
 
     f->tick();
     QCOMPARE(f->device.written.back(), encode_command(1, expected));
@@ -139,10 +139,10 @@ void keyboard_test::other_keys_press_nothing()
     auto* b = f->w().open[1];
     QVERIFY(focus(*f, b));
     QTest::keyClick(b, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-    QVERIFY(!f->logic.command_pending());
+    QVERIFY(!f->logic.pending_flag());
     // The same button still answers its own keys.
     QTest::keyClick(b, Qt::Key_Return);
-    QCOMPARE(f->logic.pending_command(), set_relays(0, 2, 0, 0));
+    QCOMPARE(f->logic.pending_cmd(), set_relays(0, 2, 0, 0));
 }
 
 void keyboard_test::arrow_keys_step_focused_spin_data()
