@@ -48,7 +48,7 @@ std::string board_names(const std::vector<relay::relayd::board_config>& boards)
 void mqtt_log(const std::string& line)
 {
     using relay::relayd::priority;
-    const bool up = line.find(" connected to ") != std::string::npos;
+    const bool up = line.rfind("MQTT: board ", 0) == 0 && line.find(" connected to ") != std::string::npos;
     relay::relayd::log_line(up ? priority::info : priority::warning, line);
 }
 
