@@ -13,13 +13,11 @@ constexpr client_ticket first_ticket = 0x4D51'0000'0000'0000ULL;
 
 board_topics_link::board_topics_link(panel_controller& controller, std::string board_id,
                                      const std::string& topic_prefix, std::string discovery_prefix_,
-                                     std::string daemon_availability_, publish_function publish_,
-                                     log_function log_)
+                                     publish_function publish_, log_function log_)
     : logic(controller),
       board(std::move(board_id)),
       topics(topic_prefix, board),
       discovery_prefix(std::move(discovery_prefix_)),
-      daemon_availability(std::move(daemon_availability_)),
       publish(std::move(publish_)),
       log(std::move(log_)),
       next_ticket(first_ticket)
@@ -43,7 +41,7 @@ void board_topics_link::publish_discovery()
     if (discovery_prefix.empty())
         return;
     for (int relay = 1; relay <= relay_count; ++relay) {
-        const auto message = relay_discovery(discovery_prefix, board, topics, daemon_availability, relay);
+        const auto message = relay_discovery(discovery_prefix, board, topics, relay);
         publish(message.topic, message.payload, true);
     }
 }

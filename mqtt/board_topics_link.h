@@ -21,8 +21,7 @@ class board_topics_link : private board_observer {
 public:
     // discovery_prefix empty: no discovery messages.
     board_topics_link(panel_controller& controller, std::string board_id, const std::string& topic_prefix,
-                      std::string discovery_prefix, std::string daemon_availability, publish_function publish,
-                      log_function log);
+                      std::string discovery_prefix, publish_function publish, log_function log);
     ~board_topics_link();
     board_topics_link(const board_topics_link&) = delete;
     board_topics_link& operator=(const board_topics_link&) = delete;
@@ -53,7 +52,6 @@ private:
     std::string board;
     board_topics topics;
     std::string discovery_prefix;
-    std::string daemon_availability;
     publish_function publish;
     log_function log;
 

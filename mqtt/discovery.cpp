@@ -7,8 +7,7 @@
 namespace relay::mqtt {
 
 discovery_message relay_discovery(const std::string& discovery_prefix, const std::string& board,
-                                  const board_topics& topics, const std::string& daemon_availability,
-                                  int relay)
+                                  const board_topics& topics, int relay)
 {
     const auto q = [](const std::string& s) { return QString::fromStdString(s); };
     const auto object_id = board + "_relay" + std::to_string(relay);
@@ -22,9 +21,7 @@ discovery_message relay_discovery(const std::string& discovery_prefix, const std
         {"unique_id", q(object_id)},
         {"name", q("Relay " + std::to_string(relay))},
         {"device", device},
-        {"availability", QJsonArray{QJsonObject{{"topic", q(topics.availability())}},
-                                    QJsonObject{{"topic", q(daemon_availability)}}}},
-        {"availability_mode", "all"},
+        {"availability_topic", q(topics.availability())},
         {"payload_available", payload_online},
         {"payload_not_available", payload_offline},
         {"state_topic", q(topics.relay_state(relay))},

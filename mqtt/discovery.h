@@ -14,11 +14,10 @@ struct discovery_message {
     std::string payload;  // compact JSON
 };
 
-// The switch for relay 1 to 4. Its availability is the board's and the
-// daemon's together: the board may be silent while the daemon runs, and a
-// killed daemon leaves only its last will to say so.
+// The switch for relay 1 to 4. Its availability is the board's topic,
+// which says offline for a silent board, a lost port, a clean stop and, as
+// the last will of the board's connection, a daemon that died.
 discovery_message relay_discovery(const std::string& discovery_prefix, const std::string& board,
-                                  const board_topics& topics, const std::string& daemon_availability,
-                                  int relay);
+                                  const board_topics& topics, int relay);
 
 }  // namespace relay::mqtt

@@ -7,43 +7,40 @@
 
 namespace relay::mqtt {
 
-mqtt_bridge::mqtt_bridge(const mqtt_settings& settings_, const std::string& password, log_function log_,
+mqtt_bridge::mqtt_bridge(const mqtt_settings& settings_, const std::string& password_, log_function log_,
                          QObject* parent)
-    : QObject(parent), settings(settings_), log(std::move(log_))
+    : QObject(parent), settings(settings_), password(password_), log(std::move(log_))
 {
     if (!log)
         log = [](const std::string&) {};
-    std::vector<std::string> subscriptions{relay_set_filter(settings.topic_prefix),
-                                           all_set_filter(settings.topic_prefix)};
-    if (!settings.discovery_prefix.empty())
-        subscriptions.push_back(discovery_status_topic(settings.discovery_prefix));
-
-    // These run on the connection's thread: hand everything over to ours.
-    connection_events events;
-    events.connected = [this] { QMetaObject::invokeMethod(this, [this] { connected(); }, Qt::QueuedConnection); };
-    events.disconnected = [this](const std::string& why) {
-        QMetaObject::invokeMethod(this, [this, why] { log("MQTT: " + why); }, Qt::QueuedConnection);
-    };
-    events.message = [this](const std::string& topic, const std::string& payload, bool retained) {
-        QMetaObject::invokeMethod(
-            this, [this, topic, payload, retained] { message(topic, payload, retained); }, Qt::QueuedConnection);
-    };
-    connection = std::make_unique<mqtt_connection>(settings, password, last_will{daemon_availability(), payload_offline},
-                                                   std::move(subscriptions), std::move(events));
+    // libmosquitto reads the CA file when a client is given it, and the
+    // first board's client may come long after start (its port opens
+    // later): a client made and dropped now turns a bad file into a start-up
+    // error rather than a board that silently never connects.
+    mqtt_connection probe(settings, password, last_will{settings.topic_prefix + "/probe", payload_offline}, {}, {});
 }
 
 mqtt_bridge::~mqtt_bridge()
 {
     for (auto& board : boards)
-        board->publish_offline();
-    publish(daemon_availability(), payload_offline, true);
-    connection->stop();
+        board->link->publish_offline();
+    // All at once, so that a broker that stopped reading costs one grace
+    // period, not one per board.
+    for (auto& board : boards)
+        board->connection->request_stop();
+    for (auto& board : boards)
+        board->connection->stop();
     boards.clear();
 }
 
-std::string mqtt_bridge::daemon_availability() const
+bool mqtt_bridge::is_connected() const
 {
-    return daemon_availability_topic(settings.topic_prefix, settings.client_id);
+    if (boards.empty())
+        return false;
+    for (const auto& board : boards)
+        if (!board->connection->is_connected())
+            return false;
+    return true;
 }
 
 std::string mqtt_bridge::add_board(panel_controller& controller, const std::string& name)
@@ -52,59 +49,79 @@ std::string mqtt_bridge::add_board(panel_controller& controller, const std::stri
     const auto address = address_from_text(controller.controls().add.text).value_or(0);
     const auto wanted = make_board_id(name, name.empty() ? adapter_serial_number(device) : std::string(), device, address);
     auto id = wanted;
-    for (int n = 2; by_id.count(id) != 0; ++n)
+    for (int n = 2; ids.count(id) != 0; ++n)
         id = wanted + "-" + std::to_string(n);
+    ids.insert(id);
 
-    boards.push_back(std::make_unique<board_topics_link>(
-        controller, id, settings.topic_prefix, settings.discovery_prefix, daemon_availability(),
-        [this](const std::string& topic, const std::string& payload, bool retained) {
-            publish(topic, payload, retained);
+    boards.push_back(std::make_unique<served_board>());
+    served_board& board = *boards.back();
+    const board_topics topics(settings.topic_prefix, id);
+
+    std::vector<std::string> subscriptions{relay_set_filter(topics), all_set_filter(topics)};
+    if (!settings.discovery_prefix.empty())
+        subscriptions.push_back(discovery_status_topic(settings.discovery_prefix));
+
+    // These run on the connection's thread: hand everything over to ours.
+    // The bridge is the context, so nothing arrives once it is gone.
+    connection_events events;
+    events.connected = [this, &board] {
+        QMetaObject::invokeMethod(this, [this, &board] { connected(board); }, Qt::QueuedConnection);
+    };
+    events.disconnected = [this, id](const std::string& why) {
+        QMetaObject::invokeMethod(this, [this, id, why] { log("MQTT: board " + id + ": " + why); },
+                                  Qt::QueuedConnection);
+    };
+    events.message = [this, &board](const std::string& topic, const std::string& payload, bool retained) {
+        QMetaObject::invokeMethod(
+            this, [this, &board, topic, payload, retained] { message(board, topic, payload, retained); },
+            Qt::QueuedConnection);
+    };
+    auto board_settings = settings;
+    board_settings.client_id = client_id_for(id);
+    board.connection = std::make_unique<mqtt_connection>(board_settings, password,
+                                                         last_will{topics.availability(), payload_offline},
+                                                         std::move(subscriptions), std::move(events));
+    auto* connection = board.connection.get();
+    board.link = std::make_unique<board_topics_link>(
+        controller, id, settings.topic_prefix, settings.discovery_prefix,
+        [connection](const std::string& topic, const std::string& payload, bool retained) {
+            // Nothing waits while the broker is away: the next connect
+            // publishes everything again.
+            connection->publish(topic, payload, retained);
         },
-        log));
-    by_id[id] = boards.back().get();
-    if (connection->is_connected())
-        boards.back()->publish_everything();
+        log);
+    if (started)
+        connection->start();
     return id;
 }
 
-void mqtt_bridge::start() { connection->start(); }
-
-void mqtt_bridge::publish(const std::string& topic, const std::string& payload, bool retained)
+void mqtt_bridge::start()
 {
-    // Nothing waits while the broker is away: the next connect publishes
-    // everything again.
-    connection->publish(topic, payload, retained);
-}
-
-void mqtt_bridge::connected()
-{
-    log("MQTT: connected to " + connection->broker() + " as " + settings.client_id);
-    publish(daemon_availability(), payload_online, true);
+    started = true;
     for (auto& board : boards)
-        board->publish_everything();
+        board->connection->start();
 }
 
-void mqtt_bridge::message(const std::string& topic, const std::string& payload, bool retained)
+void mqtt_bridge::connected(served_board& board)
+{
+    log("MQTT: board " + board.link->id() + " connected to " + board.connection->broker() + " as " +
+        client_id_for(board.link->id()));
+    board.link->publish_everything();
+}
+
+void mqtt_bridge::message(served_board& board, const std::string& topic, const std::string& payload, bool retained)
 {
     if (!settings.discovery_prefix.empty() && topic == discovery_status_topic(settings.discovery_prefix)) {
         // Home Assistant came back and may have forgotten its entities.
         if (payload == payload_online)
-            for (auto& board : boards)
-                board->publish_discovery();
+            board.link->publish_discovery();
         return;
     }
-    const auto head = settings.topic_prefix + "/";
+    // The connection subscribes to this board's set topics only.
+    const auto head = board_topics(settings.topic_prefix, board.link->id()).root() + "/";
     if (topic.compare(0, head.size(), head) != 0)
         return;
-    const auto rest = topic.substr(head.size());
-    const auto slash = rest.find('/');
-    if (slash == std::string::npos)
-        return;
-    // A board of another daemon under the same prefix is not ours to answer.
-    const auto board = by_id.find(rest.substr(0, slash));
-    if (board == by_id.end())
-        return;
-    board->second->handle_command(rest.substr(slash + 1), payload, retained);
+    board.link->handle_command(topic.substr(head.size()), payload, retained);
 }
 
 }  // namespace relay::mqtt

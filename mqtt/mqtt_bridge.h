@@ -1,8 +1,14 @@
 #pragma once
-// The daemon's boards on an MQTT broker: one connection for all of them,
-// each board under its own topics (see board_topics_link.h and the README).
+// The daemon's boards on an MQTT broker: one connection per board, each
+// board under its own topics (see board_topics_link.h and the README).
 //
-// The bridge lives on the sessions' thread. The connection runs on its own
+// Why a connection each: a broker keeps one last will per connection, and
+// the will is what tells a subscriber that a board is gone when the daemon
+// dies without a word. With a connection per board, the will sits on the
+// board's own availability topic, so a client that reads only that topic
+// is never left with a stale "online". The client id is <client_id>-<board>.
+//
+// The bridge lives on the sessions' thread. Each connection runs on its own
 // thread (mqtt_connection.h) and everything it hears is handed to this
 // thread as a queued call, so the controllers are only ever touched here
 // and a broker that is slow, down or unreachable never delays a poll tick.
@@ -13,8 +19,8 @@
 
 #include <QObject>
 
-#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,32 +30,42 @@ class mqtt_bridge : public QObject {
     Q_OBJECT
 public:
     // log receives plain-words lines (a refused login, a failed TLS
-    // handshake, a refused command) on this thread.
+    // handshake, a refused command) on this thread. Throws
+    // std::runtime_error when libmosquitto refuses the settings (a CA file
+    // it cannot load), before any board is served.
     mqtt_bridge(const mqtt_settings& settings, const std::string& password, log_function log,
                 QObject* parent = nullptr);
-    // Marks every board and the daemon offline and disconnects cleanly.
+    // Marks every board offline and disconnects each connection cleanly.
     ~mqtt_bridge() override;
 
-    // Serves a connected session's board. An empty name gives the adapter's
-    // serial number (or device name) and the board address; a name already
-    // in use gets a -2, -3... Returns the id the board's topics carry.
+    // Serves a connected session's board on a connection of its own. An
+    // empty name gives the adapter's serial number (or device name) and the
+    // board address; a name already in use gets a -2, -3... Returns the id
+    // the board's topics carry.
     std::string add_board(panel_controller& controller, const std::string& name = {});
+    // Connects every board added so far and, from now on, each one added.
     void start();
 
-    bool is_connected() const { return connection->is_connected(); }
+    // True while every board's connection is up.
+    bool is_connected() const;
     const mqtt_settings& current_settings() const { return settings; }
-    std::string daemon_availability() const;
+    // The client id the board's connection goes by.
+    std::string client_id_for(const std::string& board_id) const { return settings.client_id + "-" + board_id; }
 
 private:
-    void connected();
-    void message(const std::string& topic, const std::string& payload, bool retained);
-    void publish(const std::string& topic, const std::string& payload, bool retained);
+    struct served_board {
+        std::unique_ptr<mqtt_connection> connection;
+        std::unique_ptr<board_topics_link> link;
+    };
+    void connected(served_board& board);
+    void message(served_board& board, const std::string& topic, const std::string& payload, bool retained);
 
     mqtt_settings settings;
+    std::string password;
     log_function log;
-    std::unique_ptr<mqtt_connection> connection;
-    std::vector<std::unique_ptr<board_topics_link>> boards;
-    std::map<std::string, board_topics_link*> by_id;
+    bool started = false;
+    std::vector<std::unique_ptr<served_board>> boards;
+    std::set<std::string> ids;
 };
 
 }  // namespace relay::mqtt

@@ -106,17 +106,26 @@ void mqtt_connection::start()
         worker = std::thread([this] { run(); });
 }
 
-void mqtt_connection::stop()
+void mqtt_connection::request_stop()
 {
     if (!worker.joinable())
         return;
     {
         std::lock_guard<std::mutex> hold(lock);
+        if (stopping)
+            return;
         stopping = true;
     }
     stopping_changed.notify_all();
     // Queued behind whatever was published before, so those go out first.
     mosquitto_disconnect(client);
+}
+
+void mqtt_connection::stop()
+{
+    if (!worker.joinable())
+        return;
+    request_stop();
     worker.join();
 }
 

@@ -56,6 +56,9 @@ public:
     mqtt_connection& operator=(const mqtt_connection&) = delete;
 
     void start();
+    // Asks for what stop() does without waiting for it, so that several
+    // connections can wind down at once.
+    void request_stop();
     // Sends what is queued and a clean disconnect (so the will is not
     // published), waiting at most stop_grace for the broker.
     void stop();

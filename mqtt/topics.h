@@ -14,7 +14,9 @@ class board_topics {
 public:
     board_topics(const std::string& prefix, const std::string& board) : base(prefix + "/" + board) {}
 
-    // online while the board answers, offline otherwise; retained.
+    // online while the board answers, offline otherwise; retained. Also the
+    // last will of the board's own connection, so it turns offline by
+    // itself when the daemon dies.
     std::string availability() const { return base + "/availability"; }
     // ON or OFF as the board last reported relay n; retained.
     std::string relay_state(int relay) const { return base + "/relay/" + std::to_string(relay); }
@@ -30,16 +32,9 @@ private:
     std::string base;
 };
 
-// The daemon's own availability, carried by the connection's last will:
-// one connection serves every board, and a broker keeps one will for it.
-inline std::string daemon_availability_topic(const std::string& prefix, const std::string& client_id)
-{
-    return prefix + "/daemon/" + client_id + "/availability";
-}
-
-// What the subscriptions below catch for every board of this prefix.
-inline std::string relay_set_filter(const std::string& prefix) { return prefix + "/+/relay/+/set"; }
-inline std::string all_set_filter(const std::string& prefix) { return prefix + "/+/all/set"; }
+// What a board's connection subscribes to: its own set topics only.
+inline std::string relay_set_filter(const board_topics& topics) { return topics.root() + "/relay/+/set"; }
+inline std::string all_set_filter(const board_topics& topics) { return topics.all_set(); }
 inline std::string discovery_status_topic(const std::string& discovery_prefix)
 {
     return discovery_prefix + "/status";

@@ -28,6 +28,7 @@ public:
 
     // "cabinet answering, bench lost", for systemd's status line.
     std::string status_line() const;
+    const std::vector<std::unique_ptr<board_service>>& boards() const { return services; }
 
 signals:
     void status_changed();

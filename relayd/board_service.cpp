@@ -66,10 +66,12 @@ void board_service::start_polling() { try_open(); }
 void board_service::try_open()
 {
     session.controller().open_comm_Click();
-    if (session.controller().connected())
+    if (session.controller().connected()) {
         open_retry.stop();
-    else if (!open_retry.isActive())
+        emit port_opened();
+    } else if (!open_retry.isActive()) {
         open_retry.start();
+    }
 }
 
 void board_service::show_message(const std::string&, const std::string& text)

@@ -44,6 +44,8 @@ public:
 signals:
     // The link went between answering, silent and lost.
     void link_condition_changed();
+    // The port opened at start or, after failing, at a later try.
+    void port_opened();
 
 private:
     void controls_changed() override {}

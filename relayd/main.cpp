@@ -4,16 +4,22 @@
 #include "relayd/board_daemon.h"
 #include "relayd/config_file.h"
 #include "relayd/daemon_log.h"
+#include "relayd/mqtt_boards.h"
+#include "relayd/mqtt_choice.h"
 #include "relayd/options.h"
 #include "relayd/service_manager.h"
 #include "relayd/stop_signals.h"
 #include "relayd/usage.h"
+
+#include "mqtt/relay_mqtt.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +41,15 @@ std::string board_names(const std::vector<relay::relayd::board_config>& boards)
     for (const auto& b : boards)
         names += (names.empty() ? "" : ", ") + b.name;
     return names;
+}
+
+// Everything the MQTT library says is a failure or a refused command,
+// except that a board's connection is up.
+void mqtt_log(const std::string& line)
+{
+    using relay::relayd::priority;
+    const bool up = line.rfind("MQTT: board ", 0) == 0 && line.find(" connected to ") != std::string::npos;
+    relay::relayd::log_line(up ? priority::info : priority::warning, line);
 }
 
 }  // namespace
@@ -60,6 +75,7 @@ int main(int argc, char** argv)
     const auto& opts = parsed.opts;
 
     std::vector<board_config> boards;
+    std::map<std::string, std::string> mqtt_section;
     if (opts.config.empty()) {
         boards.push_back({"board", opts.port, opts.address, opts.socket});
     } else {
@@ -69,9 +85,16 @@ int main(int argc, char** argv)
             return exit_usage;
         }
         boards = config.config.boards;
+        mqtt_section = config.config.mqtt;
+    }
+    const auto mqtt = choose_mqtt(opts.mqtt_url, mqtt_section, opts.config);
+    if (!mqtt.error.empty()) {
+        std::fprintf(stderr, "relayd: %s\n", mqtt.error.c_str());
+        return exit_usage;
     }
 
-    // Before the simulated boards' threads exist, so they inherit the mask.
+    // Before the simulated boards' and the MQTT connections' threads exist,
+    // so they inherit the mask.
     block_stop_signals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("relayd");
@@ -81,18 +104,38 @@ int main(int argc, char** argv)
         service_manager manager;
         board_daemon daemon(boards, runs_as_system_service(opts), opts.simulate);
 
+        // Made after the daemon, so gone before the boards it watches. Its
+        // settings are checked before any port is opened: a bad one is a
+        // mistake in the configuration, like a bad key in the file.
+        std::unique_ptr<mqtt_boards> on_mqtt;
+        if (mqtt.wanted) {
+            auto started = relay::mqtt::start_mqtt(mqtt.url, mqtt.keys, mqtt_log);
+            if (!started.bridge) {
+                const std::string where = opts.config.empty() ? "" : " (in [mqtt] of " + opts.config + ")";
+                std::fprintf(stderr, "relayd: %s%s\n", started.error.c_str(), where.c_str());
+                return exit_usage;
+            }
+            on_mqtt = std::make_unique<mqtt_boards>(std::move(started.bridge));
+        }
+
         log_line(priority::info, version_text() + " started: " + std::to_string(boards.size()) +
                                      (boards.size() == 1 ? " board (" : " boards (") + board_names(boards) + ")");
         if (!daemon.start()) {
             manager.stopping("a control socket could not be served");
             return exit_socket;
         }
+        if (on_mqtt)
+            for (const auto& board : daemon.boards())
+                on_mqtt->serve(*board, opts.config.empty() ? std::string() : board->config().name);
         manager.ready(daemon.status_line());
         QObject::connect(&daemon, &board_daemon::status_changed, &manager,
                          [&] { manager.status(daemon.status_line()); });
         QObject::connect(&signals_in, &stop_signals::received, &app, [&](const QString& name) {
             log_line(priority::info, "stopping on " + name.toStdString());
             manager.stopping("stopping");
+            // "offline" on the broker while the boards are still served.
+            if (on_mqtt)
+                on_mqtt->stop();
             daemon.stop();
             app.quit();
         });

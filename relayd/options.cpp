@@ -17,7 +17,7 @@ parse_result usage_error(std::string why)
 
 bool takes_value(const std::string& name)
 {
-    return name == "--port" || name == "--address" || name == "--socket" || name == "--config";
+    return name == "--port" || name == "--address" || name == "--socket" || name == "--config" || name == "--mqtt";
 }
 
 }  // namespace
@@ -80,6 +80,9 @@ parse_result parse_args(const std::vector<std::string>& args)
             if ((*value)[0] != '/')
                 return usage_error("--socket needs an absolute path, not '" + *value + "'");
             result.opts.socket = *value;
+        } else if (name == "--mqtt") {
+            // Checked with the [mqtt] keys, where the settings come together.
+            result.opts.mqtt_url = *value;
         } else {
             result.opts.config = *value;
         }

@@ -15,6 +15,7 @@ struct options {
     std::string socket;  // empty: the usual place for the port (see socket_paths.h)
     std::string config;  // empty: one board from the options above
     bool system = false;  // serve sockets under /run/relayd, as the system service
+    std::string mqtt_url;  // empty: the config file's [mqtt] url, if any
 };
 
 struct parse_result {

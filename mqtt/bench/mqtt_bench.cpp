@@ -1,6 +1,7 @@
 // The boards on the network, measured: a client's command to the frame on
 // the wire, the board's answer to the state message at a subscriber, and 32
-// boards on one connection through one broker. Prints figures; judges none.
+// boards, each on a connection of its own, through one broker. Prints
+// figures; judges none.
 
 #include "../../bench/stats.h"
 #include "../tests/board_fixture.h"

@@ -61,29 +61,26 @@ private slots:
             QCOMPARE(c["state_on"].toString(), QString("ON"));
             QCOMPARE(c["state_off"].toString(), QString("OFF"));
             QCOMPARE(c["retain"], QJsonValue(false));
-            QCOMPARE(c["availability_mode"].toString(), QString("all"));
             QCOMPARE(c["payload_available"].toString(), QString("online"));
             QCOMPARE(c["payload_not_available"].toString(), QString("offline"));
-            const auto availability = c["availability"].toArray();
-            QCOMPARE(availability.size(), 2);
-            QCOMPARE(availability[0].toObject()["topic"].toString(), QString("relay-panel/bench/availability"));
-            QCOMPARE(availability[1].toObject()["topic"].toString(),
-                     QString("relay-panel/daemon/relayd-test/availability"));
+            // The board's own topic, which its connection's last will sets.
+            QCOMPARE(c["availability_topic"].toString(), QString("relay-panel/bench/availability"));
             const auto device = c["device"].toObject();
             QCOMPARE(device["identifiers"].toArray(), QJsonArray{"relay-panel_bench"});
             QCOMPARE(device["name"].toString(), QString("Relay board bench"));
             QCOMPARE(device["model"].toString(), QString("Four-channel serial relay board"));
-            QCOMPARE(c.keys().size(), 14);  // nothing unchecked
+            QCOMPARE(c.keys().size(), 13);  // nothing unchecked
         }
-        // The board's states, from its first answers, and the daemon's own
-        // availability are there too.
+        // The board's states, from its first answers, and its availability
+        // are there too.
         for (int relay = 1; relay <= relay_count; ++relay)
             QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.relay_state(relay)) == "OFF"; }));
-        QCOMPARE(rig.watcher->last(rig.bridge->daemon_availability()), std::optional<std::string>("online"));
+        QCOMPARE(rig.watcher->last(rig.topics.availability()), std::optional<std::string>("online"));
 
-        // A client that comes later gets all of it from the broker: retained.
+        // A client that comes later gets all of it from the broker, retained:
+        // four discovery messages, four states and the availability.
         test_client late(rig.broker->port(), {"relay-panel/#", "homeassistant/#"});
-        QVERIFY(wait_until([&] { return late.messages().size() >= 4 + 4 + 2; }));
+        QVERIFY(wait_until([&] { return late.messages().size() >= 4 + 4 + 1; }));
         for (const auto& m : late.messages())
             QVERIFY2(m.retained, m.topic.c_str());
         QVERIFY(late.last("homeassistant/switch/bench_relay2/config") ==
@@ -283,13 +280,14 @@ private slots:
         QVERIFY(rig.watcher->last(rig.topics.error())->find("serial port is not open") != std::string::npos);
     }
 
-    void a_clean_stop_says_offline_for_board_and_daemon()
+    void a_clean_stop_says_offline_retained()
     {
-        const auto daemon = rig.bridge->daemon_availability();
-        QVERIFY(wait_until([&] { return rig.watcher->last(daemon) == "online"; }));
+        QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.availability()) == "online"; }));
         rig.stop_bridge();
         QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.availability()) == "offline"; }));
-        QVERIFY(wait_until([&] { return rig.watcher->last(daemon) == "offline"; }));
+        test_client late(rig.broker->port(), {rig.topics.availability()});
+        QVERIFY(wait_until([&] { return late.last(rig.topics.availability()) == "offline"; }));
+        QVERIFY(late.messages_on(rig.topics.availability()).back().retained);
     }
 };
 

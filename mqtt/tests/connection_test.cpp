@@ -93,7 +93,6 @@ private slots:
         // A fresh broker without persistence knew nothing: all of this is
         // published anew by the bridge once it is back.
         QVERIFY(wait_until([&] { return watcher.last(rig.topics.availability()) == "online"; }, retry_deadline));
-        QVERIFY(wait_until([&] { return watcher.last(rig.bridge->daemon_availability()) == "online"; }));
         QVERIFY(wait_until([&] { return watcher.last(rig.topics.relay_state(3)) == "ON"; }));
         for (int relay : {1, 2, 4})
             QVERIFY(wait_until([&] { return watcher.last(rig.topics.relay_state(relay)) == "OFF"; }));
@@ -107,30 +106,35 @@ private slots:
         QVERIFY(wait_until([&] { return !rig.board->relays()[2]; }));
     }
 
-    void a_killed_daemon_leaves_its_last_will()
+    void a_killed_daemon_leaves_offline_on_each_board_by_its_last_will()
     {
         test_broker broker;
         std::string why;
         QVERIFY2(broker.start(why), why.c_str());
         test_client watcher(broker.port(), {"relay-panel/#"});
         QVERIFY(wait_until([&] { return watcher.ready(); }));
-        const auto daemon = daemon_availability_topic("relay-panel", "relayd-child");
+        const std::vector<std::string> boards{"bench", "cabinet"};
 
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedChannels);
         child.start(QCoreApplication::applicationDirPath() + "/mqtt_bridge_child",
-                    {QString::fromStdString(broker.url())});
+                    {QString::fromStdString(broker.url()), "bench", "cabinet"});
         QVERIFY(child.waitForStarted(5000));
-        QVERIFY(wait_until([&] { return watcher.last(daemon) == "online"; }));
-        QVERIFY(wait_until([&] { return watcher.last("relay-panel/bench/availability") == "online"; }));
+        for (const auto& board : boards)
+            QVERIFY(wait_until([&] { return watcher.last(board_topics("relay-panel", board).availability()) == "online"; }));
 
         child.kill();  // SIGKILL: no clean disconnect, the broker speaks for it
         QVERIFY(child.waitForFinished(5000));
-        QVERIFY(wait_until([&] { return watcher.last(daemon) == "offline"; }));
-        QVERIFY(watcher.messages_on(daemon).back().retained == false);
-        test_client late(broker.port(), {daemon});
-        QVERIFY(wait_until([&] { return late.last(daemon) == "offline"; }));
-        QVERIFY(late.messages_on(daemon).back().retained);
+        for (const auto& board : boards) {
+            const auto availability = board_topics("relay-panel", board).availability();
+            QVERIFY2(wait_until([&] { return watcher.last(availability) == "offline"; }), availability.c_str());
+            // Told by the broker, not by a goodbye from the child.
+            QVERIFY(watcher.messages_on(availability).back().retained == false);
+            // And kept for a client that only reads the board's topic later.
+            test_client late(broker.port(), {availability});
+            QVERIFY(wait_until([&] { return late.last(availability) == "offline"; }));
+            QVERIFY(late.messages_on(availability).back().retained);
+        }
     }
 
     void a_login_with_the_right_password_connects_data()

@@ -41,6 +41,13 @@ TEST_P(parse_args_accepts, row)
     EXPECT_EQ(r.opts.socket, want.socket);
     EXPECT_EQ(r.opts.config, want.config);
     EXPECT_EQ(r.opts.system, want.system);
+    EXPECT_EQ(r.opts.mqtt_url, want.mqtt_url);
+}
+
+options on_mqtt(options o, std::string url)
+{
+    o.mqtt_url = std::move(url);
+    return o;
 }
 
 const good_row good_rows[] = {
@@ -50,6 +57,9 @@ const good_row good_rows[] = {
     {"address_zero", {"--address", "0"}, with("1", 0, false, "", "", false)},
     {"simulate_socket", {"--simulate", "--socket", "/tmp/a.sock"}, with("1", 1, true, "/tmp/a.sock", "", false)},
     {"config_system", {"--config", "/etc/relayd.conf", "--system"}, with("1", 1, false, "", "/etc/relayd.conf", true)},
+    {"mqtt", {"--mqtt", "mqtt://broker.lan"}, on_mqtt(with("1", 1, false, "", "", false), "mqtt://broker.lan")},
+    {"mqtt_equals_with_config", {"--config=/etc/relayd.conf", "--mqtt=mqtts://[::1]:8883"},
+     on_mqtt(with("1", 1, false, "", "/etc/relayd.conf", false), "mqtts://[::1]:8883")},
 };
 
 INSTANTIATE_TEST_SUITE_P(rows, parse_args_accepts, ::testing::ValuesIn(good_rows),
@@ -78,6 +88,8 @@ const bad_row bad_rows[] = {
     {"address_256", {"--address", "256"}, "--address must be a whole number from 0 to 255, not '256'"},
     {"address_negative", {"--address", "-1"}, "--address must be a whole number from 0 to 255, not '-1'"},
     {"address_hex", {"--address=0x1"}, "--address must be a whole number from 0 to 255, not '0x1'"},
+    {"mqtt_without_value", {"--mqtt"}, "option '--mqtt' needs a value"},
+    {"empty_mqtt", {"--mqtt="}, "option '--mqtt' needs a value that is not empty"},
     {"relative_socket", {"--socket", "a.sock"}, "--socket needs an absolute path, not 'a.sock'"},
     {"config_and_port", {"--config", "/etc/relayd.conf", "--port", "2"},
      "--port cannot be combined with --config: give each board's port in the file"},

@@ -85,7 +85,7 @@ void relayd_command_line_test::help_and_version()
     const auto help = run_relayd({"--help"});
     QCOMPARE(help.exit_code, 0);
     QVERIFY(help.out.startsWith("Usage: relayd [OPTION]..."));
-    for (const char* option : {"--port", "--address", "--socket", "--config", "--system", "--simulate"})
+    for (const char* option : {"--port", "--address", "--socket", "--config", "--system", "--simulate", "--mqtt"})
         QVERIFY2(help.out.contains(option), option);
     const auto version = run_relayd({"--version"});
     QCOMPARE(version.exit_code, 0);

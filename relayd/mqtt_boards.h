@@ -1,0 +1,36 @@
+#pragma once
+// relayd's boards on the MQTT broker. A board joins once its port is open:
+// its id on the broker comes from the open port (the USB adapter's serial
+// number, or the device) and its address unless the file names it, so a
+// board whose port only appears later joins then.
+
+#include "mqtt/mqtt_bridge.h"
+#include "relayd/board_service.h"
+
+#include <QObject>
+
+#include <memory>
+#include <string>
+
+namespace relay::relayd {
+
+class mqtt_boards : public QObject {
+    Q_OBJECT
+public:
+    explicit mqtt_boards(std::unique_ptr<mqtt::mqtt_bridge> bridge, QObject* parent = nullptr);
+    ~mqtt_boards() override;
+
+    // name: the board's name in the config file, empty for a board from
+    // the command line.
+    void serve(board_service& board, const std::string& name);
+    // Every board offline and each connection closed cleanly. Called before
+    // the ports close, so that no board is left "online" on the broker.
+    void stop();
+
+private:
+    void add(board_service& board, const std::string& name);
+
+    std::unique_ptr<mqtt::mqtt_bridge> bridge;
+};
+
+}  // namespace relay::relayd

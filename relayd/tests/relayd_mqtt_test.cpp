@@ -1,0 +1,249 @@
+// relayd on an MQTT broker, all parts real: relayd as a child process, a
+// mosquitto broker on a free port of 127.0.0.1, simulated boards on
+// pseudo-terminals, and a plain client outside watching and commanding.
+
+#include "relayd_process.h"
+#include "sim/pty_board.h"
+#include "test_broker.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <string>
+
+using namespace std::chrono_literals;
+
+namespace relay::relayd::testing {
+namespace {
+
+using mqtt::testing::test_broker;
+using mqtt::testing::test_client;
+using mqtt::testing::wait_until;
+
+QRegularExpression line(const QString& pattern)
+{
+    return QRegularExpression(pattern, QRegularExpression::MultilineOption);
+}
+
+// A board given by --port is known by its device and address: /dev/pts/7
+// at address 1 is pts-7-1.
+std::string id_of_pty(const pty_board& board, int address)
+{
+    auto device = board.slave_path().substr(std::string("/dev/").size());
+    for (auto& c : device)
+        if (c == '/')
+            c = '-';
+    return device + "-" + std::to_string(address);
+}
+
+std::string availability(const std::string& board) { return "relay-panel/" + board + "/availability"; }
+
+bool write_file(const QString& path, const QByteArray& text, QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return false;
+    file.close();
+    return file.setPermissions(mode);
+}
+
+}  // namespace
+
+class relayd_mqtt_test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        std::string why;
+        broker = std::make_unique<test_broker>();
+        QVERIFY2(broker->start(why), why.c_str());
+        watcher = std::make_unique<test_client>(broker->port(),
+                                                std::vector<std::string>{"relay-panel/#", "homeassistant/#"});
+        QVERIFY(wait_until([&] { return watcher->ready(); }));
+    }
+    void cleanup()
+    {
+        watcher.reset();
+        broker.reset();
+    }
+
+    void discovery_a_command_and_its_state_then_offline_on_sigterm();
+    void sigkill_leaves_each_boards_availability_offline();
+    void a_board_whose_port_opens_later_joins_then();
+    void bad_mqtt_settings_exit_2_before_any_port_data();
+    void bad_mqtt_settings_exit_2_before_any_port();
+
+private:
+    std::unique_ptr<test_broker> broker;
+    std::unique_ptr<test_client> watcher;
+};
+
+void relayd_mqtt_test::discovery_a_command_and_its_state_then_offline_on_sigterm()
+{
+    pty_board board(1);
+    QTemporaryDir dir;
+    relayd_process relayd({"--port", QString::fromStdString(board.slave_path()), "--socket", dir.filePath("b.sock"),
+                           "--mqtt", QString::fromStdString(broker->url())});
+    const auto id = id_of_pty(board, 1);
+    QVERIFY2(relayd.wait_for_log(line("^<6>board: on MQTT as " + QString::fromStdString(id) + ", client id relayd-.*-" +
+                                      QString::fromStdString(id) + "$")),
+             qPrintable(relayd.log()));
+    QVERIFY2(wait_until([&] { return watcher->last(availability(id)) == "online"; }), qPrintable(relayd.log()));
+    QVERIFY(relayd.wait_for_log(line("^<6>MQTT: board " + QString::fromStdString(id) + " connected to mqtt://127\\.0\\.0\\.1:")));
+
+    // Home Assistant needs nothing typed: four switches, each with the
+    // board's own availability, state and command topics.
+    for (int relay = 1; relay <= 4; ++relay) {
+        const auto topic = "homeassistant/switch/" + id + "_relay" + std::to_string(relay) + "/config";
+        QVERIFY2(wait_until([&] { return watcher->last(topic).has_value(); }), topic.c_str());
+        const auto config = QJsonDocument::fromJson(QByteArray::fromStdString(*watcher->last(topic))).object();
+        const auto base = QString::fromStdString("relay-panel/" + id);
+        QCOMPARE(config["availability_topic"].toString(), base + "/availability");
+        QCOMPARE(config["state_topic"].toString(), base + "/relay/" + QString::number(relay));
+        QCOMPARE(config["command_topic"].toString(), base + "/relay/" + QString::number(relay) + "/set");
+    }
+
+    const auto state = "relay-panel/" + id + "/relay/2";
+    QVERIFY(wait_until([&] { return watcher->last(state) == "OFF"; }));
+    QVERIFY(!board.relays()[1]);
+    QVERIFY(watcher->publish(state + "/set", "ON"));
+    QVERIFY2(wait_until([&] { return board.relays()[1]; }), qPrintable(relayd.log()));
+    QVERIFY(wait_until([&] { return watcher->last(state) == "ON"; }));
+    const auto relays = board.relays();
+    QVERIFY(!relays[0] && !relays[2] && !relays[3]);
+
+    watcher->clear();
+    relayd.terminate();
+    QVERIFY(relayd.wait_for_exit());
+    QCOMPARE(relayd.exit_code(), 0);
+    QVERIFY(wait_until([&] { return watcher->last(availability(id)) == "offline"; }));
+    // Said by relayd before a clean disconnect: the broker adds no last
+    // will, which would be a second "offline".
+    QVERIFY(!wait_until([&] { return watcher->messages_on(availability(id)).size() > 1; }, 500ms));
+    QVERIFY2(relayd.log().contains("<6>stopping on SIGTERM\n<6>stopped\n"), qPrintable(relayd.log()));
+    QVERIFY2(!relayd.log().contains("<4>MQTT"), qPrintable(relayd.log()));
+    test_client late(broker->port(), {availability(id)});
+    QVERIFY(wait_until([&] { return late.last(availability(id)) == "offline"; }));
+    QVERIFY(late.messages_on(availability(id)).back().retained);
+}
+
+void relayd_mqtt_test::sigkill_leaves_each_boards_availability_offline()
+{
+    pty_board cabinet(3);
+    pty_board bench(200);
+    QTemporaryDir dir;
+    const QString config = dir.filePath("relayd.conf");
+    QVERIFY(write_file(config, QString("[mqtt]\nurl = %1\nclient_id = relayd-kill\n\n"
+                                       "[board cabinet]\nport = %2\naddress = 3\nsocket = %3\n\n"
+                                       "[board bench]\nport = %4\naddress = 200\nsocket = %5\n")
+                                   .arg(QString::fromStdString(broker->url()),
+                                        QString::fromStdString(cabinet.slave_path()), dir.filePath("cabinet.sock"),
+                                        QString::fromStdString(bench.slave_path()), dir.filePath("bench.sock"))
+                                   .toUtf8()));
+    relayd_process relayd({"--config", config});
+    QVERIFY2(relayd.wait_for_log(line("^<6>cabinet: on MQTT as cabinet, client id relayd-kill-cabinet$")),
+             qPrintable(relayd.log()));
+    for (const char* board : {"cabinet", "bench"})
+        QVERIFY2(wait_until([&] { return watcher->last(availability(board)) == "online"; }), qPrintable(relayd.log()));
+
+    relayd.kill();
+    QVERIFY(relayd.wait_for_exit());
+    // A client that reads only a board's own topic learns that it is gone,
+    // from the last will of that board's connection.
+    for (const char* board : {"cabinet", "bench"}) {
+        QVERIFY2(wait_until([&] { return watcher->last(availability(board)) == "offline"; }), board);
+        test_client late(broker->port(), {availability(board)});
+        QVERIFY(wait_until([&] { return late.last(availability(board)) == "offline"; }));
+        QVERIFY(late.messages_on(availability(board)).back().retained);
+    }
+}
+
+void relayd_mqtt_test::a_board_whose_port_opens_later_joins_then()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttyRELAY");
+    const QString config = dir.filePath("relayd.conf");
+    QVERIFY(write_file(config, QString("[mqtt]\nurl = %1\n\n[board late]\nport = %2\nsocket = %3\n")
+                                   .arg(QString::fromStdString(broker->url()), link, dir.filePath("late.sock"))
+                                   .toUtf8()));
+    relayd_process relayd({"--config", config});
+    QVERIFY2(relayd.wait_for_log(line("^<3>late: cannot open port")), qPrintable(relayd.log()));
+    // Not on the broker while it has no port.
+    QVERIFY(!wait_until([&] { return watcher->last(availability("late")).has_value(); }, 1200ms));
+    QVERIFY(!relayd.log().contains("on MQTT as"));
+
+    pty_board board(1);
+    board.set_link_path(link.toStdString());
+    QVERIFY2(relayd.wait_for_log(line("^<6>late: on MQTT as late, client id relayd-.*-late$"), 3000ms),
+             qPrintable(relayd.log()));
+    QVERIFY2(wait_until([&] { return watcher->last(availability("late")) == "online"; }), qPrintable(relayd.log()));
+    QVERIFY(watcher->publish("relay-panel/late/relay/4/set", "ON"));
+    QVERIFY(wait_until([&] { return board.relays()[3]; }));
+    QCOMPARE(relayd.count_log(line("on MQTT as")), 1);
+}
+
+void relayd_mqtt_test::bad_mqtt_settings_exit_2_before_any_port_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("mqtt_section");  // with MQTT_URL and DIR put in
+    QTest::addColumn<QString>("message");          // what stderr starts with, DIR put in
+
+    QTest::newRow("URL not mqtt") << QStringList{"--mqtt", "http://127.0.0.1"} << QByteArray()
+                                  << "relayd: MQTT: the broker URL \"http://127.0.0.1\" must start with mqtt:// or "
+                                     "mqtts://\n";
+    QTest::newRow("URL port") << QStringList{"--mqtt", "mqtt://127.0.0.1:70000"} << QByteArray()
+                              << "relayd: MQTT: the broker port \"70000\" is not a port number (1 to 65535)\n";
+    QTest::newRow("password file readable by others")
+        << QStringList{} << QByteArray("url = MQTT_URL\nuser = relayd\npassword_file = DIR/open.password\n")
+        << "relayd: MQTT: the password file DIR/open.password has mode 0644: it is open to other users, so it is "
+           "refused. Run chmod 600 DIR/open.password (in [mqtt] of DIR/relayd.conf)\n";
+    QTest::newRow("missing CA file")
+        << QStringList{} << QByteArray("url = mqtts://127.0.0.1\nca_file = DIR/missing-ca.pem\n")
+        << "relayd: MQTT: cannot use the CA file DIR/missing-ca.pem";
+    QTest::newRow("keys without a URL") << QStringList{} << QByteArray("user = relayd\n")
+                                        << "relayd: DIR/relayd.conf: the [mqtt] section has no url";
+    QTest::newRow("unknown key") << QStringList{} << QByteArray("url = MQTT_URL\nhost = 127.0.0.1\n")
+                                 << "relayd: MQTT: unknown key \"host\" in [mqtt]";
+    // The command line wins over the file, for better and for worse.
+    QTest::newRow("--mqtt over url") << QStringList{"--mqtt", "mqtt://"} << QByteArray("url = MQTT_URL\n")
+                                     << "relayd: MQTT: the broker URL \"mqtt://\" names no host";
+}
+
+void relayd_mqtt_test::bad_mqtt_settings_exit_2_before_any_port()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, mqtt_section);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(write_file(dir.filePath("open.password"), "secret\n",
+                       QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    pty_board board(1);
+    const auto port = QString::fromStdString(board.slave_path());
+    if (mqtt_section.isEmpty()) {
+        args << "--port" << port << "--socket" << dir.filePath("b.sock");
+    } else {
+        mqtt_section.replace("MQTT_URL", broker->url().c_str()).replace("DIR", dir.path().toUtf8());
+        QVERIFY(write_file(dir.filePath("relayd.conf"),
+                           "[mqtt]\n" + mqtt_section + "\n[board a]\nport = " + port.toUtf8() + "\nsocket = " +
+                               dir.filePath("a.sock").toUtf8() + "\n"));
+        args << "--config" << dir.filePath("relayd.conf");
+    }
+    const auto run = run_relayd(args);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exit_code, 2);
+    message.replace("DIR", dir.path());
+    QVERIFY2(run.err.startsWith(message), qPrintable(run.err));
+    QCOMPARE(run.err.count('\n'), 1);
+    QCOMPARE(board.frame_count(), std::size_t{0});
+    QVERIFY(!QFile::exists(dir.filePath("a.sock")) && !QFile::exists(dir.filePath("b.sock")));
+}
+
+}  // namespace relay::relayd::testing
+
+QTEST_GUILESS_MAIN(relay::relayd::testing::relayd_mqtt_test)
+#include "relayd_mqtt_test.moc"
