@@ -41,6 +41,7 @@ set(expected
   ${DATADIR}/icons/hicolor/32x32/apps/relay-panel.png
   ${DATADIR}/icons/hicolor/scalable/apps/relay-panel.svg
   ${BINDIR}/relayd
+  ${MANDIR}/man8/relayd.8.gz
   ${UNITDIR}/relayd.service
   lib/sysusers.d/relayd.conf
   ${DOCDIR}/examples/relayd.conf)
@@ -79,29 +80,37 @@ foreach(program relayctl relayd relay-panel)
   endif()
 endforeach()
 
-# The manual page is gzip data whose header line carries the version.
-set(man ${root}/${MANDIR}/man1/relayctl.1.gz)
+# Each manual page is gzip data whose header line carries the version and
+# which explains every exit status of its program.
 find_program(GZIP_PROGRAM gzip)
-if(EXISTS ${man} AND NOT GZIP_PROGRAM)
-  message(STATUS "SKIPPED: gzip is not installed, the manual page's text was not checked")
-elseif(EXISTS ${man})
-  execute_process(COMMAND ${GZIP_PROGRAM} -dc ${man} RESULT_VARIABLE rc OUTPUT_VARIABLE text ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    fail("the manual page is not gzip data: ${err}")
-  else()
-    if(NOT text MATCHES "\\.TH RELAYCTL 1 [^\n]*${PROJECT_VERSION}")
-      fail("the manual page's .TH line does not carry version ${PROJECT_VERSION}")
-    endif()
-    if(text MATCHES "@[A-Z_]+@")
-      fail("the manual page holds an unreplaced @VARIABLE@")
-    endif()
-    foreach(code 0 2 3 4 5)
-      if(NOT text MATCHES "\\.B ${code}\n")
-        fail("the manual page does not explain exit status ${code}")
+foreach(page "relayctl|1|RELAYCTL|0;1;2;3;4;5;6" "relayd|8|RELAYD|0;1;2")
+  string(REPLACE "|" ";" fields "${page}")
+  list(GET fields 0 name)
+  list(GET fields 1 section)
+  list(GET fields 2 title)
+  list(SUBLIST fields 3 -1 codes)
+  set(man ${root}/${MANDIR}/man${section}/${name}.${section}.gz)
+  if(EXISTS ${man} AND NOT GZIP_PROGRAM)
+    message(STATUS "SKIPPED: gzip is not installed, the manual page's text was not checked")
+  elseif(EXISTS ${man})
+    execute_process(COMMAND ${GZIP_PROGRAM} -dc ${man} RESULT_VARIABLE rc OUTPUT_VARIABLE text ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+      fail("${name}'s manual page is not gzip data: ${err}")
+    else()
+      if(NOT text MATCHES "\\.TH ${title} ${section} [^\n]*${PROJECT_VERSION}")
+        fail("${name}'s manual page's .TH line does not carry version ${PROJECT_VERSION}")
       endif()
-    endforeach()
+      if(text MATCHES "@[A-Z_]+@")
+        fail("${name}'s manual page holds an unreplaced @VARIABLE@")
+      endif()
+      foreach(code IN LISTS codes)
+        if(NOT text MATCHES "\\.B ${code}\n")
+          fail("${name}'s manual page does not explain exit status ${code}")
+        endif()
+      endforeach()
+    endif()
   endif()
-endif()
+endforeach()
 
 # The example configuration is one relayd accepts, and the system user is
 # in the serial ports' group.
