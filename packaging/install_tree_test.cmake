@@ -2,7 +2,7 @@
 # package does, and checks that every file a user needs is there and sound.
 # Run with cmake -P; the -D values come from packaging.cmake.
 
-foreach(var BUILD_DIR SCRATCH_DIR EXPECT_WINDOW PROJECT_VERSION BINDIR DATADIR MANDIR DOCDIR UNITDIR)
+foreach(var BUILD_DIR SCRATCH_DIR PROJECT_VERSION BINDIR DATADIR MANDIR DOCDIR UNITDIR)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "install_tree_test needs -D${var}=...")
   endif()
@@ -13,11 +13,8 @@ file(REMOVE_RECURSE ${SCRATCH_DIR})
 file(MAKE_DIRECTORY ${SCRATCH_DIR})
 set(root ${SCRATCH_DIR}${prefix})
 
-set(components relayctl relayd desktop)
-if(EXPECT_WINDOW)
-  # The panel's own install rule names no component.
-  list(APPEND components Unspecified)
-endif()
+# The panel's own install rule names no component.
+set(components relayctl relayd desktop Unspecified)
 foreach(component IN LISTS components)
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${SCRATCH_DIR}
@@ -45,11 +42,7 @@ set(expected
   ${UNITDIR}/relayd.service
   lib/sysusers.d/relayd.conf
   ${DOCDIR}/examples/relayd.conf)
-if(EXPECT_WINDOW)
-  list(APPEND expected ${BINDIR}/relay-panel)
-else()
-  message(STATUS "relay-panel is not part of this build; checking the rest")
-endif()
+list(APPEND expected ${BINDIR}/relay-panel)
 foreach(path IN LISTS expected)
   if(NOT EXISTS ${root}/${path} OR IS_DIRECTORY ${root}/${path})
     fail("missing: ${prefix}/${path}")
@@ -68,9 +61,6 @@ endforeach()
 
 # The installed tool runs and knows its version.
 foreach(program relayctl relayd relay-panel)
-  if(program STREQUAL relay-panel AND NOT EXPECT_WINDOW)
-    continue()
-  endif()
   if(EXISTS ${root}/${BINDIR}/${program})
     execute_process(COMMAND ${root}/${BINDIR}/${program} --version
                     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err OUTPUT_STRIP_TRAILING_WHITESPACE)

@@ -37,7 +37,6 @@ if(BUILD_TESTING)
            COMMAND ${CMAKE_COMMAND}
                    -DBUILD_DIR=${CMAKE_BINARY_DIR}
                    -DSCRATCH_DIR=${CMAKE_BINARY_DIR}/install_tree_test
-                   -DEXPECT_WINDOW=ON
                    -DPROJECT_VERSION=${PROJECT_VERSION}
                    -DBINDIR=${CMAKE_INSTALL_BINDIR}
                    -DDATADIR=${CMAKE_INSTALL_DATADIR}
