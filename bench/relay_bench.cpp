@@ -1,6 +1,7 @@
 // Measures the poll cycle of the real panel: its logic, its serial link and
 // its widgets (offscreen) against the simulated board on a pseudo-terminal.
 
+#include "bench/bare_poll_loop.h"
 #include "bench/stats.h"
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
@@ -189,10 +190,18 @@ int main(int argc, char** argv)
     std::thread floor_loop([&floor_periods, poll_span] {
         floor_periods = sleep_loop_periods(static_cast<int>(poll_span / 100ms) - 1);
     });
+    // And the yardstick for CPU per tick: the panel's own I/O in plain C++
+    // on a second simulated board, also at the same moment.
+    relay::pty_board yardstick_board(1);
+    relay::bench::bare_poll_loop yardstick;
+    std::thread yardstick_loop([&yardstick, &yardstick_board, poll_span] {
+        yardstick.run(yardstick_board.slave_path(), std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
+    });
     const auto poll_start = steady::now();
     run_for(std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
     const auto poll_end = steady::now();
     floor_loop.join();
+    yardstick_loop.join();
     QObject::disconnect(tick_watch);
     std::vector<double> tick_periods;
     for (std::size_t i = 1; i < ticks.size(); ++i)
@@ -301,6 +310,11 @@ int main(int argc, char** argv)
                 "(%.3f %%) (goal < 0.5 %%)\n",
                 thread_cpu / poll_minutes, thread_cpu / poll_minutes / 60.0 * 100.0, process_cpu / poll_minutes,
                 process_cpu / poll_minutes / 60.0 * 100.0);
+    const double panel_per_tick = ticks.empty() ? 0.0 : thread_cpu / static_cast<double>(ticks.size());
+    std::printf("CPU per tick: panel thread %.1f us (%zu ticks), bare poll loop %.1f us (%ld ticks, %ld valid "
+                "answers): ratio %.2f (goal <= 2)\n",
+                panel_per_tick * 1e6, ticks.size(), yardstick.cpu_per_tick() * 1e6, yardstick.ticks(),
+                yardstick.valid_answers(), yardstick.cpu_per_tick() > 0 ? panel_per_tick / yardstick.cpu_per_tick() : 0.0);
     std::printf("peak memory (RSS): %.1f MB (goal < 40 MB)\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     std::printf("clicks matched: %zu of %d; status frames matched: %zu of %zu\n", click_to_wire.size(), clicks,
                 status_to_screen.size(), written.size());
