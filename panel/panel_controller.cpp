@@ -308,6 +308,24 @@ void panel_controller::link_lost(const std::string& reason)
 
 void panel_controller::update_indicator_tooltips()
 {
+    // Runs on every tick and every answer, and the texts change only when
+    // the link's condition or a caption does: building them each time
+    // would be most of a tick's work, for a window that may not exist.
+    tooltip_inputs now{connected,
+                       port_gone,
+                       port_gone ? lost_reason : std::string(),
+                       port_gone ? reopen_attempts : 0,
+                       address_unusable,
+                       bad_frames_since_valid,
+                       any_valid_since_connect,
+                       {}};
+    for (int i = 0; i < relay_count; ++i)
+        now.captions[static_cast<std::size_t>(i)] = form.Label6[static_cast<std::size_t>(i)].caption;
+    if (tooltips_built && now == tooltips_for)
+        return;
+    tooltips_built = true;
+    tooltips_for = std::move(now);
+
     std::string unknown_why;
     if (!connected) {
         unknown_why = "Not connected.";

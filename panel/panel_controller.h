@@ -10,6 +10,7 @@
 #include "panel/panel_controls.h"
 #include "serial/serial_link.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -140,6 +141,29 @@ private:
     std::deque<queued_command> client_queue;
     std::vector<board_observer*> observers;
     link_condition last_link = link_condition::lost;
+
+    // Everything the indicators' tooltips are made from, as they were when
+    // the tooltips were last built.
+    struct tooltip_inputs {
+        bool connected = false;
+        bool port_gone = false;
+        std::string lost_reason;
+        int reopen_attempts = 0;
+        bool address_unusable = false;
+        int bad_frames_since_valid = 0;
+        bool any_valid_since_connect = false;
+        std::array<std::string, relay_count> captions;
+
+        bool operator==(const tooltip_inputs& o) const
+        {
+            return connected == o.connected && port_gone == o.port_gone && lost_reason == o.lost_reason &&
+                   reopen_attempts == o.reopen_attempts && address_unusable == o.address_unusable &&
+                   bad_frames_since_valid == o.bad_frames_since_valid &&
+                   any_valid_since_connect == o.any_valid_since_connect && captions == o.captions;
+        }
+    };
+    bool tooltips_built = false;
+    tooltip_inputs tooltips_for;
 };
 
 }  // namespace relay
