@@ -7,6 +7,7 @@
 #include "ui/clickable_label.h"
 #include "ui/main_form.h"
 #include "session/panel_session.h"
+#include "session/event_dispatcher.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -123,6 +124,7 @@ void print_row(const char* what, const relay::bench::summary& s, const char* goa
 
 int startup_child(int argc, char** argv)
 {
+    relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
     relay::panel_session session;
     relay::main_form window(session.controller(), session.catalog());
@@ -169,6 +171,7 @@ int main(int argc, char** argv)
     const int clicks = quick ? 40 : 200;
     const int status_samples = quick ? 40 : 200;
 
+    relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
     panel_under_test panel;
     auto& board = panel.board;

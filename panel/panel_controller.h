@@ -153,14 +153,6 @@ private:
         int bad_frames_since_valid = 0;
         bool any_valid_since_connect = false;
         std::array<std::string, relay_count> captions;
-
-        bool operator==(const tooltip_inputs& o) const
-        {
-            return connected == o.connected && port_gone == o.port_gone && lost_reason == o.lost_reason &&
-                   reopen_attempts == o.reopen_attempts && address_unusable == o.address_unusable &&
-                   bad_frames_since_valid == o.bad_frames_since_valid &&
-                   any_valid_since_connect == o.any_valid_since_connect && captions == o.captions;
-        }
     };
     bool tooltips_built = false;
     tooltip_inputs tooltips_for;

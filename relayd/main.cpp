@@ -8,6 +8,7 @@
 #include "relayd/service_manager.h"
 #include "relayd/stop_signals.h"
 #include "relayd/usage.h"
+#include "session/event_dispatcher.h"
 
 #include <QCoreApplication>
 
@@ -73,6 +74,7 @@ int main(int argc, char** argv)
 
     // Before the simulated boards' threads exist, so they inherit the mask.
     block_stop_signals();
+    relay::use_qt_event_dispatcher();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("relayd");
 

@@ -94,9 +94,11 @@ void qt_serial_device::discard_input()
 {
     if (!port.isOpen())
         return;
-    // clear() empties the driver's queue; readAll() whatever Qt already holds.
+    // clear() empties the driver's queue; skip() whatever Qt already holds,
+    // without readAll()'s copy of it (usually nothing) on every tick.
     port.clear(QSerialPort::Input);
-    port.readAll();
+    if (const auto held = port.bytesAvailable(); held > 0)
+        port.skip(held);
     empty_reads = 0;
 }
 
@@ -148,6 +150,14 @@ int qt_serial_device::read_byte()
     if (!port.isOpen() || port.read(&byte, 1) != 1)
         return -1;
     return static_cast<unsigned char>(byte);
+}
+
+std::size_t qt_serial_device::read_bytes(std::uint8_t* into, std::size_t count)
+{
+    if (!port.isOpen())
+        return 0;
+    const auto got = port.read(reinterpret_cast<char*>(into), static_cast<qint64>(count));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
 void qt_serial_device::on_ready_read()

@@ -22,6 +22,7 @@ public:
     bool write(const frame& bytes) override;
     std::size_t bytes_waiting() const override;
     int read_byte() override;
+    std::size_t read_bytes(std::uint8_t* into, std::size_t count) override;
 
 private:
     void on_ready_read();
