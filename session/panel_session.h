@@ -23,6 +23,7 @@ public:
     panel_controller& controller() { return logic; }
     system_port_catalog& catalog() { return port_list; }
     poll_ticker& timer() { return poll_timer; }
+    qt_serial_device& port_device() { return device; }
 
 private:
     void controls_changed() override;
