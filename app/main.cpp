@@ -4,6 +4,7 @@
 #include "ui/main_form.h"
 #include "service/port_owner.h"
 #include "session/panel_session.h"
+#include "session/event_dispatcher.h"
 
 #include <QApplication>
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv)
             simulate = true;
     }
 
+    relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
     QApplication::setApplicationName("relay-panel");
     QApplication::setApplicationVersion(RELAY_PANEL_VERSION);

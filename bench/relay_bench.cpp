@@ -1,11 +1,13 @@
 // Measures the poll cycle of the real panel: its logic, its serial link and
 // its widgets (offscreen) against the simulated board on a pseudo-terminal.
 
+#include "bench/bare_poll_loop.h"
 #include "bench/stats.h"
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
 #include "ui/main_form.h"
 #include "session/panel_session.h"
+#include "session/event_dispatcher.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -101,8 +103,9 @@ struct panel_under_test {
     relay::panel_session session;
     std::unique_ptr<relay::main_form> window;
 
-    panel_under_test()
+    explicit panel_under_test(relay::qt_serial_device::write_path writing)
     {
+        session.port_device().set_write_path(writing);
         window = std::make_unique<relay::main_form>(session.controller(), session.catalog());
         window->show();
         session.controller().set_chuankou_num_text(board.slave_path());
@@ -114,6 +117,21 @@ struct panel_under_test {
     }
 };
 
+// Times the calling thread gave up the CPU to wait: its wake-ups.
+long voluntary_switches()
+{
+    std::FILE* status = std::fopen("/proc/thread-self/status", "r");
+    if (!status)
+        return 0;
+    char line[256];
+    long count = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &count) == 1)
+            break;
+    std::fclose(status);
+    return count;
+}
+
 void print_row(const char* what, const relay::bench::summary& s, const char* goal)
 {
     std::printf("| %-34s | %7zu | %8.2f | %8.2f | %8.2f | %8.2f | %-22s |\n", what, s.count, s.median, s.p1, s.p99,
@@ -122,6 +140,7 @@ void print_row(const char* what, const relay::bench::summary& s, const char* goa
 
 int startup_child(int argc, char** argv)
 {
+    relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
     relay::panel_session session;
     relay::main_form window(session.controller(), session.catalog());
@@ -163,13 +182,33 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::string(argv[1]) == "--startup-child")
         return startup_child(argc, argv);
-    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+    bool quick = false;
+    auto writing = relay::qt_serial_device::write_path::direct;
+    const char* writing_name = "direct";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quick") {
+            quick = true;
+        } else if (arg == "--write" && i + 1 < argc) {
+            writing_name = argv[++i];
+            if (std::string(writing_name) == "qt-flush")
+                writing = relay::qt_serial_device::write_path::qt_then_flush;
+            else if (std::string(writing_name) == "qt")
+                writing = relay::qt_serial_device::write_path::qt;
+            else if (std::string(writing_name) != "direct")
+                return std::fprintf(stderr, "relay-bench: --write direct|qt-flush|qt\n"), 2;
+        } else {
+            std::fprintf(stderr, "usage: relay-bench [--quick] [--write direct|qt-flush|qt]\n");
+            return 2;
+        }
+    }
     const auto poll_span = quick ? 10s : 61s;
     const int clicks = quick ? 40 : 200;
     const int status_samples = quick ? 40 : 200;
 
+    relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
-    panel_under_test panel;
+    panel_under_test panel(writing);
     auto& board = panel.board;
     const auto& ui = panel.window->widgets();
 
@@ -177,6 +216,7 @@ int main(int argc, char** argv)
     run_for(1s);
     const std::size_t first_frame = board.frame_count();
     const double thread_cpu_before = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
+    const long switches_before = voluntary_switches();
     const double process_cpu_before = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
     // The panel's own ticks, seen from its thread: tells the timer's jitter
     // apart from the line's and the board thread's.
@@ -189,15 +229,24 @@ int main(int argc, char** argv)
     std::thread floor_loop([&floor_periods, poll_span] {
         floor_periods = sleep_loop_periods(static_cast<int>(poll_span / 100ms) - 1);
     });
+    // And the yardstick for CPU per tick: the panel's own I/O in plain C++
+    // on a second simulated board, also at the same moment.
+    relay::pty_board yardstick_board(1);
+    relay::bench::bare_poll_loop yardstick;
+    std::thread yardstick_loop([&yardstick, &yardstick_board, poll_span] {
+        yardstick.run(yardstick_board.slave_path(), std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
+    });
     const auto poll_start = steady::now();
     run_for(std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
     const auto poll_end = steady::now();
     floor_loop.join();
+    yardstick_loop.join();
     QObject::disconnect(tick_watch);
     std::vector<double> tick_periods;
     for (std::size_t i = 1; i < ticks.size(); ++i)
         tick_periods.push_back(ms_between(ticks[i - 1], ticks[i]));
     const double thread_cpu = cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - thread_cpu_before;
+    const long wakeups = voluntary_switches() - switches_before;
     const double process_cpu = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - process_cpu_before;
     const double poll_minutes = ms_between(poll_start, poll_end) / 60000.0;
 
@@ -301,6 +350,13 @@ int main(int argc, char** argv)
                 "(%.3f %%) (goal < 0.5 %%)\n",
                 thread_cpu / poll_minutes, thread_cpu / poll_minutes / 60.0 * 100.0, process_cpu / poll_minutes,
                 process_cpu / poll_minutes / 60.0 * 100.0);
+    const double panel_per_tick = ticks.empty() ? 0.0 : thread_cpu / static_cast<double>(ticks.size());
+    std::printf("CPU per tick: panel thread %.1f us (%zu ticks, frames written %s, %.2f wake-ups a tick), bare poll "
+                "loop %.1f us (%ld ticks, %ld valid answers): ratio %.2f (goal <= 2)\n",
+                panel_per_tick * 1e6, ticks.size(), writing_name,
+                ticks.empty() ? 0.0 : static_cast<double>(wakeups) / static_cast<double>(ticks.size()),
+                yardstick.cpu_per_tick() * 1e6, yardstick.ticks(), yardstick.valid_answers(),
+                yardstick.cpu_per_tick() > 0 ? panel_per_tick / yardstick.cpu_per_tick() : 0.0);
     std::printf("peak memory (RSS): %.1f MB (goal < 40 MB)\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     std::printf("clicks matched: %zu of %d; status frames matched: %zu of %zu\n", click_to_wire.size(), clicks,
                 status_to_screen.size(), written.size());

@@ -4,6 +4,7 @@
 //
 //   relayd-bench [--quick]
 
+#include "bench/bare_poll_loop.h"
 #include "bench/stats.h"
 #include "protocol/frame.h"
 #include "sim/pty_board.h"
@@ -28,7 +29,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -125,60 +125,6 @@ int connect_socket(const std::string& path)
     return fd;
 }
 
-// The yardstick: what a poll tick must do at the least, in plain C++ with
-// no event loop: flush input, write 8 bytes, wait for 8, validate.
-struct bare_loop {
-    std::atomic<bool> stop{false};
-    std::atomic<long> ticks{0};
-    std::atomic<long> valid{0};
-    double cpu_seconds = 0;
-
-    void run(const std::string& device, std::chrono::seconds length)
-    {
-        const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios tio{};
-        tcgetattr(fd, &tio);
-        cfmakeraw(&tio);
-        cfsetspeed(&tio, B9600);
-        tcsetattr(fd, TCSANOW, &tio);
-        const auto query = relay::encode_command(1, relay::status_query);
-        timespec cpu0{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
-        timespec next{};
-        clock_gettime(CLOCK_MONOTONIC, &next);
-        const auto end = clock_type::now() + length;
-        while (clock_type::now() < end) {
-            next.tv_nsec += 100000000;
-            if (next.tv_nsec >= 1000000000) {
-                next.tv_nsec -= 1000000000;
-                ++next.tv_sec;
-            }
-            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-            tcflush(fd, TCIFLUSH);
-            if (write(fd, query.data(), query.size()) != 8)
-                continue;
-            ++ticks;
-            relay::frame answer{};
-            std::size_t got = 0;
-            while (got < answer.size()) {
-                pollfd p{fd, POLLIN, 0};
-                if (poll(&p, 1, 50) != 1)
-                    break;
-                const auto n = read(fd, answer.data() + got, answer.size() - got);
-                if (n <= 0)
-                    break;
-                got += static_cast<std::size_t>(n);
-            }
-            if (got == answer.size() && relay::is_valid_status(answer))
-                ++valid;
-        }
-        timespec cpu1{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
-        cpu_seconds = static_cast<double>(cpu1.tv_sec - cpu0.tv_sec) + static_cast<double>(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
-        close(fd);
-    }
-};
-
 void print_summary(const char* what, const relay::bench::summary& s, const char* goal)
 {
     std::printf("| %-34s | %7zu | %8.2f | %8.2f | %8.2f | %8.2f | %-20s |\n", what, s.count, s.median, s.p1, s.p99,
@@ -216,7 +162,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "relayd did not start; see %s/one.log\n", dir.c_str());
             return 1;
         }
-        bare_loop loop;
+        relay::bench::bare_poll_loop loop;
         const auto frames0 = board.frame_count();
         const double cpu0 = relayd.cpu_seconds();
         std::thread floor([&] { loop.run(yardstick.slave_path(), cpu_window); });
@@ -224,12 +170,12 @@ int main(int argc, char** argv)
         const double relayd_cpu = relayd.cpu_seconds() - cpu0;
         const auto relayd_ticks = board.frame_count() - frames0;
         const double per_tick_relayd = relayd_cpu / static_cast<double>(relayd_ticks);
-        const double per_tick_loop = loop.cpu_seconds / static_cast<double>(loop.ticks);
+        const double per_tick_loop = loop.cpu_per_tick();
         ratio = per_tick_relayd / per_tick_loop;
         std::printf("CPU per tick over %lld s: relayd %.1f us (%zu ticks, %.3f s), bare loop %.1f us (%ld ticks, %ld "
                     "valid answers, %.3f s): ratio %.2f (goal <= 1.5)\n",
                     static_cast<long long>(cpu_window.count()), per_tick_relayd * 1e6, relayd_ticks, relayd_cpu,
-                    per_tick_loop * 1e6, loop.ticks.load(), loop.valid.load(), loop.cpu_seconds, ratio);
+                    per_tick_loop * 1e6, loop.ticks(), loop.valid_answers(), loop.cpu_seconds(), ratio);
 
         // Commands at random points of the tick; the board notes when each
         // set frame has arrived.

@@ -6,6 +6,7 @@
 #include "cli/options.h"
 #include "cli/owner_session.h"
 #include "cli/usage.h"
+#include "session/event_dispatcher.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 #include "serial/system_port_catalog.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv)
     if (!parsed.opts.socket.empty())
         return owner_session(parsed.opts, parsed.opts.socket, std::cout, std::cerr).run();
 
+    relay::use_qt_event_dispatcher();
     QCoreApplication app(argc, argv);
     relay::system_port_catalog catalog;
     // A port that another program owns is reached through that program.

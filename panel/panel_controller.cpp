@@ -29,14 +29,37 @@ const char* link_word(link_condition condition)
     return "lost";
 }
 
+namespace {
+
+// Calls call(*e) for each element of list as it is now, skipping any that
+// has left the list by its turn: a view or an observer may leave while it
+// is told. The snapshot stays off the heap for the few there usually are,
+// as this runs twice a tick.
+template <typename T, typename Call>
+void for_each_still_listed(const std::vector<T*>& list, Call call)
+{
+    constexpr std::size_t on_stack = 8;
+    T* fixed[on_stack];
+    std::vector<T*> spilled;
+    T* const* snapshot = fixed;
+    const std::size_t count = list.size();
+    if (count <= on_stack) {
+        std::copy(list.begin(), list.end(), fixed);
+    } else {
+        spilled = list;
+        snapshot = spilled.data();
+    }
+    for (std::size_t i = 0; i < count; ++i)
+        if (std::find(list.begin(), list.end(), snapshot[i]) != list.end())
+            call(*snapshot[i]);
+}
+
+}  // namespace
+
 template <typename Call>
 void panel_controller::tell_observers(Call call)
 {
-    // An observer may leave while it is told.
-    const auto listening = observers;
-    for (auto* observer : listening)
-        if (std::find(observers.begin(), observers.end(), observer) != observers.end())
-            call(*observer);
+    for_each_still_listed(observers, call);
 }
 
 void panel_controller::notify()
@@ -48,10 +71,7 @@ void panel_controller::notify()
         const auto reported = reported_statuses();
         tell_observers([&](board_observer& o) { o.link_changed(now, reported); });
     }
-    const auto painting = views;
-    for (auto* v : painting)
-        if (std::find(views.begin(), views.end(), v) != views.end())
-            v->controls_changed();
+    for_each_still_listed(views, [](view& v) { v.controls_changed(); });
 }
 
 void panel_controller::add_view(view* v)
@@ -254,10 +274,7 @@ void panel_controller::open_comm_Click()
         if (!result.ok) {
             // The panel stays as it was: disconnected, port closed.
             notify();
-            const auto telling = views;
-            for (auto* v : telling)
-                if (std::find(views.begin(), views.end(), v) != views.end())
-                    v->show_message("Cannot connect", result.reason);
+            for_each_still_listed(views, [&](view& v) { v.show_message("Cannot connect", result.reason); });
             return;
         }
         connection.connected = true;
@@ -308,14 +325,45 @@ void panel_controller::link_lost(const std::string& reason)
 
 void panel_controller::update_indicator_tooltips()
 {
+    // Runs on every tick and every answer, and the texts change only when
+    // the link's condition or a caption does: building them each time
+    // would be most of a tick's work, for a window that may not exist.
+    const auto same_as_built = [this] {
+        const auto& b = tooltips_for;
+        if (!tooltips_built || b.connected != connection.connected || b.port_lost != connection.port_lost ||
+            b.address_unusable != address_unusable || b.bad_frames_since_valid != bad_frames_since_valid ||
+            b.any_valid_since_connect != any_valid_since_connect)
+            return false;
+        if (connection.port_lost &&
+            (b.reopen_attempts != connection.reopen_attempts || b.lost_reason != connection.lost_reason))
+            return false;
+        for (std::size_t i = 0; i < b.captions.size(); ++i)
+            if (b.captions[i] != form.Label6[i].caption)
+                return false;
+        return true;
+    };
+    if (same_as_built())
+        return;
+    tooltips_built = true;
+    tooltips_for = {connection.connected,
+                    connection.port_lost,
+                    connection.port_lost ? connection.lost_reason : std::string(),
+                    connection.port_lost ? connection.reopen_attempts : 0,
+                    address_unusable,
+                    bad_frames_since_valid,
+                    any_valid_since_connect,
+                    {}};
+    for (std::size_t i = 0; i < tooltips_for.captions.size(); ++i)
+        tooltips_for.captions[i] = form.Label6[i].caption;
+
     std::string unknown_why;
     if (!connection.connected) {
         unknown_why = "Not connected.";
     } else if (connection.port_lost) {
         unknown_why = connection.lost_reason + "\nReopening the port every second";
         if (connection.reopen_attempts > 0)
-            unknown_why += " (" + std::to_string(connection.reopen_attempts) + " attempt" + (connection.reopen_attempts == 1 ? "" : "s") +
-                           " so far)";
+            unknown_why += " (" + std::to_string(connection.reopen_attempts) + " attempt" +
+                           (connection.reopen_attempts == 1 ? "" : "s") + " so far)";
         unknown_why += ".";
     } else if (address_unusable) {
         unknown_why = "The address field holds no board address (0 to 255), so nothing is sent.";

@@ -10,6 +10,7 @@
 #include "panel/panel_controls.h"
 #include "serial/serial_link.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -148,6 +149,21 @@ private:
     std::deque<queued_command> client_queue;
     std::vector<board_observer*> observers;
     link_condition last_link = link_condition::lost;
+
+    // Everything the indicators' tooltips are made from, as they were when
+    // the tooltips were last built.
+    struct tooltip_inputs {
+        bool connected = false;
+        bool port_lost = false;
+        std::string lost_reason;
+        int reopen_attempts = 0;
+        bool address_unusable = false;
+        int bad_frames_since_valid = 0;
+        bool any_valid_since_connect = false;
+        std::array<std::string, relay_count> captions;
+    };
+    bool tooltips_built = false;
+    tooltip_inputs tooltips_for;
 };
 
 }  // namespace relay

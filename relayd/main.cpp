@@ -10,6 +10,7 @@
 #include "relayd/service_manager.h"
 #include "relayd/stop_signals.h"
 #include "relayd/usage.h"
+#include "session/event_dispatcher.h"
 
 #include "mqtt/relay_mqtt.h"
 
@@ -96,6 +97,7 @@ int main(int argc, char** argv)
     // Before the simulated boards' and the MQTT connections' threads exist,
     // so they inherit the mask.
     block_stop_signals();
+    relay::use_qt_event_dispatcher();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("relayd");
 

@@ -94,9 +94,11 @@ void qt_serial_device::discard_input()
 {
     if (!port.isOpen())
         return;
-    // clear() empties the driver's queue; readAll() whatever Qt already holds.
+    // clear() empties the driver's queue; skip() whatever Qt already holds,
+    // without readAll()'s copy of it (usually nothing) on every tick.
     port.clear(QSerialPort::Input);
-    port.readAll();
+    if (const auto held = port.bytesAvailable(); held > 0)
+        port.skip(held);
     empty_reads = 0;
 }
 
@@ -108,13 +110,12 @@ bool qt_serial_device::write(const frame& bytes)
     qint64 left = static_cast<qint64>(bytes.size());
 #ifndef _WIN32
     // The driver's queue always has room for 8 bytes, so they go to it
-    // straight away. Through Qt's write buffer each frame would also switch
-    // its write notifier on and off: two more wake-ups of the event loop on
-    // every tick, most of the panel's CPU time while it polls. Bytes Qt
-    // still holds from an earlier frame go first: a direct write would
-    // overtake them.
+    // straight away. Through Qt's write buffer each frame also switches its
+    // write notifier on and off: one more turn of the event loop and poll(2)
+    // a tick even with flush(), two without. Bytes Qt still holds from an
+    // earlier frame go first: a direct write would overtake them.
     ssize_t written = 0;
-    if (port.bytesToWrite() == 0) {
+    if (writing == write_path::direct && port.bytesToWrite() == 0) {
         do {
             written = ::write(port.handle(), data, static_cast<std::size_t>(left));
         } while (written < 0 && errno == EINTR);
@@ -133,7 +134,8 @@ bool qt_serial_device::write(const frame& bytes)
 #endif
     const auto queued = port.write(data, left);
     // Hand the bytes to the driver now instead of on the next loop turn.
-    port.flush();
+    if (writing != write_path::qt)
+        port.flush();
     return queued == left;
 }
 
@@ -148,6 +150,14 @@ int qt_serial_device::read_byte()
     if (!port.isOpen() || port.read(&byte, 1) != 1)
         return -1;
     return static_cast<unsigned char>(byte);
+}
+
+std::size_t qt_serial_device::read_bytes(std::uint8_t* into, std::size_t count)
+{
+    if (!port.isOpen())
+        return 0;
+    const auto got = port.read(reinterpret_cast<char*>(into), static_cast<qint64>(count));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
 void qt_serial_device::on_ready_read()

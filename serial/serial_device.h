@@ -5,6 +5,7 @@
 #include "protocol/frame.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -51,6 +52,20 @@ public:
     virtual std::size_t bytes_waiting() const = 0;
     // The next waiting byte, 0 to 255, or -1 when none waits.
     virtual int read_byte() = 0;
+    // Up to count waiting bytes into `into`, in order; how many were read.
+    // A device that can hand over several at once overrides this: the link
+    // reads a whole frame on every answer.
+    virtual std::size_t read_bytes(std::uint8_t* into, std::size_t count)
+    {
+        std::size_t got = 0;
+        for (; got < count; ++got) {
+            const int value = read_byte();
+            if (value < 0)
+                break;
+            into[got] = static_cast<std::uint8_t>(value);
+        }
+        return got;
+    }
 };
 
 }  // namespace relay

@@ -40,12 +40,8 @@ void serial_link::MSComm1_OnComm()
     // frame; the count is asked afresh before every frame.
     while (device.is_open() && device.bytes_waiting() >= frame_size) {
         frame rx{};
-        for (auto& byte : rx) {
-            const int value = device.read_byte();
-            if (value < 0)
-                return;
-            byte = static_cast<std::uint8_t>(value);
-        }
+        if (device.read_bytes(rx.data(), rx.size()) != rx.size())
+            return;
         if (receiver)
             receiver->status_frame_received(rx);
     }

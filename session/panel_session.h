@@ -23,6 +23,7 @@ public:
     panel_controller& controller() { return parts.controller; }
     system_port_catalog& catalog() { return parts.catalog; }
     poll_ticker& timer() { return parts.timer; }
+    qt_serial_device& port_device() { return parts.device; }
 
 private:
     void controls_changed() override;

@@ -9,6 +9,7 @@
 #include "ui/main_form.h"
 #include "ui/spin_control.h"
 
+#include <QAnyStringView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -51,10 +52,10 @@ void paint_field(QLineEdit* f, const text_state& now, const text_state& before, 
 {
     // Compared with the widget, not with the last paint: the operator's
     // typing changes the widget first. Equal text is left alone so that
-    // the cursor stays where the operator put it.
-    const QString text = qs(now.text);
-    if (f->text() != text)
-        f->setText(text);
+    // the cursor stays where the operator put it. Compared without a
+    // converted copy, as this runs twice a tick.
+    if (!QAnyStringView::equal(f->text(), QUtf8StringView(now.text)))
+        f->setText(qs(now.text));
     if (everything || now.enabled != before.enabled)
         f->setEnabled(now.enabled);
 }

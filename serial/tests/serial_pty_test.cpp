@@ -156,6 +156,23 @@ private slots:
         QCOMPARE(link->last_tx_frame(), relay_2_on);
     }
 
+    // A frame goes straight to the descriptor only when Qt holds nothing of
+    // an earlier one; otherwise it queues behind those bytes, so frames
+    // reach the line in the order they were sent.
+    void a_direct_write_never_overtakes_bytes_qt_still_holds()
+    {
+        open_board();
+        const command_tuple first{code_set_relays, {action_on, 0, 0, 0}};
+        device->set_write_path(qt_serial_device::write_path::qt);
+        QCOMPARE(link->send_frame(address, first), send_result::sent);
+        device->set_write_path(qt_serial_device::write_path::direct);
+        QCOMPARE(link->send_frame(address, status_query), send_result::sent);
+        QTRY_COMPARE_WITH_TIMEOUT(board->frame_count(), std::size_t{2}, deadline_ms);
+        const auto frames = board->received_frames();
+        QCOMPARE(frames[0].bytes, encode_command(address, first));
+        QCOMPARE(frames[1].bytes, encode_command(address, status_query));
+    }
+
     void input_is_discarded_before_every_send()
     {
         open_board();

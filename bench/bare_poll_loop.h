@@ -1,0 +1,31 @@
+#pragma once
+// The yardstick for CPU per tick: what a poll tick must do at the least, in
+// plain C++ with no event loop. Every 100 ms, to absolute deadlines: flush
+// input, write an 8-byte status query, wait for 8 bytes with poll(2),
+// validate them. Run on a second simulated board in the same run as the
+// program measured, so that both see the same machine at the same moment.
+
+#include <atomic>
+#include <chrono>
+#include <string>
+
+namespace relay::bench {
+
+class bare_poll_loop {
+public:
+    // Polls the board behind device for the given time on the calling
+    // thread; the CPU figure is that thread's own clock.
+    void run(const std::string& device, std::chrono::milliseconds length);
+
+    long ticks() const { return sent.load(); }
+    long valid_answers() const { return valid.load(); }
+    double cpu_seconds() const { return cpu; }
+    double cpu_per_tick() const { return sent > 0 ? cpu / static_cast<double>(sent.load()) : 0.0; }
+
+private:
+    std::atomic<long> sent{0};
+    std::atomic<long> valid{0};
+    double cpu = 0;
+};
+
+}  // namespace relay::bench
