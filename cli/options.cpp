@@ -1,28 +1,12 @@
 #include "cli/options.h"
 
 #include "serial/number_text.h"
+#include "serial/whole_number.h"
 
 #include <optional>
 
 namespace relay::cli {
 namespace {
-
-// Only plain digits count: "+1", "1.0", " 1" and "0x1" are all refused, so
-// that a script never gets an address or timeout it did not mean.
-std::optional<long> whole_number(const std::string& text, long max)
-{
-    if (text.empty() || text.size() > 9)
-        return std::nullopt;
-    long value = 0;
-    for (const char ch : text) {
-        if (ch < '0' || ch > '9')
-            return std::nullopt;
-        value = value * 10 + (ch - '0');
-    }
-    if (value > max)
-        return std::nullopt;
-    return value;
-}
 
 struct subcommand_word {
     const char* word;

@@ -1,6 +1,6 @@
 #include "relayd/config_file.h"
 
-#include "relayd/whole_number.h"
+#include "serial/whole_number.h"
 
 #include <cerrno>
 #include <cstring>

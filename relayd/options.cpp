@@ -1,6 +1,6 @@
 #include "relayd/options.h"
 
-#include "relayd/whole_number.h"
+#include "serial/whole_number.h"
 
 #include <optional>
 

@@ -6,6 +6,7 @@
 #include "service/control_socket.h"
 #include "session/panel_session.h"
 #include "sim/pty_board.h"
+#include "event_loop_window.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,20 +23,11 @@
 namespace relay {
 namespace {
 
+using testing::run_event_loop_for;
+
 constexpr int deadline_ms = 5000;
 constexpr int soak_ms = 10000;
 constexpr int commanders = 4;
-
-// The measuring window: lets the event loop, and with it the ticks and
-// every client, run for this long.
-bool run_event_loop_for(int ms)
-{
-    QTimer window;
-    window.setSingleShot(true);
-    QSignalSpy over(&window, &QTimer::timeout);
-    window.start(ms);
-    return over.wait(ms + 5000);
-}
 
 // Sends the next request as soon as the previous one is answered. Client k
 // owns relay k + 1, so every command it sends must be confirmed.

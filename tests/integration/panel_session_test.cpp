@@ -4,6 +4,7 @@
 
 #include "sim/pty_board.h"
 #include "session/panel_session.h"
+#include "event_loop_window.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -21,20 +22,11 @@
 namespace relay {
 namespace {
 
+using testing::run_event_loop_for;
+
 using namespace std::chrono_literals;
 
 constexpr int deadline_ms = 5000;
-
-// Lets the event loop, and with it the poll timer, run for a while: the
-// measuring window for counts and rates, not a wait for something to happen.
-bool run_event_loop_for(int ms)
-{
-    QTimer window;
-    window.setSingleShot(true);
-    QSignalSpy over(&window, &QTimer::timeout);
-    window.start(ms);
-    return over.wait(ms + 5000);
-}
 
 struct command_row {
     const char* name;

@@ -1,11 +1,12 @@
 #pragma once
-// Only plain digits count: "+1", "1.0", " 1" and "0x1" are all refused, so
-// that a typo never becomes an address nobody meant.
+// A value on a command line or in a configuration file: only plain digits
+// count. "+1", "1.0", " 1" and "0x1" are all refused, so that a typo never
+// becomes an address nobody meant.
 
 #include <optional>
 #include <string>
 
-namespace relay::relayd {
+namespace relay {
 
 inline std::optional<long> whole_number(const std::string& text, long max)
 {
@@ -22,4 +23,4 @@ inline std::optional<long> whole_number(const std::string& text, long max)
     return value;
 }
 
-}  // namespace relay::relayd
+}  // namespace relay
