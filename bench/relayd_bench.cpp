@@ -1,6 +1,8 @@
 // relayd measured as the system runs it: a child process polling simulated
 // boards on pseudo-terminals, with a bare poll loop in plain C++ on a second
-// pseudo-terminal in the same run as the yardstick for CPU per tick.
+// pseudo-terminal in the same run as the yardstick for CPU per tick. With
+// the test broker built in, also 32 boards in one relayd publishing through
+// a real mosquitto on 127.0.0.1, commanded by a separate MQTT client.
 //
 //   relayd-bench [--quick]
 
@@ -8,6 +10,15 @@
 #include "bench/stats.h"
 #include "protocol/frame.h"
 #include "sim/pty_board.h"
+
+#ifdef RELAYD_BENCH_MQTT
+#include "mqtt/tests/test_broker.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <condition_variable>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -136,6 +147,155 @@ std::string scratch_dir()
     char name[] = "/tmp/relayd-bench-XXXXXX";
     return mkdtemp(name) ? name : "/tmp";
 }
+
+#ifdef RELAYD_BENCH_MQTT
+struct mqtt_figures {
+    bool ran = false;
+    int changes = 0;
+    int missed = 0;
+    std::size_t state_messages = 0;
+    double cpu = 0;
+    double wall = 0;
+    double rss = 0;
+    relay::bench::summary latency;
+};
+
+// Thirty-two boards in one relayd, each its own connection to one broker;
+// a client of our own publishes set commands to every board at once and
+// times the state message each board's answer brings.
+mqtt_figures many_boards_on_mqtt(const std::string& dir, int rounds)
+{
+    namespace rt = relay::mqtt::testing;
+    mqtt_figures out;
+    rt::test_broker broker;
+    std::string why;
+    if (!broker.start(why)) {
+        std::fprintf(stderr, "MQTT section skipped: %s\n", why.c_str());
+        return out;
+    }
+    constexpr int count = 32;
+    std::vector<std::unique_ptr<pty_board>> boards;
+    std::vector<std::string> names;
+    std::string config;
+    for (int i = 0; i < count; ++i) {
+        boards.push_back(std::make_unique<pty_board>(static_cast<std::uint8_t>(i + 1)));
+        char name[8];
+        std::snprintf(name, sizeof name, "b%02d", i + 1);
+        names.emplace_back(name);
+        config += "[board " + names.back() + "]\nport = " + boards.back()->slave_path() +
+                  "\naddress = " + std::to_string(i + 1) + "\nsocket = " + dir + "/mqtt-" + names.back() + ".sock\n";
+    }
+    std::ofstream(dir + "/mqtt.conf") << config;
+
+    // Every state message goes through here, stamped on the client's thread
+    // as it arrives, so the main thread's polling adds nothing to latency.
+    struct seen_message {
+        std::string topic, payload;
+        clock_type::time_point arrival;
+    };
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::vector<seen_message> seen;
+    rt::test_client watcher(broker.port(), {"relay-panel/+/relay/+"});
+    watcher.on_each([&](const rt::received_message& m) {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            seen.push_back({m.topic, m.payload, m.arrival});
+        }
+        arrived.notify_all();
+    });
+    if (!rt::wait_until([&] { return watcher.ready(); })) {
+        std::fprintf(stderr, "MQTT section skipped: the client did not subscribe\n");
+        return out;
+    }
+
+    relayd_child relayd({"--config", dir + "/mqtt.conf", "--mqtt", broker.url()}, dir + "/mqtt.log");
+    auto state_topic = [&](std::size_t board, int relay) {
+        return "relay-panel/" + names[board] + "/relay/" + std::to_string(relay);
+    };
+    // Every relay of every board reported OFF before the first command, so
+    // each command below is a change the boards must answer.
+    auto all_off = [&] {
+        std::vector<std::string> off;
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            for (const auto& m : seen)
+                if (m.payload == "OFF")
+                    off.push_back(m.topic);
+        }
+        std::sort(off.begin(), off.end());
+        for (std::size_t b = 0; b < names.size(); ++b)
+            for (int r = 1; r <= relay::relay_count; ++r)
+                if (!std::binary_search(off.begin(), off.end(), state_topic(b, r)))
+                    return false;
+        return true;
+    };
+    const auto start_limit = clock_type::now() + 30s;
+    while (!all_off() && clock_type::now() < start_limit)
+        std::this_thread::sleep_for(20ms);
+    if (!all_off()) {
+        std::fprintf(stderr, "MQTT section skipped: not every board reported; see %s/mqtt.log\n", dir.c_str());
+        return out;
+    }
+    out.ran = true;
+
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> pause_us(0, 100000);
+    std::vector<double> latencies;
+    const double cpu0 = relayd.cpu_seconds();
+    const auto started = clock_type::now();
+    for (int round = 0; round < rounds; ++round) {
+        // A random point of relayd's tick for each round.
+        std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)) + 20ms);
+        const int relay = round % relay::relay_count + 1;
+        const std::string want = (round / relay::relay_count) % 2 == 0 ? "ON" : "OFF";
+        std::size_t from = 0;
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            from = seen.size();
+        }
+        const auto published = clock_type::now();
+        for (const auto& name : names)
+            watcher.publish("relay-panel/" + name + "/relay/" + std::to_string(relay) + "/set", want);
+        out.changes += count;
+
+        std::vector<bool> done(names.size(), false);
+        std::size_t answered = 0;
+        std::unique_lock<std::mutex> hold(lock);
+        const auto until = published + 3s;
+        while (answered < names.size()) {
+            for (; from < seen.size(); ++from) {
+                const auto& m = seen[from];
+                for (std::size_t b = 0; b < names.size(); ++b)
+                    if (!done[b] && m.payload == want && m.topic == state_topic(b, relay)) {
+                        done[b] = true;
+                        ++answered;
+                        latencies.push_back(ms_between(published, m.arrival));
+                    }
+            }
+            if (answered == names.size() || arrived.wait_until(hold, until) == std::cv_status::timeout)
+                break;
+        }
+        out.missed += static_cast<int>(names.size() - answered);
+    }
+    out.wall = std::chrono::duration<double>(clock_type::now() - started).count();
+    out.cpu = relayd.cpu_seconds() - cpu0;
+    out.rss = relayd.peak_rss_mb();
+    {
+        // Counted after a last moment for stragglers, so a late state
+        // message shows up as extra rather than lost.
+        std::this_thread::sleep_for(300ms);
+        std::lock_guard<std::mutex> hold(lock);
+        for (const auto& m : seen)
+            if (m.arrival >= started)
+                ++out.state_messages;
+    }
+    out.latency = relay::bench::summarise(latencies);
+    watcher.on_each(nullptr);
+    relayd.stop();
+    return out;
+}
+#endif
 
 }  // namespace
 
@@ -318,10 +478,34 @@ int main(int argc, char** argv)
                     100.0 * cpu / static_cast<double>(many_window.count()), relayd.peak_rss_mb());
     }
 
+#ifdef RELAYD_BENCH_MQTT
+    // 4. The same thirty-two boards' worth of work with relayd publishing
+    //    them on a broker. The broker and client helpers run on Qt's loop.
+    mqtt_figures mqtt;
+    {
+        QCoreApplication app(argc, argv);
+        mqtt = many_boards_on_mqtt(dir, quick ? 4 : 40);
+        if (mqtt.ran) {
+            std::printf("32 boards in one relayd, one broker: %d state changes published, %d state messages seen in "
+                        "time (%s), %zu state messages in all\n",
+                        mqtt.changes, mqtt.changes - mqtt.missed,
+                        mqtt.missed == 0 ? "every state change seen"
+                                         : (std::to_string(mqtt.missed) + " missed").c_str(),
+                        mqtt.state_messages);
+            std::printf("relayd over the MQTT window: CPU %.3f s in %.1f s wall (%.2f %% of a core); peak RSS %.1f MB\n",
+                        mqtt.cpu, mqtt.wall, 100.0 * mqtt.cpu / mqtt.wall, mqtt.rss);
+        }
+    }
+#endif
+
     std::printf("\n| %-34s | samples |   median |       p1 |      p99 |      max | %-20s |\n", "measure (ms)", "goal");
     std::printf("|------------------------------------|---------|----------|----------|----------|----------|----------------------|\n");
     print_summary("socket command to frame on wire", command_to_wire, "<= 101 (tick + 1)");
     print_summary("status frame to watch event", frame_to_event, "p99 < 2");
+#ifdef RELAYD_BENCH_MQTT
+    if (mqtt.ran)
+        print_summary("32 boards: MQTT publish to state", mqtt.latency, "one tick + answer");
+#endif
     std::printf("\nscratch files and relayd's logs: %s\n", dir.c_str());
     return 0;
 }
