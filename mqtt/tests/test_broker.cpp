@@ -1,5 +1,8 @@
 #include "test_broker.h"
 
+#include <csignal>
+#include <sys/prctl.h>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
@@ -91,6 +94,8 @@ bool test_broker::start(std::string& why)
     file.close();
 
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test killed at its time limit must not leave its broker running.
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process.start("mosquitto", {"-c", file.fileName()});
     if (!process.waitForStarted(5000)) {
         why = "mosquitto does not start: " + process.errorString().toStdString();
