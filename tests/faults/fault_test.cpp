@@ -131,6 +131,15 @@ private:
         logic().open_comm_Click();
     }
 
+    // Connects by a symlink of the board's own, as udev's names for an
+    // adapter: it follows a replug, and goes away with an unplug.
+    void connect_through_link(const QTemporaryDir& dir)
+    {
+        const std::string link = (dir.path() + "/board").toStdString();
+        board->set_link_path(link);
+        connect_to(link);
+    }
+
     void expect_refused(const std::string& reason_part)
     {
         QCOMPARE(logic().controls().open_comm.caption, std::string("connect"));
@@ -159,9 +168,7 @@ private slots:
         // By a name of its own: once the device is gone, its /dev/pts number
         // may go to a pseudo-terminal of another test running alongside.
         QTemporaryDir dir;
-        const std::string link = (dir.path() + "/board").toStdString();
-        board->set_link_path(link);
-        connect_to(link);
+        connect_through_link(dir);
         logic().openall_Click();
         QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_on), 2000);
 
@@ -183,9 +190,7 @@ private slots:
     void replug_resumes_polling_by_itself()
     {
         QTemporaryDir dir;
-        const std::string link = (dir.path() + "/board").toStdString();
-        board->set_link_path(link);
-        connect_to(link);
+        connect_through_link(dir);
         QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= 2, 2000);
 
         board->close_line();
@@ -208,9 +213,7 @@ private slots:
     void noise_after_a_replug_never_drops_the_link()
     {
         QTemporaryDir dir;
-        const std::string link = (dir.path() + "/board").toStdString();
-        board->set_link_path(link);
-        connect_to(link);
+        connect_through_link(dir);
         QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= 2, 2000);
         board->close_line();
         QTRY_VERIFY_WITH_TIMEOUT(logic().port_lost(), 2000);
