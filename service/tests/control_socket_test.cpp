@@ -292,13 +292,16 @@ private slots:
         serve();
         socket_client client;
         QVERIFY(client.connect_to(path));
-        // The queue is shared with every other client of the controller.
+        // The queue is shared with every other client of the controller. A
+        // tick would send one and make room, so none comes until the reply.
+        session->timer().stop();
         for (client_ticket t = 0; t < client_queue_capacity; ++t)
             QVERIFY(panel().queue_client_command(single_relay(1, action_on), 1000000 + t));
         const auto reply = client.ask(R"({"cmd":"on","relay":4,"id":"late"})");
         QVERIFY(reply);
         QCOMPARE((*reply)["code"].toString(), QString("busy"));
         QCOMPARE((*reply)["id"].toString(), QString("late"));
+        session->timer().start();
         QTRY_COMPARE_WITH_TIMEOUT(panel().queued_client_commands(), std::size_t{0}, 15000);
         QVERIFY(!board->relays()[3]);
         QVERIFY(board->relays()[0]);
