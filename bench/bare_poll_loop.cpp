@@ -48,7 +48,7 @@ void bare_poll_loop::run(const std::string& device, std::chrono::milliseconds le
         tcflush(fd, TCIFLUSH);
         if (write(fd, query.data(), query.size()) != static_cast<ssize_t>(query.size()))
             continue;
-        ++sent;
+        ++own.ticks;
         frame answer{};
         std::size_t got = 0;
         while (got < answer.size()) {
@@ -61,9 +61,9 @@ void bare_poll_loop::run(const std::string& device, std::chrono::milliseconds le
             got += static_cast<std::size_t>(n);
         }
         if (got == answer.size() && is_valid_status(answer))
-            ++valid;
+            ++own.valid_answers;
     }
-    cpu = thread_cpu_seconds() - cpu0;
+    own.cpu_seconds = thread_cpu_seconds() - cpu0;
     close(fd);
 }
 

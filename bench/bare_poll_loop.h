@@ -17,15 +17,17 @@ public:
     // thread; the CPU figure is that thread's own clock.
     void run(const std::string& device, std::chrono::milliseconds length);
 
-    long ticks() const { return sent.load(); }
-    long valid_answers() const { return valid.load(); }
-    double cpu_seconds() const { return cpu; }
-    double cpu_per_tick() const { return sent > 0 ? cpu / static_cast<double>(sent.load()) : 0.0; }
+    long ticks() const { return own.ticks.load(); }
+    long valid_answers() const { return own.valid_answers.load(); }
+    double cpu_seconds() const { return own.cpu_seconds; }
+    double cpu_per_tick() const { return ticks() > 0 ? own.cpu_seconds / static_cast<double>(ticks()) : 0.0; }
 
 private:
-    std::atomic<long> sent{0};
-    std::atomic<long> valid{0};
-    double cpu = 0;
+    struct {
+        std::atomic<long> ticks{0};
+        std::atomic<long> valid_answers{0};
+        double cpu_seconds = 0;
+    } own;
 };
 
 }  // namespace relay::bench

@@ -15,8 +15,8 @@ board_topics_link::board_topics_link(panel_controller& controller, std::string b
                                      const std::string& topic_prefix, std::string discovery_prefix_,
                                      publish_function publish_, log_function log_)
     : logic(controller),
-      board(std::move(board_id)),
-      topics(topic_prefix, board),
+      own{std::move(board_id)},
+      topics(topic_prefix, own.id),
       discovery_prefix(std::move(discovery_prefix_)),
       publish(std::move(publish_)),
       log(std::move(log_)),
@@ -41,7 +41,7 @@ void board_topics_link::publish_discovery()
     if (discovery_prefix.empty())
         return;
     for (int relay = 1; relay <= relay_count; ++relay) {
-        const auto message = relay_discovery(discovery_prefix, board, topics, relay);
+        const auto message = relay_discovery(discovery_prefix, own.id, topics, relay);
         publish(message.topic, message.payload, true);
     }
 }

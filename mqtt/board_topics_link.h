@@ -26,7 +26,7 @@ public:
     board_topics_link(const board_topics_link&) = delete;
     board_topics_link& operator=(const board_topics_link&) = delete;
 
-    const std::string& id() const { return board; }
+    const std::string& id() const { return own.id; }
 
     // After every (re)connect: retained messages may be gone with a
     // restarted broker, so all of them go out again.
@@ -49,7 +49,9 @@ private:
     void refuse(const std::string& topic, const std::string& payload, const std::string& why);
 
     panel_controller& logic;
-    std::string board;
+    struct {
+        std::string id;
+    } own;
     board_topics topics;
     std::string discovery_prefix;
     publish_function publish;

@@ -48,7 +48,6 @@ public:
 
     // True while every board's connection is up.
     bool is_connected() const;
-    const mqtt_settings& current_settings() const { return settings; }
     // The client id the board's connection goes by.
     std::string client_id_for(const std::string& board_id) const { return settings.client_id + "-" + board_id; }
 

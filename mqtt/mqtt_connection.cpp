@@ -144,7 +144,7 @@ void mqtt_connection::on_connect(mosquitto* client, void* self, int rc)
     }
     for (const auto& filter : me.subscriptions)
         mosquitto_subscribe_v5(client, nullptr, filter.c_str(), 1, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
-    me.session_up = true;
+    me.connected = true;
     if (me.events.connected)
         me.events.connected();
 }
@@ -228,7 +228,7 @@ void mqtt_connection::run()
                     break;
             }
         }
-        const bool was_up = session_up.exchange(false);
+        const bool was_up = connected.exchange(false);
         {
             std::lock_guard<std::mutex> hold(lock);
             if (stopping)
@@ -243,7 +243,7 @@ void mqtt_connection::run()
             break;
         delay = std::min(delay * 2, longest_retry_delay);
     }
-    session_up = false;
+    connected = false;
 }
 
 }  // namespace relay::mqtt

@@ -67,7 +67,7 @@ public:
     // next connect, so nothing needs to queue up meanwhile.
     bool publish(const std::string& topic, const std::string& payload, bool retained);
 
-    bool is_connected() const { return session_up; }
+    bool is_connected() const { return connected; }
     std::string broker() const;
 
 private:
@@ -83,7 +83,7 @@ private:
     connection_events events;
     mosquitto* client = nullptr;
 
-    std::atomic<bool> session_up{false};
+    std::atomic<bool> connected{false};
     std::mutex lock;
     std::condition_variable stopping_changed;
     bool stopping = false;

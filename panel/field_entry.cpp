@@ -11,9 +11,9 @@ namespace relay {
 
 void panel_controller::set_add_text(const std::string& text)
 {
-    if (text == form.add.text)
+    if (text == own.controls.add.text)
         return;
-    form.add.text = text;
+    own.controls.add.text = text;
     add_Change();
     notify();
 }
@@ -22,26 +22,26 @@ void panel_controller::add_Change()
 {
     // Only an address above 255 is reset; the board sees nothing it cannot
     // take because the send refuses empty, non-numeric and negative text.
-    const auto value = parse_decimal(form.add.text);
+    const auto value = parse_decimal(own.controls.add.text);
     if (value && *value > 255) {
-        form.add.text = "0";
+        own.controls.add.text = "0";
         add_Change();
     }
 }
 
 void panel_controller::set_chuankou_num_text(const std::string& text)
 {
-    if (text == form.chuankou_num.text)
+    if (text == own.controls.chuankou_num.text)
         return;
-    form.chuankou_num.text = text;
+    own.controls.chuankou_num.text = text;
     notify();
 }
 
 void panel_controller::VScroll1_Change(int value)
 {
     value = std::clamp(value, spin_minimum, spin_maximum);
-    form.VScroll1.value = value;
-    form.add.text = std::to_string(value);
+    own.controls.VScroll1.value = value;
+    own.controls.add.text = std::to_string(value);
     add_Change();
     notify();
 }
@@ -49,9 +49,9 @@ void panel_controller::VScroll1_Change(int value)
 void panel_controller::VScroll2_Change(int value)
 {
     value = std::clamp(value, spin_minimum, spin_maximum);
-    form.VScroll2.value = value;
+    own.controls.VScroll2.value = value;
     // Written even while the field is disabled; it counts at the next connect.
-    form.chuankou_num.text = std::to_string(value);
+    own.controls.chuankou_num.text = std::to_string(value);
     notify();
 }
 

@@ -112,7 +112,7 @@ relay_statuses panel_controller::reported_statuses() const
 {
     relay_statuses reported{};
     for (int i = 0; i < relay_count; ++i) {
-        const auto& caption = form.Label6[static_cast<std::size_t>(i)].caption;
+        const auto& caption = own.controls.Label6[static_cast<std::size_t>(i)].caption;
         reported[static_cast<std::size_t>(i)] =
             caption == caption_on ? status_on : caption == caption_off ? status_off : 0;
     }
@@ -139,7 +139,7 @@ void panel_controller::send_next()
     // Read afresh on every send: an address changed while connection.connected applies
     // to the very next frame. Without one nothing is sent, and a waiting
     // command keeps waiting for a usable address.
-    const auto address = address_from_text(form.add.text);
+    const auto address = address_from_text(own.controls.add.text);
     address_unusable = !address;
     if (!address)
         return;
@@ -178,7 +178,7 @@ void panel_controller::parse_status()
     }
     const auto statuses = decode_status(own.rx_frame);
     for (int i = 0; i < relay_count; ++i) {
-        auto& indicator = form.Label6[i];
+        auto& indicator = own.controls.Label6[i];
         if (statuses[i] == status_off) {
             indicator.caption = caption_off;
             indicator.colour = colour_red;
@@ -226,33 +226,33 @@ void panel_controller::try_reopen()
 void panel_controller::show_disconnected()
 {
     for (int i = 0; i < relay_count; ++i) {
-        form.open[i].enabled = false;
-        form.close[i].enabled = false;
-        form.Label6[i].enabled = false;
-        form.Label6[i].caption = caption_state;
+        own.controls.open[i].enabled = false;
+        own.controls.close[i].enabled = false;
+        own.controls.Label6[i].enabled = false;
+        own.controls.Label6[i].caption = caption_state;
     }
-    form.openall.enabled = false;
-    form.closeall.enabled = false;
-    form.Timer1.running = false;
-    form.chuankou_num.enabled = true;
-    form.open_comm.caption = caption_connect;
+    own.controls.openall.enabled = false;
+    own.controls.closeall.enabled = false;
+    own.controls.Timer1.running = false;
+    own.controls.chuankou_num.enabled = true;
+    own.controls.open_comm.caption = caption_connect;
 }
 
 void panel_controller::show_connected()
 {
     for (int i = 0; i < relay_count; ++i) {
-        form.open[i].enabled = true;
-        form.close[i].enabled = true;
-        form.Label6[i].enabled = true;
-        form.Label6[i].colour = colour_black;
-        form.Label6[i].caption = caption_state;
+        own.controls.open[i].enabled = true;
+        own.controls.close[i].enabled = true;
+        own.controls.Label6[i].enabled = true;
+        own.controls.Label6[i].colour = colour_black;
+        own.controls.Label6[i].caption = caption_state;
     }
     board_answering = false;
-    form.openall.enabled = true;
-    form.closeall.enabled = true;
-    form.Timer1.running = true;
-    form.chuankou_num.enabled = false;
-    form.open_comm.caption = caption_disconnect;
+    own.controls.openall.enabled = true;
+    own.controls.closeall.enabled = true;
+    own.controls.Timer1.running = true;
+    own.controls.chuankou_num.enabled = false;
+    own.controls.open_comm.caption = caption_disconnect;
 }
 
 void panel_controller::Form_Load()
@@ -265,11 +265,11 @@ void panel_controller::Form_Load()
 
 void panel_controller::open_comm_Click()
 {
-    const auto& caption = form.open_comm.caption;
+    const auto& caption = own.controls.open_comm.caption;
     if (caption == caption_connect) {
         if (link.port_is_open())
             return;
-        const std::string port_text = form.chuankou_num.text;
+        const std::string port_text = own.controls.chuankou_num.text;
         const auto result = link.open_port(port_text);
         if (!result.ok) {
             // The panel stays as it was: disconnected, port closed.
@@ -338,7 +338,7 @@ void panel_controller::update_indicator_tooltips()
             (b.reopen_attempts != connection.reopen_attempts || b.lost_reason != connection.lost_reason))
             return false;
         for (std::size_t i = 0; i < b.captions.size(); ++i)
-            if (b.captions[i] != form.Label6[i].caption)
+            if (b.captions[i] != own.controls.Label6[i].caption)
                 return false;
         return true;
     };
@@ -354,7 +354,7 @@ void panel_controller::update_indicator_tooltips()
                     any_valid_since_connect,
                     {}};
     for (std::size_t i = 0; i < tooltips_for.captions.size(); ++i)
-        tooltips_for.captions[i] = form.Label6[i].caption;
+        tooltips_for.captions[i] = own.controls.Label6[i].caption;
 
     std::string unknown_why;
     if (!connection.connected) {
@@ -377,7 +377,7 @@ void panel_controller::update_indicator_tooltips()
         unknown_why = "No answer from the board yet. Check the address, the cable and the board's power.";
     }
     for (int i = 0; i < relay_count; ++i) {
-        auto& indicator = form.Label6[i];
+        auto& indicator = own.controls.Label6[i];
         if (indicator.caption == caption_state)
             indicator.tooltip = unknown_why;
         else

@@ -49,7 +49,7 @@ public:
     // window, a daemon's log. A view removes itself before it goes.
     void add_view(view* v);
     void remove_view(view* v);
-    const panel_controls& controls() const { return form; }
+    const panel_controls& controls() const { return own.controls; }
 
     // Window and timer events.
     void Form_Load();
@@ -114,11 +114,11 @@ private:
 
     serial_link& link;
     std::vector<view*> views;
-    panel_controls form;
 
-    // The window's own state: the mailbox, the watchdog and the last
-    // frame received.
+    // The window's own state: what its controls show, the mailbox, the
+    // watchdog and the last frame received.
     struct form_state {
+        panel_controls controls;
         command_tuple pending_cmd;
         std::uint8_t pending_flag = 0;  // 0 or 1, as the board's panel always kept it
         std::int32_t alive_count = 0;

@@ -34,7 +34,7 @@ void panel_controller::Label6_Click(int index)
     if (!is_relay_index(index))
         return;
     // Toggles from what the panel last showed, not from the board.
-    const auto& caption = form.Label6[static_cast<std::size_t>(index - 1)].caption;
+    const auto& caption = own.controls.Label6[static_cast<std::size_t>(index - 1)].caption;
     if (caption == caption_off)
         open_Click(index);
     else if (caption == caption_on)

@@ -28,14 +28,16 @@ public:
 
     // "cabinet answering, bench lost", for systemd's status line.
     std::string status_line() const;
-    const std::vector<std::unique_ptr<board_service>>& boards() const { return services; }
+    const std::vector<std::unique_ptr<board_service>>& boards() const { return own.boards; }
 
 signals:
     void status_changed();
 
 private:
     std::vector<std::unique_ptr<pty_board>> simulated;
-    std::vector<std::unique_ptr<board_service>> services;
+    struct {
+        std::vector<std::unique_ptr<board_service>> boards;
+    } own;
 };
 
 }  // namespace relay::relayd

@@ -12,23 +12,23 @@ constexpr std::chrono::milliseconds watchdog_time = poll_period * (watchdog_relo
 }  // namespace
 
 board_service::board_service(board_config config, bool system_mode, QObject* parent)
-    : QObject(parent), cfg(std::move(config)), system_mode(system_mode)
+    : QObject(parent), own{std::move(config), {}, link_condition::lost}, system_mode(system_mode)
 {
     auto& logic = session.controller();
     session.controller().add_view(this);
     logic.add_observer(this);
     logic.Form_Load();
-    logic.set_chuankou_num_text(cfg.port);
-    logic.set_add_text(std::to_string(cfg.address));
+    logic.set_chuankou_num_text(own.config.port);
+    logic.set_add_text(std::to_string(own.config.address));
 
-    socket_file = cfg.socket;
-    if (socket_file.empty()) {
+    own.socket_path = own.config.socket;
+    if (own.socket_path.empty()) {
         // Named after the device, so that relayctl finds the owner of a
         // port by the port alone; a numbered port that is not there yet is
         // named as the device its text would open.
-        const auto resolved = resolve_port(cfg.port, session.catalog());
-        const std::string device = resolved.port ? resolved.port->path : "/dev/" + cfg.port;
-        socket_file = board_socket::usual_path(device, system_mode);
+        const auto resolved = resolve_port(own.config.port, session.catalog());
+        const std::string device = resolved.port ? resolved.port->path : "/dev/" + own.config.port;
+        own.socket_path = board_socket::usual_path(device, system_mode);
     }
 
     open_retry.setInterval(reopen_period);
@@ -47,17 +47,17 @@ board_service::~board_service()
 bool board_service::serve_socket()
 {
     socket = std::make_unique<board_socket>(session.controller());
-    const auto result = socket->listen(socket_file, system_mode);
+    const auto result = socket->listen(own.socket_path, system_mode);
     if (result.ok && !result.served) {
         log(priority::warning, result.reason + ": the board is polled but not shared");
         return true;
     }
     if (!result.ok) {
-        log(priority::error, "cannot serve the control socket at " + socket_file + ": " + result.reason);
+        log(priority::error, "cannot serve the control socket at " + own.socket_path + ": " + result.reason);
         socket.reset();
         return false;
     }
-    log(priority::info, "socket listening at " + socket_file);
+    log(priority::info, "socket listening at " + own.socket_path);
     return true;
 }
 
@@ -81,16 +81,16 @@ void board_service::show_message(const std::string&, const std::string& text)
     if (text == last_open_failure)
         return;
     if (last_open_failure.empty())
-        log(priority::error, "cannot open port '" + cfg.port + "': " + text + "; trying again every second");
+        log(priority::error, "cannot open port '" + own.config.port + "': " + text + "; trying again every second");
     else
-        log(priority::warning, "port '" + cfg.port + "' still cannot be opened, now: " + text);
+        log(priority::warning, "port '" + own.config.port + "' still cannot be opened, now: " + text);
     last_open_failure = text;
 }
 
 void board_service::link_changed(link_condition now, const relay_statuses&)
 {
-    const auto before = last_condition;
-    last_condition = now;
+    const auto before = own.link;
+    own.link = now;
     const auto& logic = session.controller();
     const std::string port = logic.port().path;
 
@@ -125,7 +125,7 @@ void board_service::link_changed(link_condition now, const relay_statuses&)
 
 void board_service::no_first_answer()
 {
-    if (last_condition != link_condition::silent || told_silent)
+    if (own.link != link_condition::silent || told_silent)
         return;
     log(priority::warning, board_words() + " silent: no valid status frame since the port opened");
     told_silent = true;
@@ -149,12 +149,12 @@ void board_service::stop()
 
 std::string board_service::board_words() const
 {
-    return "board at address " + std::to_string(cfg.address);
+    return "board at address " + std::to_string(own.config.address);
 }
 
 void board_service::log(priority level, const std::string& text) const
 {
-    log_line(level, cfg.name + ": " + text);
+    log_line(level, own.config.name + ": " + text);
 }
 
 }  // namespace relay::relayd

@@ -36,9 +36,9 @@ public:
     // Stops the ticks and the retries, removes the socket, closes the port.
     void stop();
 
-    const board_config& config() const { return cfg; }
-    const std::string& socket_path() const { return socket_file; }
-    link_condition link() const { return last_condition; }
+    const board_config& config() const { return own.config; }
+    const std::string& socket_path() const { return own.socket_path; }
+    link_condition link() const { return own.link; }
     panel_controller& controller() { return session.controller(); }
 
 signals:
@@ -61,17 +61,19 @@ private:
     void log(priority level, const std::string& text) const;
     std::string board_words() const;
 
-    board_config cfg;
+    struct {
+        board_config config;
+        std::string socket_path;
+        link_condition link = link_condition::lost;
+    } own;
     bool system_mode;
     panel_session session;
     std::unique_ptr<board_socket> socket;
-    std::string socket_file;
     QTimer open_retry;
     // A board that never answers after the port opens never leaves
     // "silent", so its silence is told once the watchdog has run out.
     QTimer first_answer;
     std::string last_open_failure;
-    link_condition last_condition = link_condition::lost;
     bool ever_opened = false;
     bool told_silent = false;
     // Silence or a lost port since the last answer: the next is "again".

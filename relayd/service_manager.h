@@ -23,12 +23,14 @@ public:
     void stopping(const std::string& status);
 
     // Zero when systemd expects no pings.
-    std::chrono::microseconds ping_interval() const { return ping_every; }
+    std::chrono::microseconds ping_interval() const { return own.ping_interval; }
 
 private:
     void send(const std::string& state);
 
-    std::chrono::microseconds ping_every{0};
+    struct {
+        std::chrono::microseconds ping_interval{0};
+    } own;
     QTimer pings;
 };
 

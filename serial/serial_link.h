@@ -48,20 +48,22 @@ public:
     // 8 stay waiting for the rest, or until the next send discards them.
     void MSComm1_OnComm();
 
-    const frame& last_tx_frame() const { return tx_frame; }
+    const frame& tx_frame() const { return own.tx_frame; }
     // The device of the open port, or of the last one opened.
-    const port_entry& port() const { return opened_port; }
-    const port_catalog& catalog() const { return ports; }
+    const port_entry& port() const { return own.port; }
+    const port_catalog& catalog() const { return own.catalog; }
 
 private:
     void bytes_received() override;
     void link_lost(const std::string& reason) override;
 
     serial_device& device;
-    const port_catalog& ports;
     events* receiver = nullptr;
-    frame tx_frame{};
-    port_entry opened_port;
+    struct {
+        const port_catalog& catalog;
+        port_entry port;
+        frame tx_frame;
+    } own;
 };
 
 }  // namespace relay

@@ -28,7 +28,7 @@ void port_owner::follow_connection()
             socket.close();
         if (!socket.is_listening()) {
             const auto result = socket.listen(wanted, socket_access::owner_only);
-            last_problem = result.reason;
+            own.last_problem = result.reason;
             if (!result.ok)
                 qWarning("relay-panel: scripts cannot reach the board: %s", result.reason.c_str());
         }

@@ -22,7 +22,7 @@ public:
     bool is_serving() const { return socket.is_listening(); }
     const std::string& socket_path() const { return socket.path(); }
     // Why the socket could not be served at the last connect; empty otherwise.
-    const std::string& problem() const { return last_problem; }
+    const std::string& last_problem() const { return own.last_problem; }
 
 signals:
     void serving_changed(bool serving);
@@ -36,7 +36,9 @@ private:
 
     panel_controller& board;
     control_socket socket;
-    std::string last_problem;
+    struct {
+        std::string last_problem;
+    } own;
 };
 
 }  // namespace relay

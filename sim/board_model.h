@@ -36,24 +36,26 @@ public:
     }
 
     // Relay i at element i - 1, true when it is on.
-    const std::array<bool, relay_count>& relays() const { return on; }
+    const std::array<bool, relay_count>& relays() const { return own.relays; }
     // The same as status codes: 1 off, 2 on.
     std::array<std::uint8_t, relay_count> statuses() const;
 
-    std::optional<std::uint8_t> address() const { return own_address; }
+    std::optional<std::uint8_t> address() const { return own.address; }
 
     // Forgets a partly received frame, as after the cable is pulled.
-    void reset_stream() { pending_count = 0; }
+    void reset_stream() { own.bytes_held = 0; }
     // Bytes held while waiting for the rest of a frame; never more than 7.
-    std::size_t bytes_held() const { return pending_count; }
+    std::size_t bytes_held() const { return own.bytes_held; }
 
 private:
     std::optional<board_event> take_frame();
 
-    std::optional<std::uint8_t> own_address;
-    std::array<bool, relay_count> on{};
+    struct {
+        std::optional<std::uint8_t> address;
+        std::array<bool, relay_count> relays{};
+        std::size_t bytes_held = 0;
+    } own;
     frame pending{};
-    std::size_t pending_count = 0;
 };
 
 }  // namespace relay

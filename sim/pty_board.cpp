@@ -101,7 +101,7 @@ void pty_board::open_line()
     // every byte it writes still reaches the panel, and openpty opened it
     // without making it our controlling terminal.
     slave_fd = slave;
-    slave_name = name;
+    own.slave_path = name;
     model.reset_stream();
 }
 
@@ -116,7 +116,7 @@ void pty_board::close_line_locked()
 std::string pty_board::slave_path() const
 {
     std::lock_guard<std::mutex> guard(lock);
-    return slave_name;
+    return own.slave_path;
 }
 
 std::array<bool, relay_count> pty_board::relays() const
@@ -128,25 +128,25 @@ std::array<bool, relay_count> pty_board::relays() const
 std::vector<received_frame> pty_board::received_frames() const
 {
     std::lock_guard<std::mutex> guard(lock);
-    return {frame_log.begin(), frame_log.end()};
+    return {own.received_frames.begin(), own.received_frames.end()};
 }
 
 std::size_t pty_board::frame_count() const
 {
     std::lock_guard<std::mutex> guard(lock);
-    return frames_total;
+    return own.frame_count;
 }
 
 std::size_t pty_board::raw_bytes_received() const
 {
     std::lock_guard<std::mutex> guard(lock);
-    return raw_total;
+    return own.raw_bytes_received;
 }
 
 bool pty_board::wait_for_frame_count(std::size_t total, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> guard(lock);
-    return frames_changed.wait_for(guard, timeout, [&] { return frames_total >= total; });
+    return frames_changed.wait_for(guard, timeout, [&] { return own.frame_count >= total; });
 }
 
 void pty_board::set_silent(bool quiet)
@@ -228,7 +228,7 @@ void pty_board::update_link_locked()
     // link meanwhile finds either the old device or the new one, never none.
     const std::string temporary = link_path + ".new";
     ::unlink(temporary.c_str());
-    if (::symlink(slave_name.c_str(), temporary.c_str()) != 0)
+    if (::symlink(own.slave_path.c_str(), temporary.c_str()) != 0)
         fail("symlink");
     if (::rename(temporary.c_str(), link_path.c_str()) != 0) {
         const int saved = errno;
@@ -245,7 +245,7 @@ void pty_board::unlink_link_locked()
     // Another board may have taken the name over since; leave its link be.
     char target[PATH_MAX] = {};
     const auto length = ::readlink(link_path.c_str(), target, sizeof target - 1);
-    if (length >= 0 && std::string(target, static_cast<std::size_t>(length)) == slave_name)
+    if (length >= 0 && std::string(target, static_cast<std::size_t>(length)) == own.slave_path)
         ::unlink(link_path.c_str());
 }
 
@@ -325,13 +325,13 @@ bool pty_board::take_input(clock::time_point arrival)
                 alive = got < 0 && (errno == EAGAIN || errno == EINTR);
                 break;
             }
-            raw_total += static_cast<std::size_t>(got);
+            own.raw_bytes_received += static_cast<std::size_t>(got);
             for (auto& event : model.feed(buffer, static_cast<std::size_t>(got))) {
-                frame_log.push_back({event.command, arrival});
-                if (frame_log.size() > frame_log_limit)
-                    frame_log.pop_front();
-                ++frames_total;
-                heard.push_back(frame_log.back());
+                own.received_frames.push_back({event.command, arrival});
+                if (own.received_frames.size() > frame_log_limit)
+                    own.received_frames.pop_front();
+                ++own.frame_count;
+                heard.push_back(own.received_frames.back());
                 if (event.answer && !silent)
                     answers.push_back(*event.answer);
             }

@@ -114,14 +114,17 @@ private:
     int master_fd = -1;
     // The board's own hold on the slave side, see open_line().
     int slave_fd = -1;
-    std::string slave_name;
     std::string link_path;
     bool silent = false;
     answer_shaper shaper;
     std::function<void(const received_frame&)> frame_observer;
-    std::deque<received_frame> frame_log;
-    std::size_t frames_total = 0;
-    std::size_t raw_total = 0;
+    // What the accessors read, under the lock.
+    struct {
+        std::string slave_path;
+        std::deque<received_frame> received_frames;
+        std::size_t frame_count = 0;
+        std::size_t raw_bytes_received = 0;
+    } own;
     std::vector<pending_output> outbox;
     std::uint64_t next_order = 0;
     bool stopping = false;

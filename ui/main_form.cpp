@@ -95,10 +95,10 @@ main_form::main_form(panel_controller& logic, const port_catalog& catalog, QWidg
     setPalette(form_palette());
 
     build_controls(catalog);
-    describe_controls(ui);
+    describe_controls(own.widgets);
     set_tab_order();
     forward_events();
-    ui.chuankou_num->setFocus();
+    own.widgets.chuankou_num->setFocus();
 
     // The controls exist; the logic may now put them into its start state.
     logic.add_view(this);
@@ -110,27 +110,28 @@ main_form::~main_form() { logic.remove_view(this); }
 
 void main_form::build_controls(const port_catalog& catalog)
 {
-    ui.Label3 = make_label(this, "Label3", "com port");
-    place(ui.Label3, 120, 120, 1335, 375);
-    ui.chuankou_num = make_field(this, "chuankou_num");
-    place(ui.chuankou_num, 1680, 120, 375, 375);
-    ui.VScroll2 = make_spin(this, "VScroll2");
-    place(ui.VScroll2, 2040, 120, 375, 375);
-    ui.open_comm = make_button(this, QStringLiteral("open_comm"), "connect");
-    place(ui.open_comm, 3360, 120, 1935, 375);
+    own.widgets.Label3 = make_label(this, "Label3", "com port");
+    place(own.widgets.Label3, 120, 120, 1335, 375);
+    own.widgets.chuankou_num = make_field(this, "chuankou_num");
+    place(own.widgets.chuankou_num, 1680, 120, 375, 375);
+    own.widgets.VScroll2 = make_spin(this, "VScroll2");
+    place(own.widgets.VScroll2, 2040, 120, 375, 375);
+    own.widgets.open_comm = make_button(this, QStringLiteral("open_comm"), "connect");
+    place(own.widgets.open_comm, 3360, 120, 1935, 375);
 
-    ui.Label5 = make_label(this, "Label5", "address");
-    place(ui.Label5, 120, 1080, 1335, 375);
-    ui.add = make_field(this, "add");
-    place(ui.add, 1680, 1080, 375, 375);
-    ui.VScroll1 = make_spin(this, "VScroll1");
-    place(ui.VScroll1, 2040, 1080, 375, 375);
+    own.widgets.Label5 = make_label(this, "Label5", "address");
+    place(own.widgets.Label5, 120, 1080, 1335, 375);
+    own.widgets.add = make_field(this, "add");
+    place(own.widgets.add, 1680, 1080, 375, 375);
+    own.widgets.VScroll1 = make_spin(this, "VScroll1");
+    place(own.widgets.VScroll1, 2040, 1080, 375, 375);
 
-    ui.Label4 = make_label(this, "Label4", "relay 1");
-    ui.Label2 = make_label(this, "Label2", "relay 2");
-    ui.Label7 = make_label(this, "Label7", "relay 3");
-    ui.Label9 = make_label(this, "Label9", "relay 4");
-    const std::array<QLabel*, relay_count> names{ui.Label4, ui.Label2, ui.Label7, ui.Label9};
+    own.widgets.Label4 = make_label(this, "Label4", "relay 1");
+    own.widgets.Label2 = make_label(this, "Label2", "relay 2");
+    own.widgets.Label7 = make_label(this, "Label7", "relay 3");
+    own.widgets.Label9 = make_label(this, "Label9", "relay 4");
+    const std::array<QLabel*, relay_count> names{own.widgets.Label4, own.widgets.Label2, own.widgets.Label7,
+                                                 own.widgets.Label9};
 
     for (int i = 0; i < relay_count; ++i) {
         const int relay = i + 1;
@@ -144,70 +145,71 @@ void main_form::build_controls(const port_catalog& catalog)
         indicator->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         indicator->setFocusPolicy(Qt::NoFocus);
         place(indicator, 1800, top, 1695, 375);
-        ui.Label6[i] = indicator;
+        own.widgets.Label6[i] = indicator;
 
-        ui.open[i] = make_button(this, indexed("open", relay), "on");
-        place(ui.open[i], 3840, top, 975, 375);
-        ui.close[i] = make_button(this, indexed("close", relay), "off");
-        place(ui.close[i], 5040, top, 975, 375);
+        own.widgets.open[i] = make_button(this, indexed("open", relay), "on");
+        place(own.widgets.open[i], 3840, top, 975, 375);
+        own.widgets.close[i] = make_button(this, indexed("close", relay), "off");
+        place(own.widgets.close[i], 5040, top, 975, 375);
     }
 
-    ui.openall = make_button(this, QStringLiteral("openall"), "relay all");
-    place(ui.openall, 720, 4680, 1455, 375);
-    ui.closeall = make_button(this, QStringLiteral("closeall"), "relay off");
-    place(ui.closeall, 3360, 4680, 1455, 375);
+    own.widgets.openall = make_button(this, QStringLiteral("openall"), "relay all");
+    place(own.widgets.openall, 720, 4680, 1455, 375);
+    own.widgets.closeall = make_button(this, QStringLiteral("closeall"), "relay off");
+    place(own.widgets.closeall, 3360, 4680, 1455, 375);
 
     // Relay controls start disabled, before the logic says anything.
     for (int i = 0; i < relay_count; ++i) {
-        ui.open[i]->setEnabled(false);
-        ui.close[i]->setEnabled(false);
+        own.widgets.open[i]->setEnabled(false);
+        own.widgets.close[i]->setEnabled(false);
     }
-    ui.openall->setEnabled(false);
-    ui.closeall->setEnabled(false);
+    own.widgets.openall->setEnabled(false);
+    own.widgets.closeall->setEnabled(false);
 
     auto* tooltip = new port_list_tooltip(catalog, this);
-    tooltip->attach(ui.chuankou_num);
-    tooltip->attach(ui.VScroll2);
+    tooltip->attach(own.widgets.chuankou_num);
+    tooltip->attach(own.widgets.VScroll2);
 }
 
 void main_form::set_tab_order()
 {
-    std::vector<QWidget*> order{ui.chuankou_num, ui.open_comm, ui.add, ui.openall, ui.closeall};
+    std::vector<QWidget*> order{own.widgets.chuankou_num, own.widgets.open_comm, own.widgets.add, own.widgets.openall,
+                                own.widgets.closeall};
     for (int i = 0; i < relay_count; ++i) {
-        order.push_back(ui.close[i]);
-        order.push_back(ui.open[i]);
+        order.push_back(own.widgets.close[i]);
+        order.push_back(own.widgets.open[i]);
     }
-    order.push_back(ui.VScroll1);
-    order.push_back(ui.VScroll2);
+    order.push_back(own.widgets.VScroll1);
+    order.push_back(own.widgets.VScroll2);
     for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
 
 void main_form::forward_events()
 {
-    connect(ui.open_comm, &QPushButton::clicked, this, [this] { logic.open_comm_Click(); });
+    connect(own.widgets.open_comm, &QPushButton::clicked, this, [this] { logic.open_comm_Click(); });
     for (int i = 0; i < relay_count; ++i) {
         const int relay = i + 1;
-        connect(ui.open[i], &QPushButton::clicked, this, [this, relay] { logic.open_Click(relay); });
-        connect(ui.close[i], &QPushButton::clicked, this, [this, relay] { logic.close_Click(relay); });
-        connect(ui.Label6[i], &clickable_label::clicked, this, [this, relay] { logic.Label6_Click(relay); });
+        connect(own.widgets.open[i], &QPushButton::clicked, this, [this, relay] { logic.open_Click(relay); });
+        connect(own.widgets.close[i], &QPushButton::clicked, this, [this, relay] { logic.close_Click(relay); });
+        connect(own.widgets.Label6[i], &clickable_label::clicked, this, [this, relay] { logic.Label6_Click(relay); });
     }
-    connect(ui.openall, &QPushButton::clicked, this, [this] { logic.openall_Click(); });
-    connect(ui.closeall, &QPushButton::clicked, this, [this] { logic.closeall_Click(); });
+    connect(own.widgets.openall, &QPushButton::clicked, this, [this] { logic.openall_Click(); });
+    connect(own.widgets.closeall, &QPushButton::clicked, this, [this] { logic.closeall_Click(); });
 
-    connect(ui.add, &QLineEdit::textChanged, this, [this](const QString& text) {
+    connect(own.widgets.add, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (!painting)
             logic.set_add_text(text.toStdString());
     });
-    connect(ui.chuankou_num, &QLineEdit::textChanged, this, [this](const QString& text) {
+    connect(own.widgets.chuankou_num, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (!painting)
             logic.set_chuankou_num_text(text.toStdString());
     });
-    connect(ui.VScroll1, &spin_control::spin_changed, this, [this](int value) {
+    connect(own.widgets.VScroll1, &spin_control::spin_changed, this, [this](int value) {
         if (!painting)
             logic.VScroll1_Change(value);
     });
-    connect(ui.VScroll2, &spin_control::spin_changed, this, [this](int value) {
+    connect(own.widgets.VScroll2, &spin_control::spin_changed, this, [this](int value) {
         if (!painting)
             logic.VScroll2_Change(value);
     });

@@ -50,7 +50,7 @@ public:
     main_form(panel_controller& logic, const port_catalog& catalog, QWidget* parent = nullptr);
     ~main_form() override;
 
-    const main_form_widgets& widgets() const { return ui; }
+    const main_form_widgets& widgets() const { return own.widgets; }
 
     void controls_changed() override;
     void show_message(const std::string& title, const std::string& text) override;
@@ -62,7 +62,9 @@ private:
     void paint(bool everything);
 
     panel_controller& logic;
-    main_form_widgets ui;
+    struct {
+        main_form_widgets widgets;
+    } own;
     // What the widgets show now, so that a tick repaints only what changed.
     panel_controls painted;
     // Set while painting, so that rewriting a field is not reported back

@@ -76,18 +76,18 @@ void main_form::paint(bool everything)
     const bool was_painting = painting;
     painting = true;
 
-    paint_button(ui.open_comm, now.open_comm, painted.open_comm, everything);
-    paint_button(ui.openall, now.openall, painted.openall, everything);
-    paint_button(ui.closeall, now.closeall, painted.closeall, everything);
+    paint_button(own.widgets.open_comm, now.open_comm, painted.open_comm, everything);
+    paint_button(own.widgets.openall, now.openall, painted.openall, everything);
+    paint_button(own.widgets.closeall, now.closeall, painted.closeall, everything);
     for (int i = 0; i < relay_count; ++i) {
-        paint_button(ui.open[i], now.open[i], painted.open[i], everything);
-        paint_button(ui.close[i], now.close[i], painted.close[i], everything);
-        paint_indicator(ui.Label6[i], i + 1, now.Label6[i], painted.Label6[i], everything);
+        paint_button(own.widgets.open[i], now.open[i], painted.open[i], everything);
+        paint_button(own.widgets.close[i], now.close[i], painted.close[i], everything);
+        paint_indicator(own.widgets.Label6[i], i + 1, now.Label6[i], painted.Label6[i], everything);
     }
-    paint_field(ui.add, now.add, painted.add, everything);
-    paint_field(ui.chuankou_num, now.chuankou_num, painted.chuankou_num, everything);
-    paint_spin(ui.VScroll1, now.VScroll1);
-    paint_spin(ui.VScroll2, now.VScroll2);
+    paint_field(own.widgets.add, now.add, painted.add, everything);
+    paint_field(own.widgets.chuankou_num, now.chuankou_num, painted.chuankou_num, everything);
+    paint_spin(own.widgets.VScroll1, now.VScroll1);
+    paint_spin(own.widgets.VScroll2, now.VScroll2);
 
     painted = now;
     painting = was_painting;

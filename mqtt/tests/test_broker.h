@@ -47,14 +47,16 @@ public:
     // SIGKILL: no goodbye to any client.
     void kill();
 
-    std::uint16_t port() const { return listen_port; }
+    std::uint16_t port() const { return own.port; }
     std::string url() const;
-    const QTemporaryDir& dir() const { return work; }
+    const QTemporaryDir& dir() const { return own.dir; }
 
 private:
     broker_options options;
-    QTemporaryDir work;
-    std::uint16_t listen_port = 0;
+    struct {
+        QTemporaryDir dir;
+        std::uint16_t port = 0;
+    } own;
     QProcess process;
 };
 
@@ -85,9 +87,12 @@ public:
 private:
     mosquitto* client = nullptr;
     mutable std::mutex lock;
-    std::vector<received_message> log;
+    // What the accessors read, under the lock.
+    struct {
+        std::vector<received_message> messages;
+        bool ready = false;
+    } own;
     std::function<void(const received_message&)> observer;
-    bool subscribed = false;
     int pending_subscriptions = 0;
 };
 

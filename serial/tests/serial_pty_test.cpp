@@ -153,7 +153,7 @@ private slots:
         QCOMPARE(log.size(), std::size_t{1});
         const frame relay_2_on{0x55, 0x01, 0x01, 0x00, 0x02, 0x00, 0x00, 0x59};
         QCOMPARE(log[0].bytes, relay_2_on);
-        QCOMPARE(link->last_tx_frame(), relay_2_on);
+        QCOMPARE(link->tx_frame(), relay_2_on);
     }
 
     // A frame goes straight to the descriptor only when Qt holds nothing of

@@ -228,7 +228,7 @@ private slots:
         QVERIFY(client.connect_to(path));
         for (int i = 0; i < 8; ++i) {
             client.send(QByteArray(600, 'y'));
-            QVERIFY(QTest::qWaitFor([&] { return client.raw().bytesToWrite() == 0; }, deadline_ms));
+            QVERIFY(QTest::qWaitFor([&] { return client.socket().bytesToWrite() == 0; }, deadline_ms));
         }
         client.send("\n{\"cmd\":\"status\",\"id\":9}\n");
         const auto usage = client.next();
@@ -349,7 +349,7 @@ private slots:
         const auto frames_before = board->frame_count();
         greedy.send(flood);
         // The greedy client reads nothing at all; the server must cut it off.
-        QTRY_VERIFY_WITH_TIMEOUT(greedy.raw().state() == QLocalSocket::UnconnectedState ||
+        QTRY_VERIFY_WITH_TIMEOUT(greedy.socket().state() == QLocalSocket::UnconnectedState ||
                                      service->client_count() == 1,
                                  10000);
         QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);

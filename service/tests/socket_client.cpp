@@ -7,21 +7,21 @@ namespace relay::testing {
 
 bool socket_client::connect_to(const std::string& path, int deadline_ms)
 {
-    socket.connectToServer(QString::fromStdString(path));
-    return QTest::qWaitFor([&] { return socket.state() == QLocalSocket::ConnectedState; }, deadline_ms);
+    own.socket.connectToServer(QString::fromStdString(path));
+    return QTest::qWaitFor([&] { return own.socket.state() == QLocalSocket::ConnectedState; }, deadline_ms);
 }
 
 void socket_client::send(const QByteArray& bytes)
 {
-    socket.write(bytes);
-    socket.flush();
+    own.socket.write(bytes);
+    own.socket.flush();
 }
 
 std::optional<QJsonObject> socket_client::next(int deadline_ms)
 {
-    if (!QTest::qWaitFor([&] { return socket.canReadLine(); }, deadline_ms))
+    if (!QTest::qWaitFor([&] { return own.socket.canReadLine(); }, deadline_ms))
         return std::nullopt;
-    const auto document = QJsonDocument::fromJson(socket.readLine());
+    const auto document = QJsonDocument::fromJson(own.socket.readLine());
     if (!document.isObject())
         return std::nullopt;
     return document.object();
@@ -35,7 +35,7 @@ std::optional<QJsonObject> socket_client::ask(const QByteArray& line, int deadli
 
 bool socket_client::wait_closed(int deadline_ms)
 {
-    return QTest::qWaitFor([&] { return socket.state() == QLocalSocket::UnconnectedState; }, deadline_ms);
+    return QTest::qWaitFor([&] { return own.socket.state() == QLocalSocket::UnconnectedState; }, deadline_ms);
 }
 
 QJsonObject relays_json(const std::array<bool, 4>& relays)

@@ -22,11 +22,13 @@ public:
     // Sends one line and returns the reply to it.
     std::optional<QJsonObject> ask(const QByteArray& line, int deadline_ms = 5000);
     bool wait_closed(int deadline_ms = 5000);
-    bool is_connected() const { return socket.state() == QLocalSocket::ConnectedState; }
-    QLocalSocket& raw() { return socket; }
+    bool is_connected() const { return own.socket.state() == QLocalSocket::ConnectedState; }
+    QLocalSocket& socket() { return own.socket; }
 
 private:
-    QLocalSocket socket;
+    struct {
+        QLocalSocket socket;
+    } own;
 };
 
 // {"1":"on",...} for the board's relays.

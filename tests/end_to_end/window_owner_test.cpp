@@ -76,7 +76,7 @@ private slots:
     {
         QVERIFY(!owner->is_serving());
         connect_window();
-        QVERIFY2(owner->is_serving(), owner->problem().c_str());
+        QVERIFY2(owner->is_serving(), owner->last_problem().c_str());
         QCOMPARE(owner->socket_path(), user_socket_path(board->slave_path()));
 
         cli::testing::relayctl_process relayctl({"--port", QString::fromStdString(board->slave_path()), "on", "2"});
