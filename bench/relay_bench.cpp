@@ -2,6 +2,7 @@
 // its widgets (offscreen) against the simulated board on a pseudo-terminal.
 
 #include "bench/bare_poll_loop.h"
+#include "bench/qt_poll_loop.h"
 #include "bench/stats.h"
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
@@ -21,6 +22,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+
+// Under callgrind (--instr-atstart=no) only the polling window is counted:
+// instructions per tick, the one figure that does not move from run to run.
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_START_INSTRUMENTATION
+#define CALLGRIND_STOP_INSTRUMENTATION
+#endif
 #include <ctime>
 #include <mutex>
 #include <random>
@@ -236,11 +246,21 @@ int main(int argc, char** argv)
     std::thread yardstick_loop([&yardstick, &yardstick_board, poll_span] {
         yardstick.run(yardstick_board.slave_path(), std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
     });
+    // And the floor of any program on Qt's event loop and QSerialPort: the
+    // same I/O with no panel logic, on a third board.
+    relay::pty_board qt_floor_board(1);
+    relay::bench::qt_poll_loop qt_floor;
+    std::thread qt_floor_loop([&qt_floor, &qt_floor_board, poll_span] {
+        qt_floor.run(qt_floor_board.slave_path(), std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
+    });
+    CALLGRIND_START_INSTRUMENTATION;
     const auto poll_start = steady::now();
     run_for(std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
     const auto poll_end = steady::now();
+    CALLGRIND_STOP_INSTRUMENTATION;
     floor_loop.join();
     yardstick_loop.join();
+    qt_floor_loop.join();
     QObject::disconnect(tick_watch);
     std::vector<double> tick_periods;
     for (std::size_t i = 1; i < ticks.size(); ++i)
@@ -357,6 +377,11 @@ int main(int argc, char** argv)
                 ticks.empty() ? 0.0 : static_cast<double>(wakeups) / static_cast<double>(ticks.size()),
                 yardstick.cpu_per_tick() * 1e6, yardstick.ticks(), yardstick.valid_answers(),
                 yardstick.cpu_per_tick() > 0 ? panel_per_tick / yardstick.cpu_per_tick() : 0.0);
+    std::printf("CPU per tick on Qt's event loop and QSerialPort with no panel logic: %.1f us (%ld ticks, %ld valid "
+                "answers), %.2f times the bare loop; the panel thread is %.2f times it\n",
+                qt_floor.cpu_per_tick() * 1e6, qt_floor.ticks(), qt_floor.valid_answers(),
+                yardstick.cpu_per_tick() > 0 ? qt_floor.cpu_per_tick() / yardstick.cpu_per_tick() : 0.0,
+                qt_floor.cpu_per_tick() > 0 ? panel_per_tick / qt_floor.cpu_per_tick() : 0.0);
     std::printf("peak memory (RSS): %.1f MB (goal < 40 MB)\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
     std::printf("clicks matched: %zu of %d; status frames matched: %zu of %zu\n", click_to_wire.size(), clicks,
                 status_to_screen.size(), written.size());

@@ -198,12 +198,16 @@ void main_form::forward_events()
     connect(own.widgets.closeall, &QPushButton::clicked, this, [this] { logic.closeall_Click(); });
 
     connect(own.widgets.add, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (!painting)
-            logic.set_add_text(text.toStdString());
+        if (painting)
+            return;
+        fields_touched = true;
+        logic.set_add_text(text.toStdString());
     });
     connect(own.widgets.chuankou_num, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (!painting)
-            logic.set_chuankou_num_text(text.toStdString());
+        if (painting)
+            return;
+        fields_touched = true;
+        logic.set_chuankou_num_text(text.toStdString());
     });
     connect(own.widgets.VScroll1, &spin_control::spin_changed, this, [this](int value) {
         if (!painting)

@@ -70,6 +70,8 @@ private:
     // Set while painting, so that rewriting a field is not reported back
     // to the logic as the operator's edit.
     bool painting = false;
+    // A field's text changed other than by painting since the last paint.
+    bool fields_touched = false;
 };
 
 }  // namespace relay

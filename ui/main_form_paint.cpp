@@ -1,7 +1,7 @@
 // Painting the logic's controls. The window is repainted on every 100 ms
-// tick, so each property is written only when it differs from what was
-// painted last; rewriting an unchanged caption or palette would cost a
-// relayout and flicker for nothing.
+// tick and every answer, so each property is written only when it differs
+// from what was painted last; rewriting an unchanged caption or palette
+// would cost a relayout and flicker for nothing.
 
 #include "ui/clickable_label.h"
 #include "ui/form_accessibility.h"
@@ -20,43 +20,55 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-void paint_button(QPushButton* b, const button_state& now, const button_state& before, bool everything)
+// Brings what was painted up to date; true when it changed. Most ticks
+// change nothing, and then nothing is copied.
+template <typename T>
+bool take(T& painted, const T& now)
 {
-    if (everything || now.caption != before.caption)
+    if (painted == now)
+        return false;
+    painted = now;
+    return true;
+}
+
+void paint_button(QPushButton* b, const button_state& now, button_state& painted, bool everything)
+{
+    if (take(painted.caption, now.caption) || everything)
         b->setText(qs(now.caption));
-    if (everything || now.enabled != before.enabled)
+    if (take(painted.enabled, now.enabled) || everything)
         b->setEnabled(now.enabled);
 }
 
-void paint_indicator(QLabel* l, int relay, const label_state& now, const label_state& before, bool everything)
+void paint_indicator(QLabel* l, int relay, const label_state& now, label_state& painted, bool everything)
 {
-    if (everything || now.caption != before.caption) {
+    if (take(painted.caption, now.caption) || everything) {
         l->setText(qs(now.caption));
         // Renaming tells a screen reader the indicator changed.
         l->setAccessibleName(indicator_name(relay, l->text()));
     }
-    if (everything || now.enabled != before.enabled)
+    if (take(painted.enabled, now.enabled) || everything)
         l->setEnabled(now.enabled);
-    if (everything || now.colour != before.colour) {
+    if (take(painted.colour, now.colour) || everything) {
         QPalette p = l->palette();
         const QColor c = colour_from_bgr(now.colour);
         p.setColor(QPalette::Active, QPalette::WindowText, c);
         p.setColor(QPalette::Inactive, QPalette::WindowText, c);
         l->setPalette(p);
     }
-    if (everything || now.tooltip != before.tooltip)
+    if (take(painted.tooltip, now.tooltip) || everything)
         l->setToolTip(qs(now.tooltip));
 }
 
-void paint_field(QLineEdit* f, const text_state& now, const text_state& before, bool everything)
+// touched: the widget's text may have changed since the last paint (the
+// operator typed, pasted or a screen reader wrote it). Then the widget is
+// compared with the logic's text, not the last paint, and equal text is
+// left alone so that the cursor stays where the operator put it.
+void paint_field(QLineEdit* f, const text_state& now, text_state& painted, bool everything, bool touched)
 {
-    // Compared with the widget, not with the last paint: the operator's
-    // typing changes the widget first. Equal text is left alone so that
-    // the cursor stays where the operator put it. Compared without a
-    // converted copy, as this runs twice a tick.
-    if (!QAnyStringView::equal(f->text(), QUtf8StringView(now.text)))
+    const bool text_changed = take(painted.text, now.text);
+    if ((text_changed || touched || everything) && !QAnyStringView::equal(f->text(), QUtf8StringView(now.text)))
         f->setText(qs(now.text));
-    if (everything || now.enabled != before.enabled)
+    if (take(painted.enabled, now.enabled) || everything)
         f->setEnabled(now.enabled);
 }
 
@@ -84,12 +96,12 @@ void main_form::paint(bool everything)
         paint_button(own.widgets.close[i], now.close[i], painted.close[i], everything);
         paint_indicator(own.widgets.Label6[i], i + 1, now.Label6[i], painted.Label6[i], everything);
     }
-    paint_field(own.widgets.add, now.add, painted.add, everything);
-    paint_field(own.widgets.chuankou_num, now.chuankou_num, painted.chuankou_num, everything);
+    const bool touched = fields_touched;
+    fields_touched = false;
+    paint_field(own.widgets.add, now.add, painted.add, everything, touched);
+    paint_field(own.widgets.chuankou_num, now.chuankou_num, painted.chuankou_num, everything, touched);
     paint_spin(own.widgets.VScroll1, now.VScroll1);
     paint_spin(own.widgets.VScroll2, now.VScroll2);
-
-    painted = now;
     painting = was_painting;
 }
 
