@@ -4,6 +4,7 @@
 #include "form_fixture.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QHelpEvent>
 #include <QStyleOptionSlider>
 #include <QToolTip>
@@ -20,6 +21,7 @@ private slots:
     void typed_address_is_kept_at_or_below_255_data();
     void typed_address_is_kept_at_or_below_255();
     void typed_address_goes_into_the_next_frame();
+    void pasted_address_is_rewritten_when_the_field_already_read_so();
     void arrows_step_within_0_to_15_data();
     void arrows_step_within_0_to_15();
     void up_arrow_is_the_upper_half();
@@ -67,6 +69,24 @@ void field_test::typed_address_is_kept_at_or_below_255()
         // The cursor follows what was typed, or ends up after the "0".
         QCOMPARE(add->cursorPosition(), expected.size());
     }
+}
+
+void field_test::pasted_address_is_rewritten_when_the_field_already_read_so()
+{
+    auto* add = f->w().add;
+    add->setFocus();
+    QTest::keyClick(add, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(add, QStringLiteral("300"));
+    QCOMPARE(add->text(), QStringLiteral("0"));
+    // The logic's text stays "0", as painted last; the widget must still
+    // lose what was pasted over it.
+    QGuiApplication::clipboard()->setText(QStringLiteral("300"));
+    QTest::keyClick(add, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(add, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(add->text(), QStringLiteral("0"));
+    QCOMPARE(f->logic.controls().add.text, std::string("0"));
+    f->tick();
+    QCOMPARE(add->text(), QStringLiteral("0"));
 }
 
 void field_test::typed_address_goes_into_the_next_frame()
