@@ -1,5 +1,6 @@
 #include "bench/bare_poll_loop.h"
 
+#include "bench/cpu_clock.h"
 #include "protocol/frame.h"
 
 #include <cstdio>
@@ -10,17 +11,6 @@
 #include <unistd.h>
 
 namespace relay::bench {
-namespace {
-
-double thread_cpu_seconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-}  // namespace
-
 void bare_poll_loop::run(const std::string& device, std::chrono::milliseconds length)
 {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -34,7 +24,7 @@ void bare_poll_loop::run(const std::string& device, std::chrono::milliseconds le
     cfsetspeed(&tio, B9600);
     tcsetattr(fd, TCSANOW, &tio);
     const auto query = encode_command(1, status_query);
-    const double cpu0 = thread_cpu_seconds();
+    const double cpu0 = cpu_clock_seconds();
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
     const auto end = std::chrono::steady_clock::now() + length;
@@ -63,7 +53,7 @@ void bare_poll_loop::run(const std::string& device, std::chrono::milliseconds le
         if (got == answer.size() && is_valid_status(answer))
             ++own.valid_answers;
     }
-    own.cpu_seconds = thread_cpu_seconds() - cpu0;
+    own.cpu_seconds = cpu_clock_seconds() - cpu0;
     close(fd);
 }
 

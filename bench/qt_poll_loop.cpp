@@ -1,5 +1,6 @@
 #include "bench/qt_poll_loop.h"
 
+#include "bench/cpu_clock.h"
 #include "protocol/frame.h"
 #include "session/poll_ticker.h"
 
@@ -14,17 +15,6 @@
 #include <unistd.h>
 
 namespace relay::bench {
-namespace {
-
-double thread_cpu_seconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-}  // namespace
-
 void qt_poll_loop::run(const std::string& device, std::chrono::milliseconds length)
 {
     std::unique_ptr<QThread> thread(QThread::create([this, device, length] {
@@ -51,10 +41,10 @@ void qt_poll_loop::run(const std::string& device, std::chrono::milliseconds leng
         });
         QEventLoop loop;
         QTimer::singleShot(length, &loop, &QEventLoop::quit);
-        const double cpu0 = thread_cpu_seconds();
+        const double cpu0 = cpu_clock_seconds();
         ticker.start();
         loop.exec();
-        own.cpu_seconds = thread_cpu_seconds() - cpu0;
+        own.cpu_seconds = cpu_clock_seconds() - cpu0;
     }));
     thread->start();
     thread->wait();

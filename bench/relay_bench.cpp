@@ -2,6 +2,7 @@
 // its widgets (offscreen) against the simulated board on a pseudo-terminal.
 
 #include "bench/bare_poll_loop.h"
+#include "bench/cpu_clock.h"
 #include "bench/qt_poll_loop.h"
 #include "bench/stats.h"
 #include "sim/pty_board.h"
@@ -46,13 +47,6 @@ using steady = std::chrono::steady_clock;
 double ms_between(steady::time_point a, steady::time_point b)
 {
     return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-double cpu_seconds(clockid_t which)
-{
-    timespec t{};
-    clock_gettime(which, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 // Lets the panel run as it would under app.exec(): the loop sleeps between
@@ -252,17 +246,17 @@ int main(int argc, char** argv)
     });
     // The panel's thread is counted from here: the boards and threads of the
     // yardsticks above were made on it, and must not count as its polling.
-    const double thread_cpu_before = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
+    const double thread_cpu_before = relay::bench::cpu_clock_seconds(CLOCK_THREAD_CPUTIME_ID);
     const long switches_before = voluntary_switches();
-    const double process_cpu_before = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double process_cpu_before = relay::bench::cpu_clock_seconds(CLOCK_PROCESS_CPUTIME_ID);
     CALLGRIND_START_INSTRUMENTATION;
     const auto poll_start = steady::now();
     run_for(std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
     const auto poll_end = steady::now();
     CALLGRIND_STOP_INSTRUMENTATION;
-    const double thread_cpu = cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - thread_cpu_before;
+    const double thread_cpu = relay::bench::cpu_clock_seconds(CLOCK_THREAD_CPUTIME_ID) - thread_cpu_before;
     const long wakeups = voluntary_switches() - switches_before;
-    const double process_cpu = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - process_cpu_before;
+    const double process_cpu = relay::bench::cpu_clock_seconds(CLOCK_PROCESS_CPUTIME_ID) - process_cpu_before;
     floor_loop.join();
     yardstick_loop.join();
     qt_floor_loop.join();
