@@ -128,31 +128,33 @@ private slots:
             clients.push_back(std::move(c));
         }
 
+        // The panel's own ticks over the same window: a loaded machine may
+        // run a tick late and the next on time, so the gap between two
+        // frames says nothing; the count of frames against ticks does.
+        std::size_t ticks_in_soak = 0;
+        const auto tick_watch = connect(&session.timer(), &poll_ticker::timeout, this, [&] { ++ticks_in_soak; });
         const auto frames_at_start = board.frame_count();
         const auto log_start = board.received_frames().size();
         for (auto& c : clients)
             c->send_next();
         QVERIFY(run_event_loop_for(soak_ms));
         const auto frames_in_soak = board.frame_count() - frames_at_start;
+        disconnect(tick_watch);
         for (auto& c : clients)
             c->running = false;
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(clients.begin(), clients.end(), [](const auto& c) { return c->all_answered(); }),
                                  deadline_ms);
 
-        // One frame per tick: about a hundred in ten seconds, none closer
-        // together than a tick allows.
-        qInfo("frames in %d ms: %zu", soak_ms, frames_in_soak);
+        // One frame per tick: about a hundred in ten seconds, and never more
+        // frames than ticks (one may be on the line as the window opens).
+        qInfo("frames in %d ms: %zu, ticks: %zu", soak_ms, frames_in_soak, ticks_in_soak);
         QVERIFY2(frames_in_soak >= 90 && frames_in_soak <= 110, qPrintable(QString::number(frames_in_soak)));
+        QVERIFY2(frames_in_soak <= ticks_in_soak + 1,
+                 qPrintable(QString("%1 frames in %2 ticks").arg(frames_in_soak).arg(ticks_in_soak)));
         const auto log = board.received_frames();
-        double shortest = 1e9;
         std::size_t set_frames = 0;
-        for (std::size_t i = log_start; i < log.size(); ++i) {
-            if (i > log_start)
-                shortest = std::min(shortest, std::chrono::duration<double, std::milli>(log[i].arrival - log[i - 1].arrival).count());
+        for (std::size_t i = log_start; i < log.size(); ++i)
             set_frames += log[i].bytes[2] == code_set_relays ? 1 : 0;
-        }
-        qInfo("shortest interval between frames: %.1f ms", shortest);
-        QVERIFY2(shortest >= 60.0, qPrintable(QString::number(shortest)));
 
         // Every request answered exactly once, every command carried out once.
         int total_commands = 0;
