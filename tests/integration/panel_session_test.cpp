@@ -124,11 +124,19 @@ private slots:
     void polls_about_ten_times_a_second()
     {
         connect_and_settle();
+        // A loaded machine may run one tick late and the next on time, so a
+        // short gap between two frames proves no burst; frames against the
+        // session's own ticks do.
+        std::size_t ticks = 0;
+        const auto tick_watch = connect(&session->timer(), &poll_ticker::timeout, this, [&] { ++ticks; });
         const auto first = board->frame_count();
         QVERIFY(run_event_loop_for(2000));
         const auto counted = board->frame_count() - first;
-        qInfo("frames in 2 s: %zu", counted);
+        disconnect(tick_watch);
+        qInfo("frames in 2 s: %zu, ticks: %zu", counted, ticks);
         QVERIFY2(counted >= 17 && counted <= 23, qPrintable(QString("%1 frames in 2 s").arg(counted)));
+        // One may be on the line as the window opens.
+        QVERIFY2(counted <= ticks + 1, qPrintable(QString("%1 frames in %2 ticks").arg(counted).arg(ticks)));
 
         const auto log = board->received_frames();
         QVERIFY(log.size() >= counted + 1);
@@ -137,7 +145,6 @@ private slots:
             gaps.push_back(std::chrono::duration<double, std::milli>(log[i].arrival - log[i - 1].arrival).count());
         const auto [shortest, longest] = std::minmax_element(gaps.begin(), gaps.end());
         qInfo("intervals between frames: %.1f to %.1f ms", *shortest, *longest);
-        QVERIFY2(*shortest >= 60.0, qPrintable(QString("an interval of %1 ms").arg(*shortest)));
         QVERIFY2(*longest <= 160.0, qPrintable(QString("an interval of %1 ms").arg(*longest)));
         // With nothing clicked every frame is the status query.
         for (const auto& f : log)
