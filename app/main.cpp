@@ -3,8 +3,8 @@
 #include "sim/pty_board.h"
 #include "ui/main_form.h"
 #include "service/port_owner.h"
-#include "session/panel_session.h"
 #include "session/event_dispatcher.h"
+#include "session/session_thread.h"
 
 #include <QApplication>
 
@@ -51,17 +51,19 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("relay-panel");
     QApplication::setApplicationVersion(RELAY_PANEL_VERSION);
 
-    relay::panel_session session;
     std::unique_ptr<relay::pty_board> board;
-    if (simulate) {
+    if (simulate)
         board = std::make_unique<relay::pty_board>();
-        session.catalog().add_leading_port({board->slave_path(), "simulated relay board"});
-    }
+    // The poll runs on a thread of its own, and with it what serves the
+    // board to others: while connected, scripts and relayctl reach the board
+    // through the panel.
+    relay::session_thread session([&board](relay::panel_session& s) -> std::unique_ptr<QObject> {
+        if (board)
+            s.catalog().add_leading_port({board->slave_path(), "simulated relay board"});
+        return std::make_unique<relay::port_owner>(s.controller());
+    });
 
-    // While connected, scripts and relayctl reach the board through the panel.
-    relay::port_owner owner(session.controller());
-
-    relay::main_form window(session.controller(), session.catalog());
+    relay::main_form window(session.controller(), session.catalog(), &session);
     window.show();
     return app.exec();
 }

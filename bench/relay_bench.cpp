@@ -8,21 +8,25 @@
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
 #include "ui/main_form.h"
-#include "session/panel_session.h"
 #include "session/event_dispatcher.h"
+#include "session/panel_session.h"
+#include "session/session_thread.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 
 // Under callgrind (--instr-atstart=no) only the polling window is counted:
 // instructions per tick, the one figure that does not move from run to run.
@@ -102,23 +106,48 @@ private:
     std::vector<steady::time_point> changes;
 };
 
+// The panel as relay-panel runs it: the session on a thread of its own, the
+// window on the application's. With `on_window_thread` the session shares
+// the window's thread instead, as the panel did before, for comparison.
 struct panel_under_test {
     relay::pty_board board;
-    relay::panel_session session;
+    std::unique_ptr<relay::session_thread> threaded;
+    std::unique_ptr<relay::panel_session> shared;
     std::unique_ptr<relay::main_form> window;
 
-    explicit panel_under_test(relay::qt_serial_device::write_path writing)
+    panel_under_test(relay::qt_serial_device::write_path writing, bool on_window_thread)
     {
-        session.port_device().set_write_path(writing);
-        window = std::make_unique<relay::main_form>(session.controller(), session.catalog());
+        if (on_window_thread) {
+            shared = std::make_unique<relay::panel_session>();
+            window = std::make_unique<relay::main_form>(shared->controller(), shared->catalog());
+        } else {
+            threaded = std::make_unique<relay::session_thread>();
+            window = std::make_unique<relay::main_form>(threaded->controller(), threaded->catalog(), threaded.get());
+        }
+        in_session([writing](relay::panel_session& s) { s.port_device().set_write_path(writing); });
         window->show();
-        session.controller().set_chuankou_num_text(board.slave_path());
+        window->widgets().chuankou_num->setText(QString::fromStdString(board.slave_path()));
         window->widgets().open_comm->click();
-        if (session.controller().controls().open_comm.caption != "disconnect") {
+        bool connected = false;
+        in_session([&connected](relay::panel_session& s) { connected = s.controller().connected(); });
+        if (!connected) {
             std::fprintf(stderr, "relay-bench: cannot connect to %s\n", board.slave_path().c_str());
             std::exit(1);
         }
     }
+
+    // Runs work on the session's thread and waits for it.
+    void in_session(const std::function<void(relay::panel_session&)>& work)
+    {
+        if (threaded)
+            threaded->run([&] { work(threaded->session()); });
+        else
+            work(*shared);
+    }
+
+    // The session thread's CPU clock and wake-ups, read on that thread; none
+    // apart from the window's when they share one.
+    std::pair<double, long> session_cpu_and_wakeups();
 };
 
 // Times the calling thread gave up the CPU to wait: its wake-ups.
@@ -136,6 +165,14 @@ long voluntary_switches()
     return count;
 }
 
+std::pair<double, long> panel_under_test::session_cpu_and_wakeups()
+{
+    std::pair<double, long> taken{0.0, 0};
+    if (threaded)
+        threaded->run([&taken] { taken = {relay::bench::cpu_clock_seconds(CLOCK_THREAD_CPUTIME_ID), voluntary_switches()}; });
+    return taken;
+}
+
 void print_row(const char* what, const relay::bench::summary& s, const char* goal)
 {
     std::printf("| %-34s | %7zu | %8.2f | %8.2f | %8.2f | %8.2f | %-22s |\n", what, s.count, s.median, s.p1, s.p99,
@@ -146,8 +183,8 @@ int startup_child(int argc, char** argv)
 {
     relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
-    relay::panel_session session;
-    relay::main_form window(session.controller(), session.catalog());
+    relay::session_thread session;
+    relay::main_form window(session.controller(), session.catalog(), &session);
     struct first_paint : QObject {
         bool eventFilter(QObject*, QEvent* e) override
         {
@@ -187,12 +224,15 @@ int main(int argc, char** argv)
     if (argc > 1 && std::string(argv[1]) == "--startup-child")
         return startup_child(argc, argv);
     bool quick = false;
+    bool on_window_thread = false;
     auto writing = relay::qt_serial_device::write_path::direct;
     const char* writing_name = "direct";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--quick") {
             quick = true;
+        } else if (arg == "--window-thread") {
+            on_window_thread = true;
         } else if (arg == "--write" && i + 1 < argc) {
             writing_name = argv[++i];
             if (std::string(writing_name) == "qt-flush")
@@ -202,7 +242,7 @@ int main(int argc, char** argv)
             else if (std::string(writing_name) != "direct")
                 return std::fprintf(stderr, "relay-bench: --write direct|qt-flush|qt\n"), 2;
         } else {
-            std::fprintf(stderr, "usage: relay-bench [--quick] [--write direct|qt-flush|qt]\n");
+            std::fprintf(stderr, "usage: relay-bench [--quick] [--window-thread] [--write direct|qt-flush|qt]\n");
             return 2;
         }
     }
@@ -212,7 +252,7 @@ int main(int argc, char** argv)
 
     relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
-    panel_under_test panel(writing);
+    panel_under_test panel(writing, on_window_thread);
     auto& board = panel.board;
     const auto& ui = panel.window->widgets();
 
@@ -223,44 +263,67 @@ int main(int argc, char** argv)
     // apart from the line's and the board thread's.
     std::vector<steady::time_point> ticks;
     ticks.reserve(1000);
-    const auto tick_watch = QObject::connect(&panel.session.timer(), &relay::poll_ticker::timeout, &app,
-                                             [&ticks] { ticks.push_back(steady::now()); });
-    // The floor runs meanwhile on its own thread: same moment, same machine.
-    std::vector<double> floor_periods;
-    std::thread floor_loop([&floor_periods, poll_span] {
-        floor_periods = sleep_loop_periods(static_cast<int>(poll_span / 100ms) - 1);
+    // Heard on the session's thread, so that counting wakes nothing else;
+    // read once that thread has stopped writing.
+    QMetaObject::Connection tick_watch;
+    panel.in_session([&](relay::panel_session& session) {
+        tick_watch = QObject::connect(&session.timer(), &relay::poll_ticker::timeout, &session,
+                                      [&ticks] { ticks.push_back(steady::now()); });
     });
-    // And the yardstick for CPU per tick: the panel's own I/O in plain C++
-    // on a second simulated board, also at the same moment.
+    // The yardsticks run meanwhile on threads of their own, on boards of
+    // their own: same time, same machine. Each ticks at its own place in
+    // the panel's 100 ms, as programs that know nothing of each other do:
+    // loops that woke together would share the cost of waking an idle
+    // processor, and the panel, alone at its place, would pay it all.
     relay::pty_board yardstick_board(1);
-    relay::bench::bare_poll_loop yardstick;
-    std::thread yardstick_loop([&yardstick, &yardstick_board, poll_span] {
-        yardstick.run(yardstick_board.slave_path(), std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
-    });
-    // And the floor of any program on Qt's event loop and QSerialPort: the
-    // same I/O with no panel logic, on a third board.
     relay::pty_board qt_floor_board(1);
+    steady::time_point panel_tick;
+    panel.in_session([&](relay::panel_session&) { panel_tick = ticks.empty() ? steady::now() : ticks.back(); });
+    const auto at_place = [panel_tick](int fifth) {
+        std::this_thread::sleep_until(panel_tick + 100ms + fifth * 20ms);
+    };
+    const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(poll_span);
+    // The yardstick for CPU per tick: the panel's own I/O in plain C++.
+    relay::bench::bare_poll_loop yardstick;
+    std::thread yardstick_loop([&yardstick, &yardstick_board, span, at_place] {
+        at_place(1);
+        yardstick.run(yardstick_board.slave_path(), span);
+    });
+    // The floor of any program on Qt's event loop and QSerialPort: the same
+    // I/O with no panel logic.
     relay::bench::qt_poll_loop qt_floor;
-    std::thread qt_floor_loop([&qt_floor, &qt_floor_board, poll_span] {
-        qt_floor.run(qt_floor_board.slave_path(), std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
+    std::thread qt_floor_loop([&qt_floor, &qt_floor_board, span, at_place] {
+        at_place(2);
+        qt_floor.run(qt_floor_board.slave_path(), span);
+    });
+    // The floor of the period: what this machine's scheduler allows any
+    // 100 ms timer.
+    std::vector<double> floor_periods;
+    std::thread floor_loop([&floor_periods, poll_span, at_place] {
+        at_place(3);
+        floor_periods = sleep_loop_periods(static_cast<int>(poll_span / 100ms) - 1);
     });
     // The panel's thread is counted from here: the boards and threads of the
     // yardsticks above were made on it, and must not count as its polling.
     const double thread_cpu_before = relay::bench::cpu_clock_seconds(CLOCK_THREAD_CPUTIME_ID);
     const long switches_before = voluntary_switches();
+    const auto [session_cpu_before, session_switches_before] = panel.session_cpu_and_wakeups();
     const double process_cpu_before = relay::bench::cpu_clock_seconds(CLOCK_PROCESS_CPUTIME_ID);
     CALLGRIND_START_INSTRUMENTATION;
     const auto poll_start = steady::now();
     run_for(std::chrono::duration_cast<std::chrono::milliseconds>(poll_span));
     const auto poll_end = steady::now();
     CALLGRIND_STOP_INSTRUMENTATION;
+    const auto [session_cpu_after, session_switches_after] = panel.session_cpu_and_wakeups();
     const double thread_cpu = relay::bench::cpu_clock_seconds(CLOCK_THREAD_CPUTIME_ID) - thread_cpu_before;
     const long wakeups = voluntary_switches() - switches_before;
+    const double session_cpu = session_cpu_after - session_cpu_before;
+    const long session_wakeups = session_switches_after - session_switches_before;
     const double process_cpu = relay::bench::cpu_clock_seconds(CLOCK_PROCESS_CPUTIME_ID) - process_cpu_before;
     floor_loop.join();
     yardstick_loop.join();
     qt_floor_loop.join();
-    QObject::disconnect(tick_watch);
+    panel.in_session([&](relay::panel_session&) { QObject::disconnect(tick_watch); });
     std::vector<double> tick_periods;
     for (std::size_t i = 1; i < ticks.size(); ++i)
         tick_periods.push_back(ms_between(ticks[i - 1], ticks[i]));
@@ -362,19 +425,28 @@ int main(int argc, char** argv)
     std::printf("frames in the first minute of polling: %zu (goal 600 +-1); mean period %.3f ms, %.2f frames a "
                 "minute over the whole run (drift)\n",
                 in_first_minute, period.mean, period.mean > 0 ? 60000.0 / period.mean : 0.0);
-    std::printf("CPU while polling: UI thread %.3f s/min (%.3f %% of a core) (goal < 0.5 %%), whole process with the "
-                "board and the yardsticks %.3f s/min (%.3f %%)\n",
-                thread_cpu / poll_minutes, thread_cpu / poll_minutes / 60.0 * 100.0, process_cpu / poll_minutes,
+    const double panel_cpu = thread_cpu + session_cpu;
+    std::printf("CPU while polling: the panel %.3f s/min (%.3f %% of a core) (goal < 0.5 %%), of it the window's thread "
+                "%.3f %%; whole process with the board and the yardsticks %.3f s/min (%.3f %%)\n",
+                panel_cpu / poll_minutes, panel_cpu / poll_minutes / 60.0 * 100.0,
+                thread_cpu / poll_minutes / 60.0 * 100.0, process_cpu / poll_minutes,
                 process_cpu / poll_minutes / 60.0 * 100.0);
-    const double panel_per_tick = ticks.empty() ? 0.0 : thread_cpu / static_cast<double>(ticks.size());
-    std::printf("CPU per tick: panel thread %.1f us (%zu ticks, frames written %s, %.2f wake-ups a tick), bare poll "
-                "loop %.1f us (%ld ticks, %ld valid answers): ratio %.2f (goal <= 2)\n",
-                panel_per_tick * 1e6, ticks.size(), writing_name,
-                ticks.empty() ? 0.0 : static_cast<double>(wakeups) / static_cast<double>(ticks.size()),
+    // Ticks inside the window the CPU clocks were read over; the list runs
+    // on past it while the yardsticks finish.
+    const auto ticks_in_window = static_cast<std::size_t>(std::count_if(
+        ticks.begin(), ticks.end(), [&](steady::time_point t) { return t >= poll_start && t < poll_end; }));
+    const double tick_count = static_cast<double>(std::max<std::size_t>(ticks_in_window, 1));
+    const double panel_per_tick = panel_cpu / tick_count;
+    std::printf("CPU per tick: panel %.1f us (session %s: session thread %.1f us and %.2f wake-ups a tick, window "
+                "thread %.1f us and %.2f; %zu ticks, frames written %s), bare poll loop %.1f us (%ld ticks, %ld valid "
+                "answers): ratio %.2f (goal <= 2)\n",
+                panel_per_tick * 1e6, on_window_thread ? "on the window's thread" : "on its own thread",
+                session_cpu / tick_count * 1e6, static_cast<double>(session_wakeups) / tick_count,
+                thread_cpu / tick_count * 1e6, static_cast<double>(wakeups) / tick_count, ticks_in_window, writing_name,
                 yardstick.cpu_per_tick() * 1e6, yardstick.ticks(), yardstick.valid_answers(),
                 yardstick.cpu_per_tick() > 0 ? panel_per_tick / yardstick.cpu_per_tick() : 0.0);
     std::printf("CPU per tick on Qt's event loop and QSerialPort with no panel logic: %.1f us (%ld ticks, %ld valid "
-                "answers), %.2f times the bare loop; the panel thread is %.2f times it\n",
+                "answers), %.2f times the bare loop; the panel is %.2f times it\n",
                 qt_floor.cpu_per_tick() * 1e6, qt_floor.ticks(), qt_floor.valid_answers(),
                 yardstick.cpu_per_tick() > 0 ? qt_floor.cpu_per_tick() / yardstick.cpu_per_tick() : 0.0,
                 qt_floor.cpu_per_tick() > 0 ? panel_per_tick / qt_floor.cpu_per_tick() : 0.0);

@@ -66,4 +66,24 @@ struct panel_controls {
     timer_state Timer1;
 };
 
+// Equal when the window would show the same: a view on another thread
+// wakes the window only when this is false.
+inline bool operator==(const button_state& a, const button_state& b)
+{
+    return a.caption == b.caption && a.enabled == b.enabled;
+}
+inline bool operator==(const label_state& a, const label_state& b)
+{
+    return a.caption == b.caption && a.enabled == b.enabled && a.colour == b.colour && a.tooltip == b.tooltip;
+}
+inline bool operator==(const text_state& a, const text_state& b) { return a.text == b.text && a.enabled == b.enabled; }
+inline bool operator==(const spin_state& a, const spin_state& b) { return a.value == b.value; }
+inline bool operator==(const timer_state& a, const timer_state& b) { return a.running == b.running; }
+inline bool operator==(const panel_controls& a, const panel_controls& b)
+{
+    return a.open == b.open && a.close == b.close && a.Label6 == b.Label6 && a.openall == b.openall &&
+           a.closeall == b.closeall && a.open_comm == b.open_comm && a.add == b.add &&
+           a.chuankou_num == b.chuankou_num && a.VScroll1 == b.VScroll1 && a.VScroll2 == b.VScroll2 &&
+           a.Timer1 == b.Timer1;
+}
 }  // namespace relay

@@ -80,10 +80,12 @@ QString indexed(const char* name, int relay) { return QStringLiteral("%1_%2").ar
 
 }  // namespace
 
-main_form::main_form(panel_controller& logic, const port_catalog& catalog, QWidget* parent)
+main_form::main_form(panel_controller& logic, const port_catalog& catalog, logic_thread* logic_home,
+                     QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      logic(logic)
+      logic(logic),
+      logic_home(logic_home)
 {
     setObjectName(QStringLiteral("main_form"));
     setWindowTitle(form_caption());
@@ -101,12 +103,51 @@ main_form::main_form(panel_controller& logic, const port_catalog& catalog, QWidg
     own.widgets.chuankou_num->setFocus();
 
     // The controls exist; the logic may now put them into its start state.
-    logic.add_view(this);
-    logic.Form_Load();
+    if (!logic_home) {
+        logic.add_view(this);
+        logic.Form_Load();
+    } else {
+        logic_home->run([this] {
+            this->logic.add_view(this);
+            this->logic.Form_Load();
+            hand_over_controls(false);
+        });
+    }
     paint(true);
 }
 
-main_form::~main_form() { logic.remove_view(this); }
+main_form::~main_form()
+{
+    if (!logic_home)
+        logic.remove_view(this);
+    else
+        logic_home->run([this] { logic.remove_view(this); });
+}
+
+void main_form::tell_logic(const std::function<void()>& event)
+{
+    if (!logic_home) {
+        event();
+        return;
+    }
+    logic_home->run([this, &event] {
+        event();
+        hand_over_controls(false);
+    });
+    paint(false);
+}
+
+void main_form::hand_over_controls(bool wake_window)
+{
+    const std::lock_guard<std::mutex> guard(handed_over.lock);
+    if (handed_over.controls == logic.controls())
+        return;
+    handed_over.controls = logic.controls();
+    if (!wake_window || handed_over.paint_queued)
+        return;
+    handed_over.paint_queued = true;
+    QMetaObject::invokeMethod(this, [this] { paint(false); }, Qt::QueuedConnection);
+}
 
 void main_form::build_controls(const port_catalog& catalog)
 {
@@ -187,35 +228,40 @@ void main_form::set_tab_order()
 
 void main_form::forward_events()
 {
-    connect(own.widgets.open_comm, &QPushButton::clicked, this, [this] { logic.open_comm_Click(); });
+    const auto on_click = [this](auto* sender, auto signal, std::function<void()> event) {
+        connect(sender, signal, this, [this, event] { tell_logic(event); });
+    };
+    on_click(own.widgets.open_comm, &QPushButton::clicked, [this] { logic.open_comm_Click(); });
     for (int i = 0; i < relay_count; ++i) {
         const int relay = i + 1;
-        connect(own.widgets.open[i], &QPushButton::clicked, this, [this, relay] { logic.open_Click(relay); });
-        connect(own.widgets.close[i], &QPushButton::clicked, this, [this, relay] { logic.close_Click(relay); });
-        connect(own.widgets.Label6[i], &clickable_label::clicked, this, [this, relay] { logic.Label6_Click(relay); });
+        on_click(own.widgets.open[i], &QPushButton::clicked, [this, relay] { logic.open_Click(relay); });
+        on_click(own.widgets.close[i], &QPushButton::clicked, [this, relay] { logic.close_Click(relay); });
+        on_click(own.widgets.Label6[i], &clickable_label::clicked, [this, relay] { logic.Label6_Click(relay); });
     }
-    connect(own.widgets.openall, &QPushButton::clicked, this, [this] { logic.openall_Click(); });
-    connect(own.widgets.closeall, &QPushButton::clicked, this, [this] { logic.closeall_Click(); });
+    on_click(own.widgets.openall, &QPushButton::clicked, [this] { logic.openall_Click(); });
+    on_click(own.widgets.closeall, &QPushButton::clicked, [this] { logic.closeall_Click(); });
 
     connect(own.widgets.add, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (painting)
             return;
         fields_touched = true;
-        logic.set_add_text(text.toStdString());
+        const auto typed = text.toStdString();
+        tell_logic([this, &typed] { logic.set_add_text(typed); });
     });
     connect(own.widgets.chuankou_num, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (painting)
             return;
         fields_touched = true;
-        logic.set_chuankou_num_text(text.toStdString());
+        const auto typed = text.toStdString();
+        tell_logic([this, &typed] { logic.set_chuankou_num_text(typed); });
     });
     connect(own.widgets.VScroll1, &spin_control::spin_changed, this, [this](int value) {
         if (!painting)
-            logic.VScroll1_Change(value);
+            tell_logic([this, value] { logic.VScroll1_Change(value); });
     });
     connect(own.widgets.VScroll2, &spin_control::spin_changed, this, [this](int value) {
         if (!painting)
-            logic.VScroll2_Change(value);
+            tell_logic([this, value] { logic.VScroll2_Change(value); });
     });
 }
 

@@ -80,11 +80,25 @@ void paint_spin(spin_control* s, const spin_state& now)
 
 }  // namespace
 
-void main_form::controls_changed() { paint(false); }
+void main_form::controls_changed()
+{
+    if (!logic_home)
+        paint(false);
+    else
+        hand_over_controls(true);
+}
 
 void main_form::paint(bool everything)
 {
-    const panel_controls& now = logic.controls();
+    // With the logic on a thread of its own, its controls change under the
+    // window's feet: paint the copy it handed over.
+    panel_controls copy;
+    if (logic_home) {
+        const std::lock_guard<std::mutex> guard(handed_over.lock);
+        handed_over.paint_queued = false;
+        copy = handed_over.controls;
+    }
+    const panel_controls& now = logic_home ? copy : logic.controls();
     const bool was_painting = painting;
     painting = true;
 
@@ -106,6 +120,14 @@ void main_form::paint(bool everything)
 }
 
 void main_form::show_message(const std::string& title, const std::string& text)
+{
+    if (!logic_home)
+        open_message(title, text);
+    else
+        QMetaObject::invokeMethod(this, [this, title, text] { open_message(title, text); }, Qt::QueuedConnection);
+}
+
+void main_form::open_message(const std::string& title, const std::string& text)
 {
     // Not exec(): the poll tick and the port's notifications keep running
     // while the operator reads it.
