@@ -7,9 +7,10 @@
 #include "ui/clickable_label.h"
 #include "ui/form_look.h"
 #include "ui/main_form.h"
-#include "session/panel_session.h"
+#include "window_rig.h"
 
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
 
@@ -24,10 +25,9 @@ class window_board_test : public QObject {
     Q_OBJECT
 
     std::unique_ptr<pty_board> board;
-    std::unique_ptr<panel_session> session;
-    std::unique_ptr<main_form> window;
+    std::unique_ptr<testing::window_rig> rig;
 
-    const main_form_widgets& ui() const { return window->widgets(); }
+    const main_form_widgets& ui() const { return rig->window().widgets(); }
 
     QColor text_colour(int relay) const
     {
@@ -50,19 +50,28 @@ class window_board_test : public QObject {
     }
 
 private slots:
+    // Every case runs twice: with the session on the window's thread, as
+    // the other window tests have it, and on a thread of its own, as
+    // relay-panel runs it.
+    void initTestCase_data()
+    {
+        QTest::addColumn<bool>("threaded");
+        QTest::newRow("session on the window's thread") << false;
+        QTest::newRow("session on a thread of its own") << true;
+    }
+
     void init()
     {
+        QFETCH_GLOBAL(bool, threaded);
         board = std::make_unique<pty_board>();
-        session = std::make_unique<panel_session>();
-        window = std::make_unique<main_form>(session->controller(), session->catalog());
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        rig = std::make_unique<testing::window_rig>(threaded);
+        rig->window().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig->window()));
     }
 
     void cleanup()
     {
-        window.reset();
-        session.reset();
+        rig.reset();
         board.reset();
     }
 
@@ -100,6 +109,34 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(0, "off", colour_red) && indicator_reads(3, "off", colour_red),
                                  deadline_ms);
         QCOMPARE(board->relays(), (std::array<bool, relay_count>{false, false, false, false}));
+    }
+
+    void the_address_typed_while_polling_goes_out_in_the_next_frames()
+    {
+        connect_by_typing_the_port();
+        ui().add->selectAll();
+        QTest::keyClicks(ui().add, "7");
+        QCOMPARE(ui().add->text(), QString("7"));
+        const auto typed_at = board->frame_count();
+        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= typed_at + 3, deadline_ms);
+        const auto log = board->received_frames();
+        // The frame on the line as the key went down may carry either address.
+        for (std::size_t i = log.size() - 2; i < log.size(); ++i)
+            QCOMPARE(int(log[i].bytes[1]), 7);
+        QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(1, "off", colour_red), deadline_ms);
+    }
+
+    void a_port_that_cannot_be_opened_is_told_in_a_message()
+    {
+        ui().chuankou_num->selectAll();
+        QTest::keyClicks(ui().chuankou_num, "/dev/no-such-relay-board");
+        QTest::mouseClick(ui().open_comm, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(rig->window().findChild<QMessageBox*>("message") != nullptr, deadline_ms);
+        const auto* box = rig->window().findChild<QMessageBox*>("message");
+        QVERIFY2(box->text().contains("/dev/no-such-relay-board"), qPrintable(box->text()));
+        QCOMPARE(ui().open_comm->text(), QString("connect"));
+        QVERIFY(ui().chuankou_num->isEnabled());
+        QCOMPARE(board->frame_count(), std::size_t{0});
     }
 };
 

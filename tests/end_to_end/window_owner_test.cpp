@@ -6,11 +6,11 @@
 #include "cli/exit_codes.h"
 #include "relayctl_process.h"
 #include "service/port_owner.h"
-#include "session/panel_session.h"
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
 #include "ui/form_look.h"
 #include "ui/main_form.h"
+#include "window_rig.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,11 +29,25 @@ class window_owner_test : public QObject {
 
     std::unique_ptr<QTemporaryDir> runtime;
     std::unique_ptr<pty_board> board;
-    std::unique_ptr<panel_session> session;
-    std::unique_ptr<port_owner> owner;
-    std::unique_ptr<main_form> window;
+    std::unique_ptr<testing::window_rig> rig;
 
-    const main_form_widgets& ui() const { return window->widgets(); }
+    const main_form_widgets& ui() const { return rig->window().widgets(); }
+
+    // The owner lives with the session: asked on its thread.
+    struct owner_view {
+        bool serving = false;
+        std::string socket_path;
+        std::string last_problem;
+    };
+    owner_view ask_owner()
+    {
+        owner_view seen;
+        rig->in_session([&](panel_session&) {
+            const auto* owner = rig->made<port_owner>();
+            seen = {owner->is_serving(), owner->socket_path(), owner->last_problem()};
+        });
+        return seen;
+    }
 
     bool indicator_reads(int relay, const char* caption, std::uint32_t colour) const
     {
@@ -51,33 +65,41 @@ class window_owner_test : public QObject {
     }
 
 private slots:
+    // With the session on the window's thread and, as relay-panel runs it,
+    // on a thread of its own that also serves the socket.
+    void initTestCase_data()
+    {
+        QTest::addColumn<bool>("threaded");
+        QTest::newRow("session on the window's thread") << false;
+        QTest::newRow("session on a thread of its own") << true;
+    }
+
     void init()
     {
+        QFETCH_GLOBAL(bool, threaded);
         runtime = std::make_unique<QTemporaryDir>();
         qputenv("XDG_RUNTIME_DIR", runtime->path().toLocal8Bit());
         board = std::make_unique<pty_board>();
-        session = std::make_unique<panel_session>();
-        owner = std::make_unique<port_owner>(session->controller());
-        window = std::make_unique<main_form>(session->controller(), session->catalog());
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        rig = std::make_unique<testing::window_rig>(
+            threaded, [](panel_session& s) { return std::make_unique<port_owner>(s.controller()); });
+        rig->window().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig->window()));
     }
 
     void cleanup()
     {
-        window.reset();
-        owner.reset();
-        session.reset();
+        rig.reset();
         board.reset();
         runtime.reset();
     }
 
     void relayctl_on_2_turns_indicator_2_green()
     {
-        QVERIFY(!owner->is_serving());
+        QVERIFY(!ask_owner().serving);
         connect_window();
-        QVERIFY2(owner->is_serving(), owner->last_problem().c_str());
-        QCOMPARE(owner->socket_path(), user_socket_path(board->slave_path()));
+        const auto owner = ask_owner();
+        QVERIFY2(owner.serving, owner.last_problem.c_str());
+        QCOMPARE(owner.socket_path, user_socket_path(board->slave_path()));
 
         cli::testing::relayctl_process relayctl({"--port", QString::fromStdString(board->slave_path()), "on", "2"});
         // The indicator waits for the board: never green before the board has switched.
@@ -101,11 +123,11 @@ private slots:
     void disconnecting_stops_serving_and_frees_the_port_for_relayctl()
     {
         connect_window();
-        const auto path = owner->socket_path();
+        const auto path = ask_owner().socket_path;
         QVERIFY(QFileInfo::exists(QString::fromStdString(path)));
         QTest::mouseClick(ui().open_comm, Qt::LeftButton);
         QCOMPARE(ui().open_comm->text(), QString("connect"));
-        QVERIFY(!owner->is_serving());
+        QVERIFY(!ask_owner().serving);
         QVERIFY(!QFileInfo::exists(QString::fromStdString(path)));
         // With no owner relayctl opens the port itself.
         const auto run = cli::testing::relayctl_process({"--port", QString::fromStdString(board->slave_path()), "on", "3"})
