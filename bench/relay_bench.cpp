@@ -169,7 +169,9 @@ std::pair<double, long> panel_under_test::session_cpu_and_wakeups()
 {
     std::pair<double, long> taken{0.0, 0};
     if (threaded)
-        threaded->run([&taken] { taken = {relay::bench::cpu_clock_seconds(CLOCK_THREAD_CPUTIME_ID), voluntary_switches()}; });
+        threaded->run([&taken] {
+            taken = {relay::bench::cpu_clock_seconds(CLOCK_THREAD_CPUTIME_ID), voluntary_switches()};
+        });
     return taken;
 }
 
@@ -426,8 +428,8 @@ int main(int argc, char** argv)
                 "minute over the whole run (drift)\n",
                 in_first_minute, period.mean, period.mean > 0 ? 60000.0 / period.mean : 0.0);
     const double panel_cpu = thread_cpu + session_cpu;
-    std::printf("CPU while polling: the panel %.3f s/min (%.3f %% of a core) (goal < 0.5 %%), of it the window's thread "
-                "%.3f %%; whole process with the board and the yardsticks %.3f s/min (%.3f %%)\n",
+    std::printf("CPU while polling: the panel %.3f s/min (%.3f %% of a core) (goal < 0.5 %%), of it the window's "
+                "thread %.3f %%; whole process with the board and the yardsticks %.3f s/min (%.3f %%)\n",
                 panel_cpu / poll_minutes, panel_cpu / poll_minutes / 60.0 * 100.0,
                 thread_cpu / poll_minutes / 60.0 * 100.0, process_cpu / poll_minutes,
                 process_cpu / poll_minutes / 60.0 * 100.0);

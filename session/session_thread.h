@@ -1,8 +1,8 @@
 #pragma once
 // The panel's session on a thread of its own. The 100 ms poll then never
 // waits behind the window's events and painting, and the window's thread
-// sleeps through every tick and answer that changes nothing it shows; on
-// the window's thread a tick cost twice what the same session costs here.
+// sleeps through every tick and answer that changes nothing it shows: the
+// window's event dispatch and paint pass no longer run twice a tick.
 //
 // The session and everything made in `setup` live on that thread: the
 // window reaches the logic through run(), and nothing else may touch it.

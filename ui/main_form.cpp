@@ -80,12 +80,10 @@ QString indexed(const char* name, int relay) { return QStringLiteral("%1_%2").ar
 
 }  // namespace
 
-main_form::main_form(panel_controller& logic, const port_catalog& catalog, logic_thread* logic_home,
-                     QWidget* parent)
+main_form::main_form(panel_controller& logic, const port_catalog& catalog, logic_thread* logic_home, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      logic(logic),
-      logic_home(logic_home)
+      logic(logic), logic_home(logic_home)
 {
     setObjectName(QStringLiteral("main_form"));
     setWindowTitle(form_caption());
