@@ -7,6 +7,7 @@
 #include "ui/clickable_label.h"
 #include "ui/form_look.h"
 #include "ui/main_form.h"
+#include "ui/spin_control.h"
 #include "window_rig.h"
 
 #include <QLineEdit>
@@ -124,6 +125,20 @@ private slots:
         for (std::size_t i = log.size() - 2; i < log.size(); ++i)
             QCOMPARE(int(log[i].bytes[1]), 7);
         QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(1, "off", colour_red), deadline_ms);
+    }
+
+    void the_address_arrow_rewrites_the_field_and_the_frames()
+    {
+        connect_by_typing_the_port();
+        auto* spin = ui().VScroll1;
+        QTest::mouseClick(spin, Qt::LeftButton, {}, QPoint(spin->width() / 2, spin->height() / 4));
+        // The logic writes the field; the window shows it before the click returns.
+        QCOMPARE(ui().add->text(), QString("2"));
+        const auto clicked_at = board->frame_count();
+        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= clicked_at + 3, deadline_ms);
+        const auto log = board->received_frames();
+        for (std::size_t i = log.size() - 2; i < log.size(); ++i)
+            QCOMPARE(int(log[i].bytes[1]), 2);
     }
 
     void a_port_that_cannot_be_opened_is_told_in_a_message()
