@@ -1,5 +1,8 @@
 #include "session/session_thread.h"
 
+#include <condition_variable>
+#include <mutex>
+
 namespace relay {
 
 session_thread::session_thread(const setup& extras)
@@ -33,7 +36,27 @@ void session_thread::run(const std::function<void()>& work)
         work();
         return;
     }
-    QMetaObject::invokeMethod(own.context.get(), work, Qt::BlockingQueuedConnection);
+    // A condition variable rather than Qt's blocking connection: the same
+    // wait, but one that race detectors can follow from the session's
+    // thread back to the caller. Shared, because the session's thread still
+    // holds it for a moment after waking the caller.
+    struct handshake {
+        std::mutex lock;
+        std::condition_variable finished;
+        bool done = false;
+    };
+    const auto shake = std::make_shared<handshake>();
+    QMetaObject::invokeMethod(
+        own.context.get(),
+        [shake, &work] {
+            work();
+            const std::lock_guard<std::mutex> guard(shake->lock);
+            shake->done = true;
+            shake->finished.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> waiting(shake->lock);
+    shake->finished.wait(waiting, [&shake] { return shake->done; });
 }
 
 }  // namespace relay
