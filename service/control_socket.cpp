@@ -5,21 +5,26 @@
 #include "service/replies.h"
 #include "service/request_book.h"
 
-// QLocalServer rather than raw sockets with QSocketNotifier: it binds with
-// the file mode already set (no moment where the socket is open to all),
-// and QLocalSocket buffers what the kernel will not take yet, so a write
-// never blocks a tick and bytesToWrite() says how far a client has fallen
-// behind.
+// QLocalServer binds with the file mode already set (no moment where the
+// socket is open to all); each client it accepts is served on its own
+// descriptor (client_connection), which, unlike QLocalSocket, can still
+// answer a peer that has ended its input.
+#include "service/client_connection.h"
+
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -37,6 +42,23 @@ constexpr int kernel_send_buffer = 16 * 1024;
 constexpr std::size_t max_clients = 32;
 // Requests one client may have waiting at once.
 constexpr std::size_t max_open_requests_per_client = 64;
+
+constexpr mode_t private_socket_mode = 0600;
+constexpr mode_t group_socket_mode = 0660;
+constexpr mode_t private_folder_mode = 0700;
+constexpr mode_t group_folder_mode = 0750;
+// A folder made for a group socket when that group cannot be given: the
+// socket file's own 0660 then decides who may connect.
+constexpr mode_t open_folder_mode = 0755;
+
+// Hands each accepted connection over as a descriptor.
+class descriptor_server : public QLocalServer {
+public:
+    std::function<void(int)> take;
+
+protected:
+    void incomingConnection(quintptr descriptor) override { take(static_cast<int>(descriptor)); }
+};
 
 enum class socket_check { none, stale, live, not_a_socket };
 
@@ -76,26 +98,101 @@ live_peer check_existing(const std::string& path)
     return result;
 }
 
-std::string prepare_folder(const std::string& folder, socket_access access)
+std::string octal(mode_t mode)
 {
-    std::error_code error;
-    const bool created = std::filesystem::create_directories(folder, error);
-    if (error)
-        return "The folder " + folder + " cannot be created: " + error.message() + ".";
-    struct stat info{};
-    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return "The folder " + folder + " is not a folder.";
-    if (access == socket_access::owner_only) {
-        // Another user's folder could hand our clients to a socket of theirs.
-        if (info.st_uid != ::geteuid())
-            return "The folder " + folder + " belongs to another user.";
-        if (::chmod(folder.c_str(), 0700) != 0)
-            return "The folder " + folder + " cannot be made private: " + std::strerror(errno) + ".";
-    } else if (created) {
-        // The group reaches the socket through the folder; the socket file
-        // itself carries the 0660.
-        ::chmod(folder.c_str(), 0755);
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+std::string user_words(uid_t uid)
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[1024];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return "user " + std::string(found->pw_name);
+    return "uid " + std::to_string(uid);
+}
+
+std::optional<gid_t> group_named(const std::string& name)
+{
+    if (name.empty())
+        return std::nullopt;
+    group entry{};
+    group* found = nullptr;
+    char buffer[4096];
+    if (::getgrnam_r(name.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || !found)
+        return std::nullopt;
+    return found->gr_gid;
+}
+
+// Makes the folders that are missing, from the top down, each with the
+// mode and group the socket wants. A folder that exists is left exactly as
+// it is: it may be /tmp or /run, and not ours to change.
+std::string make_missing_folders(const std::filesystem::path& folder, socket_access access,
+                                 std::optional<gid_t> group)
+{
+    std::filesystem::path walked;
+    for (const auto& part : folder) {
+        walked /= part;
+        if (::mkdir(walked.c_str(), private_folder_mode) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return "The folder " + walked.string() + " cannot be created: " + std::strerror(errno) + ".";
+        }
+        mode_t mode = private_folder_mode;
+        if (access == socket_access::group)
+            mode = group && ::chown(walked.c_str(), static_cast<uid_t>(-1), *group) == 0 ? group_folder_mode
+                                                                                          : open_folder_mode;
+        if (::chmod(walked.c_str(), mode) != 0)
+            return "The folder " + walked.string() + " cannot be given mode " + octal(mode) + ": " +
+                   std::strerror(errno) + ".";
     }
+    return {};
+}
+
+// Whoever may write to the socket's folder may put a socket of their own in
+// its place, and hear what our clients send. A folder others may write to
+// is refused, unless it is sticky (as /tmp) and the socket's path is ours
+// or free: there nobody else may remove or rename our file.
+std::string check_folder(const std::string& folder, const std::string& path)
+{
+    struct stat info{};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return "The folder " + folder + " is not a folder.";
+    const uid_t me = ::geteuid();
+    if (info.st_uid != me && info.st_uid != 0)
+        return "The folder " + folder + " belongs to " + user_words(info.st_uid) +
+               ", who could replace the socket; choose a folder of your own.";
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return {};
+    if ((info.st_mode & S_ISVTX) == 0)
+        return "The folder " + folder + " has mode " + octal(info.st_mode) +
+               ": other users may write to it and it is not sticky, so they could replace the socket; choose a "
+               "folder only you may write to.";
+    struct stat there{};
+    if (::lstat(path.c_str(), &there) == 0 && there.st_uid != me)
+        return "The path " + path + " belongs to " + user_words(there.st_uid) + " in the shared folder " + folder +
+               "; choose another.";
+    return {};
+}
+
+// Qt binds at 0700 or 0770; the file is then narrowed to what a client
+// needs (connecting takes write permission alone) and, for a group socket,
+// handed to the group when it exists and this process may give it.
+std::string set_socket_mode(const std::string& path, socket_access access, std::optional<gid_t> group)
+{
+    struct stat info{};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
+        return "The socket " + path + " vanished as it was made.";
+    if (access == socket_access::group && group && ::lchown(path.c_str(), static_cast<uid_t>(-1), *group) != 0) {
+        // Neither root nor a member of the group: the socket keeps this
+        // process's own group.
+    }
+    const mode_t mode = access == socket_access::owner_only ? private_socket_mode : group_socket_mode;
+    if (::chmod(path.c_str(), mode) != 0)
+        return "The socket " + path + " cannot be given mode " + octal(mode) + ": " + std::strerror(errno) + ".";
     return {};
 }
 
@@ -105,7 +202,7 @@ std::string prepare_folder(const std::string& folder, socket_access access)
 // requests are answered before the event that shows the same frame.
 struct control_socket::impl : board_observer {
     struct client {
-        QLocalSocket* socket = nullptr;
+        client_connection* connection = nullptr;  // deletes itself once closed
         line_reader reader{max_request_bytes};
         bool watching = false;
         bool told_once = false;
@@ -117,12 +214,16 @@ struct control_socket::impl : board_observer {
         : owner(owner), board(board),
           book(board, [this](std::uint64_t id, const QByteArray& line) { send(id, line); })
     {
+        server.take = [this](int fd) { accept(fd); };
         // Link and frame changes arrive through the book's observer calls,
         // but the watchdog also turns the indicators to "state" on a tick
         // with no frame and no change of link (a lost port); a look each
         // poll period while someone watches catches that too.
         watch_check.setInterval(poll_period);
-        QObject::connect(&watch_check, &QTimer::timeout, &owner, [this] { tell_watchers(); });
+        QObject::connect(&watch_check, &QTimer::timeout, &owner, [this] {
+            drop_departed();
+            tell_watchers();
+        });
         board.add_observer(this);
     }
     ~impl() { board.remove_observer(this); }
@@ -134,18 +235,21 @@ struct control_socket::impl : board_observer {
     void status_frame_accepted(const relay_statuses&) override { tell_watchers(); }
     void link_changed(link_condition, const relay_statuses&) override { tell_watchers(); }
 
-    void accept();
-    void read(std::uint64_t id);
+    void accept(int fd);
+    void read(std::uint64_t id, const QByteArray& bytes);
+    void input_ended(std::uint64_t id);
     void handle_line(std::uint64_t id, const line_reader::item& item);
     void send(std::uint64_t id, const QByteArray& line);
+    void close_if_done(std::uint64_t id);
     void drop(std::uint64_t id);
+    void drop_departed();
     void tell_watchers();
     void tell_watcher(std::uint64_t id, client& c);
 
     control_socket& owner;
     panel_controller& board;
     request_book book;
-    QLocalServer server;
+    descriptor_server server;
     QTimer watch_check;
     std::string path;
     ino_t inode = 0;
@@ -153,42 +257,51 @@ struct control_socket::impl : board_observer {
     std::uint64_t next_client = 1;
 };
 
-void control_socket::impl::accept()
+void control_socket::impl::accept(int fd)
 {
-    while (QLocalSocket* socket = server.nextPendingConnection()) {
-        if (clients.size() >= max_clients) {
-            socket->write(error_reply(QJsonValue(QJsonValue::Undefined), reply_code::busy,
+    auto* connection = new client_connection(fd, &owner);
+    if (clients.size() >= max_clients) {
+        connection->write(error_reply(QJsonValue(QJsonValue::Undefined), reply_code::busy,
                                       "This board already has " + std::to_string(max_clients) +
                                           " clients; try again later."));
-            // Closes once the refusal is written.
-            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            socket->disconnectFromServer();
-            continue;
-        }
-        const int size = kernel_send_buffer;
-        ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-        const auto id = next_client++;
-        clients[id].socket = socket;
-        QObject::connect(socket, &QLocalSocket::readyRead, &owner, [this, id] { read(id); });
-        QObject::connect(socket, &QLocalSocket::disconnected, &owner, [this, id] { drop(id); });
-        // Bytes may have come with the connection.
-        if (socket->bytesAvailable() > 0)
-            read(id);
+        connection->close_when_written();
+        return;
     }
+    const int size = kernel_send_buffer;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    const auto id = next_client++;
+    clients[id].connection = connection;
+    QObject::connect(connection, &client_connection::received, &owner,
+                     [this, id](const QByteArray& bytes) { read(id, bytes); });
+    QObject::connect(connection, &client_connection::input_finished, &owner, [this, id] { input_ended(id); });
+    QObject::connect(connection, &client_connection::finished, &owner, [this, id] { drop(id); });
 }
 
-void control_socket::impl::read(std::uint64_t id)
+void control_socket::impl::read(std::uint64_t id, const QByteArray& bytes)
 {
     auto it = clients.find(id);
     if (it == clients.end())
         return;
-    const QByteArray bytes = it->second.socket->readAll();
     const auto items = it->second.reader.feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     for (const auto& item : items) {
         if (clients.find(id) == clients.end())
             return;  // dropped while answering
         handle_line(id, item);
     }
+}
+
+// The peer has said all it will (`echo REQUEST | socat - UNIX-CONNECT:PATH`):
+// what it asked is still answered, a last line without its newline too,
+// and the connection closes once nothing is left to answer. A watch goes
+// on until the peer closes altogether.
+void control_socket::impl::input_ended(std::uint64_t id)
+{
+    const auto it = clients.find(id);
+    if (it == clients.end())
+        return;
+    if (const auto last = it->second.reader.finish())
+        handle_line(id, *last);
+    close_if_done(id);
 }
 
 void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item& item)
@@ -228,10 +341,24 @@ void control_socket::impl::send(std::uint64_t id, const QByteArray& line)
     const auto it = clients.find(id);
     if (it == clients.end())
         return;
-    QLocalSocket* socket = it->second.socket;
-    socket->write(line);
-    if (socket->bytesToWrite() > max_unread_bytes)
+    client_connection* connection = it->second.connection;
+    if (!connection->write(line) || connection->bytes_to_write() > max_unread_bytes) {
         drop(id);
+        return;
+    }
+    close_if_done(id);
+}
+
+void control_socket::impl::close_if_done(std::uint64_t id)
+{
+    const auto it = clients.find(id);
+    if (it == clients.end())
+        return;
+    const auto& c = it->second;
+    if (!c.connection->is_input_ended() || c.watching || book.open_requests(id) > 0)
+        return;
+    // Stays a client, and counts, until the last reply is written.
+    c.connection->close_when_written();
 }
 
 void control_socket::impl::drop(std::uint64_t id)
@@ -239,17 +366,28 @@ void control_socket::impl::drop(std::uint64_t id)
     const auto it = clients.find(id);
     if (it == clients.end())
         return;
-    QLocalSocket* socket = it->second.socket;
+    client_connection* connection = it->second.connection;
     clients.erase(it);
     book.forget(id);
-    QObject::disconnect(socket, nullptr, &owner, nullptr);
-    socket->abort();
-    socket->deleteLater();
+    QObject::disconnect(connection, nullptr, &owner, nullptr);
+    connection->abort();
     bool anyone_watching = false;
     for (const auto& [other, c] : clients)
         anyone_watching = anyone_watching || c.watching;
     if (!anyone_watching)
         watch_check.stop();
+}
+
+// A peer that ended its input is no longer heard leaving; those that watch
+// are looked at here, the others learn it at their next reply.
+void control_socket::impl::drop_departed()
+{
+    std::vector<std::uint64_t> gone;
+    for (const auto& [id, c] : clients)
+        if (c.connection->is_input_ended() && c.connection->is_peer_gone())
+            gone.push_back(id);
+    for (const auto id : gone)
+        drop(id);
 }
 
 void control_socket::impl::tell_watcher(std::uint64_t id, client& c)
@@ -278,22 +416,24 @@ void control_socket::impl::tell_watchers()
 }
 
 control_socket::control_socket(panel_controller& board, QObject* parent)
-    : QObject(parent), d(std::make_unique<impl>(*this, board))
-{
-    QObject::connect(&d->server, &QLocalServer::newConnection, this, [this] { d->accept(); });
-}
+    : QObject(parent), d(std::make_unique<impl>(*this, board)) {}
 
 control_socket::~control_socket()
 {
     close();
 }
 
-listen_result control_socket::listen(const std::string& path, socket_access access)
+listen_result control_socket::listen(const std::string& path, socket_access access, const std::string& group_name)
 {
     if (d->server.isListening())
         return {false, "Already serving " + d->path + "."};
-    const auto folder = std::filesystem::path(path).parent_path().string();
-    if (auto why = prepare_folder(folder, access); !why.empty())
+    auto folder = std::filesystem::path(path).parent_path();
+    if (folder.empty())
+        folder = ".";
+    const auto group = access == socket_access::group ? group_named(group_name) : std::nullopt;
+    if (auto why = make_missing_folders(folder, access, group); !why.empty())
+        return {false, why};
+    if (auto why = check_folder(folder.string(), path); !why.empty())
         return {false, why};
 
     const auto existing = check_existing(path);
@@ -315,6 +455,10 @@ listen_result control_socket::listen(const std::string& path, socket_access acce
                                    : QLocalServer::UserAccessOption | QLocalServer::GroupAccessOption);
     if (!d->server.listen(QString::fromStdString(path)))
         return {false, "Cannot serve " + path + ": " + d->server.errorString().toStdString() + "."};
+    if (auto why = set_socket_mode(path, access, group); !why.empty()) {
+        d->server.close();
+        return {false, why};
+    }
     struct stat info{};
     d->inode = ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
     d->path = path;

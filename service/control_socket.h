@@ -13,8 +13,8 @@
 namespace relay {
 
 enum class socket_access {
-    owner_only,  // the socket file 0600 in a 0700 folder: a user's own session
-    group,       // 0660, for the system service's group
+    owner_only,  // the socket file 0600; a folder made for it 0700: a user's own session
+    group,       // 0660 for a group; a folder made for it 0750 (0755 when the group cannot be given)
 };
 
 struct listen_result {
@@ -29,10 +29,14 @@ public:
     explicit control_socket(panel_controller& board, QObject* parent = nullptr);
     ~control_socket() override;
 
-    // Creates the folder when missing and listens at path. A socket file left
-    // by a killed process is replaced; one that a live process answers on is
-    // not, and the reason names it.
-    listen_result listen(const std::string& path, socket_access access);
+    // Creates the folder when missing and listens at path. An existing
+    // folder is never changed, and refused when others may write to it,
+    // unless it is sticky and path is ours or free. A socket file left by a
+    // killed process is replaced; one that a live process answers on is not,
+    // and the reason names it. With group access the socket, and a folder
+    // made for it, go to group_name when that group exists and this process
+    // may give it (root, or a member); otherwise they keep its own group.
+    listen_result listen(const std::string& path, socket_access access, const std::string& group_name = {});
     // Stops listening, drops every client and removes the socket file.
     void close();
     bool is_listening() const;

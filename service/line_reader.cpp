@@ -28,4 +28,14 @@ std::vector<line_reader::item> line_reader::feed(std::string_view bytes)
     return out;
 }
 
+std::optional<line_reader::item> line_reader::finish()
+{
+    std::optional<item> last;
+    if (!skipping && !partial.empty())
+        last = item{false, std::move(partial)};
+    partial.clear();
+    skipping = false;
+    return last;
+}
+
 }  // namespace relay

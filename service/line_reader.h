@@ -3,6 +3,7 @@
 // line's worth: an over-long line is reported once and skipped to its end,
 // so a client that never sends a newline cannot grow the buffer.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,8 @@ public:
     explicit line_reader(std::size_t max_line_bytes) : limit(max_line_bytes) {}
 
     std::vector<item> feed(std::string_view bytes);
+    // At the end of input: the last line, when it came without a newline.
+    std::optional<item> finish();
     std::size_t buffered() const { return partial.size(); }
 
 private:

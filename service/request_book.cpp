@@ -227,10 +227,15 @@ void request_book::link_changed(link_condition now, const relay_statuses&)
     for (const auto& [key, e] : entries)
         if (e.now == stage::sent)
             sent.push_back(key);
-    for (const auto key : sent)
-        finish(key, error_reply(entries.at(key).asked.id, reply_code::port,
+    for (const auto key : sent) {
+        // Answering one may drop its client, and with it that client's others.
+        const auto it = entries.find(key);
+        if (it == entries.end())
+            continue;
+        finish(key, error_reply(it->second.asked.id, reply_code::port,
                                 "The port " + board.port().path + " went away before the board confirmed " +
                                     "the command."));
+    }
 }
 
 }  // namespace relay

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <memory>
 
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -43,10 +44,16 @@ std::vector<frame> set_frames_since(const pty_board& board, std::size_t first)
     return out;
 }
 
-mode_t mode_of(const std::string& path)
+mode_t mode_of(const std::string& path, mode_t bits = 0777)
 {
     struct stat info{};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & bits : 0;
+}
+
+gid_t group_of(const std::string& path)
+{
+    struct stat info{};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_gid : static_cast<gid_t>(-1);
 }
 
 // A socket file with nobody behind it, as a killed process leaves it.
@@ -424,27 +431,174 @@ private slots:
         QVERIFY(service->is_listening());
     }
 
-    void files_and_modes_and_close_removes_the_socket_data()
+    void a_client_that_ends_its_input_is_answered_then_closed_data()
     {
-        QTest::addColumn<bool>("group");
-        QTest::newRow("owner only") << false;
-        QTest::newRow("group") << true;
+        QTest::addColumn<QString>("board_does");
+        QTest::addColumn<QByteArray>("bytes");      // sent, then shutdown(SHUT_WR)
+        QTest::addColumn<QStringList>("outcomes");  // "id:ok" or "id:code", in any order
+        QTest::addColumn<QVector<int>>("relays");   // the board's afterwards
+
+        QTest::newRow("on 4") << "" << QByteArray(R"({"cmd":"on","relay":4,"id":"a"})" "\n")
+                              << QStringList{"a:ok"} << QVector<int>{0, 0, 0, 1};
+        QTest::newRow("status") << "" << QByteArray(R"({"cmd":"status","id":"s"})" "\n") << QStringList{"s:ok"}
+                                << QVector<int>{0, 0, 0, 0};
+        QTest::newRow("status and on 2") << ""
+                                         << QByteArray(R"({"cmd":"on","relay":2,"id":"c"})" "\n"
+                                                       R"({"cmd":"status","id":"s"})" "\n")
+                                         << QStringList{"c:ok", "s:ok"} << QVector<int>{0, 1, 0, 0};
+        QTest::newRow("the last line without its newline")
+            << "" << QByteArray(R"({"cmd":"all-on","id":"x"})") << QStringList{"x:ok"} << QVector<int>{1, 1, 1, 1};
+        QTest::newRow("a bad line") << "" << QByteArray("hello\n") << QStringList{":usage"}
+                                    << QVector<int>{0, 0, 0, 0};
+        QTest::newRow("silent board: the command times out")
+            << "silent" << QByteArray(R"({"cmd":"on","relay":3,"id":"t"})" "\n") << QStringList{"t:timeout"}
+            << QVector<int>{0, 0, 1, 0};  // switched, but never said so
     }
 
-    void files_and_modes_and_close_removes_the_socket()
+    void a_client_that_ends_its_input_is_answered_then_closed()
     {
-        QFETCH(bool, group);
-        const auto result = service->listen(path, group ? socket_access::group : socket_access::owner_only);
-        QVERIFY2(result.ok, result.reason.c_str());
-        const auto socket_mode = mode_of(path);
-        QVERIFY2((socket_mode & 0007) == 0, qPrintable(QString::number(socket_mode, 8)));
-        QVERIFY((socket_mode & 0600) == 0600);
-        if (group) {
-            QCOMPARE(socket_mode & 0060, mode_t{0060});
-        } else {
-            QCOMPARE(socket_mode & 0070, mode_t{0});
-            QCOMPARE(mode_of(QString::fromStdString(path).section('/', 0, -2).toStdString()), mode_t{0700});
+        QFETCH(QString, board_does);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, outcomes);
+        QFETCH(QVector<int>, relays);
+        connect_panel(board->slave_path());
+        serve();
+        if (board_does == "silent") {
+            board->set_silent(true);
+            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::silent, deadline_ms);
         }
+        testing::raw_client client;
+        QVERIFY(client.connect_to(path));
+        QVERIFY(client.send(bytes));
+        client.end_input();
+
+        QStringList seen;
+        for (int i = 0; i < outcomes.size(); ++i) {
+            const auto reply = client.next(10000);
+            QVERIFY2(reply, qPrintable(seen.join(' ')));
+            const auto code = (*reply)["ok"].toBool() ? QString("ok") : (*reply)["code"].toString();
+            seen << (*reply)["id"].toString() + ":" + code;
+        }
+        seen.sort();
+        outcomes.sort();
+        QCOMPARE(seen, outcomes);
+        QVERIFY(client.wait_closed());
+        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{0}, deadline_ms);
+        std::array<bool, relay_count> expected{};
+        for (int i = 0; i < relay_count; ++i)
+            expected[static_cast<std::size_t>(i)] = relays[i] != 0;
+        QCOMPARE(board->relays(), expected);
+    }
+
+    void a_watch_goes_on_after_the_end_of_input_until_the_peer_leaves()
+    {
+        connect_panel(board->slave_path());
+        serve();
+        testing::raw_client watcher;
+        QVERIFY(watcher.connect_to(path));
+        QVERIFY(watcher.send(R"({"cmd":"watch"})" "\n"));
+        watcher.end_input();
+        const auto first = watcher.next();
+        QVERIFY(first);
+        QCOMPARE((*first)["event"].toString(), QString("state"));
+
+        socket_client other;
+        QVERIFY(other.connect_to(path));
+        QVERIFY(other.ask(R"({"cmd":"on","relay":1})"));
+        const auto change = watcher.next();
+        QVERIFY(change);
+        QCOMPARE((*change)["relays"].toObject()["1"].toString(), QString("on"));
+        QVERIFY(!watcher.is_closed_by_server());
+
+        // Gone both ways: noticed without another event to send.
+        QCOMPARE(service->client_count(), std::size_t{2});
+        watcher.close();
+        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);
+    }
+
+    void the_socket_folder_data()
+    {
+        QTest::addColumn<int>("folder_mode");      // -1: missing; -2: a plain file in its place
+        QTest::addColumn<bool>("another_owner");   // the folder, or with a sticky folder the socket's path
+        QTest::addColumn<bool>("group");           // socket_access::group
+        QTest::addColumn<QString>("group_name");   // passed to listen
+        QTest::addColumn<QString>("refusal");      // in the one-line reason; empty: served
+        QTest::addColumn<int>("folder_after");
+
+        QTest::newRow("missing, user: made 0700") << -1 << false << false << "" << "" << 0700;
+        QTest::newRow("missing, group nogroup: made 0750 for it") << -1 << false << true << "nogroup" << "" << 0750;
+        QTest::newRow("missing, a group that does not exist: made 0755")
+            << -1 << false << true << "relay-panel-no-such-group" << "" << 0755;
+        QTest::newRow("ours 0750, user: kept") << 0750 << false << false << "" << "" << 0750;
+        QTest::newRow("ours 0755, group: kept") << 0755 << false << true << "nogroup" << "" << 0755;
+        QTest::newRow("sticky 1777, path free: kept") << 01777 << false << false << "" << "" << 01777;
+        QTest::newRow("sticky 1777, path of another user: refused")
+            << 01777 << true << false << "" << "belongs to user nobody in the shared folder" << 01777;
+        QTest::newRow("group-writable 0770: refused") << 0770 << false << false << "" << "has mode 0770" << 0770;
+        QTest::newRow("world-writable 0777, not sticky: refused")
+            << 0777 << false << true << "" << "has mode 0777" << 0777;
+        QTest::newRow("another user's 0755: refused")
+            << 0755 << true << false << "" << "belongs to user nobody, who could replace the socket" << 0755;
+        QTest::newRow("a file in its place: refused") << -2 << false << false << "" << "is not a folder" << 0;
+    }
+
+    // An existing folder may be /tmp or /run: its mode is never changed, and
+    // one that would let another user replace the socket is refused.
+    void the_socket_folder()
+    {
+        QFETCH(int, folder_mode);
+        QFETCH(bool, another_owner);
+        QFETCH(bool, group);
+        QFETCH(QString, group_name);
+        QFETCH(QString, refusal);
+        QFETCH(int, folder_after);
+        constexpr uid_t nobody = 65534;
+        if ((another_owner || group_name == "nogroup") && ::geteuid() != 0)
+            QSKIP("giving a file to another user or group takes root");
+        const std::string socket_folder = QString::fromStdString(path).section('/', 0, -2).toStdString();
+        if (folder_mode == -2) {
+            QVERIFY(QFile(QString::fromStdString(socket_folder)).open(QIODevice::WriteOnly));
+        } else if (folder_mode >= 0) {
+            QVERIFY(QDir().mkpath(QString::fromStdString(socket_folder)));
+            QCOMPARE(::chmod(socket_folder.c_str(), static_cast<mode_t>(folder_mode)), 0);
+            if (another_owner && (folder_mode & S_ISVTX)) {
+                QVERIFY(QFile(QString::fromStdString(path)).open(QIODevice::WriteOnly));
+                QCOMPARE(::chown(path.c_str(), nobody, static_cast<gid_t>(-1)), 0);
+            } else if (another_owner) {
+                QCOMPARE(::chown(socket_folder.c_str(), nobody, static_cast<gid_t>(-1)), 0);
+            }
+        }
+
+        const auto result = service->listen(path, group ? socket_access::group : socket_access::owner_only,
+                                            group_name.toStdString());
+        if (folder_mode != -2)
+            QCOMPARE(mode_of(socket_folder, 07777), mode_t(folder_after));
+        if (!refusal.isEmpty()) {
+            QVERIFY(!result.ok);
+            QVERIFY2(result.reason.find(refusal.toStdString()) != std::string::npos, result.reason.c_str());
+            QVERIFY2(result.reason.find(socket_folder) != std::string::npos ||
+                         result.reason.find(path) != std::string::npos,
+                     result.reason.c_str());
+            QVERIFY(result.reason.find('\n') == std::string::npos);
+            QVERIFY(!service->is_listening());
+            if (!another_owner)
+                QVERIFY(!QFileInfo::exists(QString::fromStdString(path)));
+            return;
+        }
+        QVERIFY2(result.ok, result.reason.c_str());
+        QCOMPARE(mode_of(path), mode_t(group ? 0660 : 0600));
+        const auto* given = group_name.isEmpty() ? nullptr : ::getgrnam(group_name.toLocal8Bit().constData());
+        const gid_t socket_group = given ? given->gr_gid : ::getegid();
+        QCOMPARE(group_of(path), socket_group);
+        if (folder_mode == -1)
+            QCOMPARE(group_of(socket_folder), socket_group);
+        socket_client client;
+        QVERIFY(client.connect_to(path));
+    }
+
+    void close_removes_the_socket()
+    {
+        serve();
         socket_client client;
         QVERIFY(client.connect_to(path));
         QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);

@@ -3,6 +3,13 @@
 #include <QJsonDocument>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace relay::testing {
 
 bool socket_client::connect_to(const std::string& path, int deadline_ms)
@@ -36,6 +43,86 @@ std::optional<QJsonObject> socket_client::ask(const QByteArray& line, int deadli
 bool socket_client::wait_closed(int deadline_ms)
 {
     return QTest::qWaitFor([&] { return own.socket.state() == QLocalSocket::UnconnectedState; }, deadline_ms);
+}
+
+raw_client::~raw_client() { close(); }
+
+bool raw_client::connect_to(const std::string& path)
+{
+    close();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // The server's backlog takes the connection without its event loop.
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool raw_client::send(const QByteArray& bytes)
+{
+    return fd >= 0 && ::send(fd, bytes.constData(), static_cast<std::size_t>(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+}
+
+void raw_client::end_input()
+{
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_WR);
+}
+
+void raw_client::close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+void raw_client::read_available()
+{
+    char chunk[4096];
+    while (fd >= 0 && !own.closed_by_server) {
+        const auto n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n > 0)
+            buffered.append(chunk, static_cast<qsizetype>(n));
+        else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            own.closed_by_server = true;
+        else
+            return;
+    }
+}
+
+std::optional<QJsonObject> raw_client::next(int deadline_ms)
+{
+    const bool got = QTest::qWaitFor(
+        [&] {
+            read_available();
+            return buffered.contains('\n') || own.closed_by_server;
+        },
+        deadline_ms);
+    const auto newline = buffered.indexOf('\n');
+    if (!got || newline < 0)
+        return std::nullopt;
+    const auto document = QJsonDocument::fromJson(buffered.left(newline));
+    buffered.remove(0, newline + 1);
+    if (!document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+bool raw_client::wait_closed(int deadline_ms)
+{
+    const bool closed = QTest::qWaitFor(
+        [&] {
+            read_available();
+            return own.closed_by_server;
+        },
+        deadline_ms);
+    return closed && buffered.isEmpty();
 }
 
 QJsonObject relays_json(const std::array<bool, 4>& relays)

@@ -31,6 +31,40 @@ private:
     } own;
 };
 
+// A client on a plain AF_UNIX socket, for what QLocalSocket cannot do: end
+// its input and go on reading, as `echo REQUEST | socat - UNIX-CONNECT:PATH`
+// does. Its waits run the event loop, so a server in the same thread goes on.
+class raw_client {
+public:
+    raw_client() = default;
+    ~raw_client();
+    raw_client(const raw_client&) = delete;
+    raw_client& operator=(const raw_client&) = delete;
+
+    bool connect_to(const std::string& path);
+    bool send(const QByteArray& bytes);
+    // shutdown(SHUT_WR): the server reads the end of input; replies still come.
+    void end_input();
+    // Closes both ways.
+    void close();
+    // The next line as JSON; nothing when none came in time, the server
+    // closed first, or it was not a JSON object.
+    std::optional<QJsonObject> next(int deadline_ms = 5000);
+    // Waits for the server to close the connection; false at the deadline
+    // or if more bytes came first.
+    bool wait_closed(int deadline_ms = 5000);
+    bool is_closed_by_server() const { return own.closed_by_server; }
+
+private:
+    void read_available();
+
+    int fd = -1;
+    QByteArray buffered;
+    struct {
+        bool closed_by_server = false;
+    } own;
+};
+
 // {"1":"on",...} for the board's relays.
 QJsonObject relays_json(const std::array<bool, 4>& relays);
 

@@ -1,0 +1,127 @@
+#include "service/client_connection.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace relay {
+namespace {
+
+// Read per wake-up, so that one client pouring bytes in cannot hold the
+// thread (and its ticks) for long.
+constexpr std::size_t read_chunk_bytes = 16 * 1024;
+
+}  // namespace
+
+client_connection::client_connection(int fd, QObject* parent) : QObject(parent), fd(fd)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    readable = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    writable = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    writable->setEnabled(false);
+    connect(readable, &QSocketNotifier::activated, this, [this] { read_some(); });
+    connect(writable, &QSocketNotifier::activated, this, [this] { write_some(); });
+}
+
+client_connection::~client_connection() { shut(); }
+
+bool client_connection::write(const QByteArray& bytes)
+{
+    if (fd < 0 || broken)
+        return false;
+    pending += bytes;
+    while (!pending.isEmpty()) {
+        const auto n = ::send(fd, pending.constData(), static_cast<std::size_t>(pending.size()),
+                              MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            pending.remove(0, static_cast<qsizetype>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            broken = true;
+            pending.clear();
+        }
+    }
+    writable->setEnabled(!pending.isEmpty());
+    return !broken;
+}
+
+bool client_connection::is_peer_gone() const
+{
+    if (fd < 0 || broken)
+        return true;
+    // A peer that only shut its writing side leaves POLLRDHUP here; one that
+    // closed or shut both ways leaves POLLHUP.
+    pollfd p{fd, POLLOUT, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+void client_connection::close_when_written()
+{
+    closing = true;
+    if (fd < 0)
+        return;
+    if (pending.isEmpty() || broken || is_peer_gone())
+        end();
+}
+
+void client_connection::abort()
+{
+    shut();
+    deleteLater();
+}
+
+void client_connection::read_some()
+{
+    char buffer[read_chunk_bytes];
+    const auto n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) {
+        emit received(QByteArray(buffer, static_cast<qsizetype>(n)));
+        return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return;
+    // At the end of input the descriptor stays readable for good.
+    readable->setEnabled(false);
+    if (n == 0 && !is_peer_gone()) {
+        own.input_ended = true;
+        emit input_finished();
+        return;
+    }
+    own.input_ended = true;
+    end();
+}
+
+void client_connection::write_some()
+{
+    if (!write({}) || (closing && pending.isEmpty()))
+        end();
+}
+
+void client_connection::end()
+{
+    if (fd < 0)
+        return;
+    shut();
+    emit finished();
+    deleteLater();
+}
+
+void client_connection::shut()
+{
+    if (fd < 0)
+        return;
+    readable->setEnabled(false);
+    writable->setEnabled(false);
+    ::close(fd);
+    fd = -1;
+}
+
+}  // namespace relay
