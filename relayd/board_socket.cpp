@@ -3,6 +3,14 @@
 #include "service/control_socket.h"
 
 namespace relay::relayd {
+namespace {
+
+// The group the package makes for the service (relayd.sysusers); its
+// members use the system sockets. relayd started by hand as root with
+// --system hands its sockets to it too.
+constexpr const char* service_group = "relayd";
+
+}  // namespace
 
 struct board_socket::impl {
     explicit impl(panel_controller& board) : socket(board) {}
@@ -15,7 +23,8 @@ board_socket::~board_socket() = default;
 
 serve_result board_socket::listen(const std::string& path, bool system_mode)
 {
-    const auto r = d->socket.listen(path, system_mode ? socket_access::group : socket_access::owner_only);
+    const auto r = system_mode ? d->socket.listen(path, socket_access::group, service_group)
+                               : d->socket.listen(path, socket_access::owner_only);
     return {r.ok, r.ok, r.reason};
 }
 

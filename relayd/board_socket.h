@@ -1,6 +1,7 @@
 #pragma once
 // The board's control socket as relayd serves it: for the system service
-// 0660 for the service's group, otherwise for the user alone.
+// 0660 for the group relayd (when it exists), otherwise 0600 for the user
+// alone.
 
 #include "panel/panel_controller.h"
 

@@ -5,14 +5,22 @@
 #include "relayd_process.h"
 #include "sim/pty_board.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
+#include <vector>
 
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -70,6 +78,32 @@ private:
     bool bound = false;
 };
 
+mode_t mode_of(const QString& path)
+{
+    struct stat info{};
+    return ::stat(path.toLocal8Bit().constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+gid_t group_of(const QString& path)
+{
+    struct stat info{};
+    return ::stat(path.toLocal8Bit().constData(), &info) == 0 ? info.st_gid : static_cast<gid_t>(-1);
+}
+
+// The group relayd's system sockets go to: relayd when it exists and this
+// process may give it (root, or a member), else the process's own.
+gid_t system_socket_group()
+{
+    const auto* service_group = ::getgrnam("relayd");
+    if (!service_group)
+        return ::getegid();
+    const gid_t relayd_gid = service_group->gr_gid;
+    std::vector<gid_t> mine(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    mine.resize(static_cast<std::size_t>(std::max(::getgroups(static_cast<int>(mine.size()), mine.data()), 0)));
+    const bool member = ::getegid() == relayd_gid || std::find(mine.begin(), mine.end(), relayd_gid) != mine.end();
+    return ::geteuid() == 0 || member ? relayd_gid : ::getegid();
+}
+
 }  // namespace
 
 class relayd_board_test : public QObject {
@@ -84,6 +118,10 @@ private slots:
     void sigterm_removes_the_socket_closes_the_port_and_exits_0();
     void a_socket_left_by_a_killed_relayd_is_replaced();
     void systemd_hears_ready_status_and_watchdog_pings();
+    void socket_modes_and_folders_data();
+    void socket_modes_and_folders();
+    void a_request_piped_through_socat_is_answered_data();
+    void a_request_piped_through_socat_is_answered();
 };
 
 void relayd_board_test::polls_ten_frames_a_second()
@@ -295,6 +333,101 @@ void relayd_board_test::systemd_hears_ready_status_and_watchdog_pings()
     QVERIFY2(stopping.startsWith("STOPPING=1"), qPrintable(stopping));
     QVERIFY(relayd.wait_for_exit());
     QCOMPARE(relayd.exit_code(), 0);
+}
+
+void relayd_board_test::socket_modes_and_folders_data()
+{
+    QTest::addColumn<bool>("system");
+    QTest::addColumn<int>("folder_before");  // -1: missing
+    QTest::addColumn<bool>("served");
+
+    QTest::newRow("user: socket 0600, folder made 0700") << false << -1 << true;
+    QTest::newRow("--system: socket 0660, folder made for the group") << true << -1 << true;
+    QTest::newRow("a sticky 1777 folder such as /tmp: kept") << false << 01777 << true;
+    QTest::newRow("a folder others may write to, not sticky: refused") << true << 0775 << false;
+}
+
+void relayd_board_test::socket_modes_and_folders()
+{
+    QFETCH(bool, system);
+    QFETCH(int, folder_before);
+    QFETCH(bool, served);
+    pty_board board(1);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("sockets");
+    const QString socket = folder + "/b.sock";
+    if (folder_before >= 0) {
+        QVERIFY(QDir().mkdir(folder));
+        QCOMPARE(::chmod(folder.toLocal8Bit().constData(), static_cast<mode_t>(folder_before)), 0);
+    }
+    QStringList args{"--port", QString::fromStdString(board.slave_path()), "--socket", socket};
+    if (system)
+        args << "--system";
+    relayd_process relayd(args);
+
+    if (!served) {
+        QVERIFY(relayd.wait_for_exit());
+        QCOMPARE(relayd.exit_code(), 1);
+        QVERIFY2(relayd.log().contains(QRegularExpression(
+                     "^<3>board: cannot serve the control socket at " + QRegularExpression::escape(socket) +
+                         ": The folder " + QRegularExpression::escape(folder) + " has mode 0775: [^\n]+$",
+                     QRegularExpression::MultilineOption)),
+                 qPrintable(relayd.log()));
+        QCOMPARE(mode_of(folder), mode_t(folder_before));
+        QVERIFY(!QFile::exists(socket));
+        return;
+    }
+    QVERIFY2(relayd.wait_for_log(line("^<6>board: socket listening at " + QRegularExpression::escape(socket) + "$")),
+             qPrintable(relayd.log()));
+    QCOMPARE(mode_of(socket), mode_t(system ? 0660 : 0600));
+    const bool grouped = system && system_socket_group() != ::getegid();
+    if (system) {
+        QCOMPARE(group_of(socket), system_socket_group());
+    }
+    if (folder_before >= 0)
+        QCOMPARE(mode_of(folder), mode_t(folder_before));
+    else if (!system)
+        QCOMPARE(mode_of(folder), mode_t(0700));
+    else
+        QCOMPARE(mode_of(folder), mode_t(grouped ? 0750 : 0755));
+    relayd.terminate();
+    QVERIFY(relayd.wait_for_exit());
+    QCOMPARE(relayd.exit_code(), 0);
+}
+
+// What anyone types first: socat ends its input after the request, and the
+// reply must still come.
+void relayd_board_test::a_request_piped_through_socat_is_answered_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QString>("relay_4");
+    QTest::newRow("on 4") << QByteArray(R"({"cmd":"on","relay":4})" "\n") << "on";
+    QTest::newRow("status") << QByteArray(R"({"cmd":"status"})" "\n") << "off";
+}
+
+void relayd_board_test::a_request_piped_through_socat_is_answered()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QString, relay_4);
+    pty_board board(1);
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("b.sock");
+    relayd_process relayd({"--port", QString::fromStdString(board.slave_path()), "--socket", socket});
+    QVERIFY2(relayd.wait_for_log(line("^<6>board: board at address 1 answering$")), qPrintable(relayd.log()));
+
+    QProcess socat;
+    // -t: how long socat waits for the reply once its input has ended; its
+    // 0.5 s default is enough here, but not on a loaded test machine.
+    socat.start("socat", {"-t", "5", "-", "UNIX-CONNECT:" + socket});
+    QVERIFY(socat.waitForStarted(5000));
+    socat.write(request);
+    socat.closeWriteChannel();
+    QVERIFY(socat.waitForFinished(5000));
+    QCOMPARE(socat.exitCode(), 0);
+    const auto reply = QJsonDocument::fromJson(socat.readAllStandardOutput()).object();
+    QVERIFY2(reply["ok"].toBool(), qPrintable(QJsonDocument(reply).toJson()));
+    QCOMPARE(reply["relays"].toObject()["4"].toString(), relay_4);
+    QCOMPARE(board.relays()[3], relay_4 == "on");
 }
 
 }  // namespace relay::relayd::testing
