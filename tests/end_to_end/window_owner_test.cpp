@@ -12,7 +12,10 @@
 #include "ui/main_form.h"
 #include "window_rig.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -118,6 +121,31 @@ private slots:
         QVERIFY(!green_before_board);
         QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(1, "on", colour_green), deadline_ms);
         QVERIFY(indicator_reads(0, "off", colour_red));
+    }
+
+    // socat ends its input right after the request; the reply must still
+    // come, from the window's socket as from relayd's.
+    void a_request_piped_through_socat_is_answered()
+    {
+        connect_window();
+        const auto owner = ask_owner();
+        QVERIFY2(owner.serving, owner.last_problem.c_str());
+        QProcess socat;
+        // -t: socat's wait for the reply after its input ends; the 0.5 s
+        // default is enough, but not on a loaded test machine.
+        socat.start("socat", {"-t", "5", "-", "UNIX-CONNECT:" + QString::fromStdString(owner.socket_path)});
+        QVERIFY(socat.waitForStarted(deadline_ms));
+        socat.write(R"({"cmd":"on","relay":4})" "\n");
+        socat.closeWriteChannel();
+        // The session may be on this thread: wait with its events running.
+        QVERIFY(QTest::qWaitFor([&] { return socat.state() == QProcess::NotRunning; }, deadline_ms));
+        QCOMPARE(socat.exitCode(), 0);
+        const auto out = socat.readAllStandardOutput();
+        const auto reply = QJsonDocument::fromJson(out).object();
+        QVERIFY2(reply["ok"].toBool(), out.constData());
+        QCOMPARE(reply["relays"].toObject()["4"].toString(), QString("on"));
+        QVERIFY(board->relays()[3]);
+        QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(3, "on", colour_green), deadline_ms);
     }
 
     void disconnecting_stops_serving_and_frees_the_port_for_relayctl()
