@@ -36,8 +36,8 @@ bool client_connection::write(const QByteArray& bytes)
         return false;
     pending += bytes;
     while (!pending.isEmpty()) {
-        const auto n = ::send(fd, pending.constData(), static_cast<std::size_t>(pending.size()),
-                              MSG_NOSIGNAL | MSG_DONTWAIT);
+        const auto n =
+            ::send(fd, pending.constData(), static_cast<std::size_t>(pending.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             pending.remove(0, static_cast<qsizetype>(n));
         } else if (n < 0 && errno == EINTR) {

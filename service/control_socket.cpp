@@ -1,6 +1,7 @@
 #include "service/control_socket.h"
 
 #include "serial/port_holders.h"
+#include "service/client_connection.h"
 #include "service/line_reader.h"
 #include "service/replies.h"
 #include "service/request_book.h"
@@ -9,8 +10,6 @@
 // socket is open to all); each client it accepts is served on its own
 // descriptor (client_connection), which, unlike QLocalSocket, can still
 // answer a peer that has ended its input.
-#include "service/client_connection.h"
-
 #include <QLocalServer>
 #include <QTimer>
 
@@ -130,8 +129,7 @@ std::optional<gid_t> group_named(const std::string& name)
 // Makes the folders that are missing, from the top down, each with the
 // mode and group the socket wants. A folder that exists is left exactly as
 // it is: it may be /tmp or /run, and not ours to change.
-std::string make_missing_folders(const std::filesystem::path& folder, socket_access access,
-                                 std::optional<gid_t> group)
+std::string make_missing_folders(const std::filesystem::path& folder, socket_access access, std::optional<gid_t> group)
 {
     std::filesystem::path walked;
     for (const auto& part : folder) {
@@ -142,9 +140,10 @@ std::string make_missing_folders(const std::filesystem::path& folder, socket_acc
             return "The folder " + walked.string() + " cannot be created: " + std::strerror(errno) + ".";
         }
         mode_t mode = private_folder_mode;
-        if (access == socket_access::group)
-            mode = group && ::chown(walked.c_str(), static_cast<uid_t>(-1), *group) == 0 ? group_folder_mode
-                                                                                          : open_folder_mode;
+        if (access == socket_access::group) {
+            const bool grouped = group && ::chown(walked.c_str(), static_cast<uid_t>(-1), *group) == 0;
+            mode = grouped ? group_folder_mode : open_folder_mode;
+        }
         if (::chmod(walked.c_str(), mode) != 0)
             return "The folder " + walked.string() + " cannot be given mode " + octal(mode) + ": " +
                    std::strerror(errno) + ".";
@@ -416,7 +415,8 @@ void control_socket::impl::tell_watchers()
 }
 
 control_socket::control_socket(panel_controller& board, QObject* parent)
-    : QObject(parent), d(std::make_unique<impl>(*this, board)) {}
+    : QObject(parent), d(std::make_unique<impl>(*this, board))
+{}
 
 control_socket::~control_socket()
 {

@@ -66,7 +66,8 @@ bool raw_client::connect_to(const std::string& path)
 
 bool raw_client::send(const QByteArray& bytes)
 {
-    return fd >= 0 && ::send(fd, bytes.constData(), static_cast<std::size_t>(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+    return fd >= 0 &&
+           ::send(fd, bytes.constData(), static_cast<std::size_t>(bytes.size()), MSG_NOSIGNAL) == bytes.size();
 }
 
 void raw_client::end_input()
