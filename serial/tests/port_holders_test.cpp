@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,11 +26,15 @@ using namespace std::chrono_literals;
 // A child with the device as its standard input, until it is killed.
 class holding_child {
 public:
-    holding_child(const std::string& device, const char* program)
+    // far_end: a pseudo-terminal's master descriptor for the child to hold
+    // as well, as a simulated board does.
+    holding_child(const std::string& device, const char* program, int far_end = -1)
     {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, device.c_str(), O_RDWR | O_NOCTTY, 0);
+        if (far_end >= 0)
+            posix_spawn_file_actions_adddup2(&actions, far_end, 3);
         char* const argv[] = {const_cast<char*>(program), const_cast<char*>("60"), nullptr};
         if (posix_spawnp(&pid, program, &actions, nullptr, argv, environ) != 0)
             pid = -1;
@@ -87,6 +92,30 @@ TEST(port_holders, two_holders_in_pid_order)
     ASSERT_EQ(holders.size(), 2u);
     EXPECT_LT(holders[0].pid, holders[1].pid);
     EXPECT_NE(describe_holders(holders).find(" and "), std::string::npos);
+}
+
+TEST(port_holders, the_far_end_of_a_pty_is_no_holder)
+{
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    // Only the child given the master may hold it.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    const std::string device = ::ptsname(master);
+    {
+        holding_child board(device, "sleep", master);
+        holding_child program(device, "sleep");
+        ASSERT_GT(board.pid, 0);
+        ASSERT_GT(program.pid, 0);
+        // The board child was started first, so it holds both sides by the
+        // time the other is seen.
+        const auto holders = holders_once_seen(device, program.pid);
+        ASSERT_EQ(holders.size(), 1u) << describe_holders(holders);
+        EXPECT_EQ(holders[0].pid, program.pid);
+    }
+    ::close(slave);
+    ::close(master);
 }
 
 struct no_holder_row {
