@@ -9,6 +9,14 @@ namespace {
 // The watchdog's own length: five reloaded ticks and the sixth that gives up.
 constexpr std::chrono::milliseconds watchdog_time = poll_period * (watchdog_reload + 1);
 
+// So that a sentence can follow it.
+std::string as_sentence(std::string text)
+{
+    if (!text.empty() && text.back() != '.' && text.back() != '?' && text.back() != '!')
+        text += '.';
+    return text;
+}
+
 }  // namespace
 
 board_service::board_service(board_config config, bool system_mode, QObject* parent)
@@ -74,17 +82,24 @@ void board_service::try_open()
     }
 }
 
-void board_service::show_message(const std::string&, const std::string& text)
+void board_service::show_message(const std::string& title, const std::string& text)
 {
-    // Only a failed open reaches here. Said once, then again only when the
-    // reason changes, so a board left unplugged does not fill the journal.
-    if (text == last_open_failure)
+    log(priority::warning, title + ": " + text);
+}
+
+void board_service::connect_refused(const open_result& why)
+{
+    // Said once, then again only when the reason changes, so a board left
+    // unplugged does not fill the journal. Whoever holds the port is named;
+    // relayd itself waits for it.
+    if (why.reason == last_open_failure)
         return;
     if (last_open_failure.empty())
-        log(priority::error, "cannot open port '" + own.config.port + "': " + text + "; trying again every second");
+        log(priority::error, "cannot open port '" + own.config.port + "': " + as_sentence(why.reason) +
+                                 " Trying again every second.");
     else
-        log(priority::warning, "port '" + own.config.port + "' still cannot be opened, now: " + text);
-    last_open_failure = text;
+        log(priority::warning, "port '" + own.config.port + "' still cannot be opened, now: " + why.reason);
+    last_open_failure = why.reason;
 }
 
 void board_service::link_changed(link_condition now, const relay_statuses&)

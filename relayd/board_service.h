@@ -50,6 +50,7 @@ signals:
 private:
     void controls_changed() override {}
     void show_message(const std::string& title, const std::string& text) override;
+    void connect_refused(const open_result& why) override;
 
     void client_command_sent(client_ticket) override {}
     void client_command_dropped(client_ticket, const std::string&) override {}
