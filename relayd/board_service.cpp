@@ -20,7 +20,7 @@ std::string as_sentence(std::string text)
 }  // namespace
 
 board_service::board_service(board_config config, bool system_mode, QObject* parent)
-    : QObject(parent), own{std::move(config), {}, link_condition::lost}, system_mode(system_mode)
+    : QObject(parent), own{std::move(config), {}, {}, {}, link_condition::lost}, system_mode(system_mode)
 {
     auto& logic = session.controller();
     session.controller().add_view(this);
@@ -29,15 +29,13 @@ board_service::board_service(board_config config, bool system_mode, QObject* par
     logic.set_chuankou_num_text(own.config.port);
     logic.set_add_text(std::to_string(own.config.address));
 
-    own.socket_path = own.config.socket;
-    if (own.socket_path.empty()) {
-        // Named after the device, so that relayctl finds the owner of a
-        // port by the port alone; a numbered port that is not there yet is
-        // named as the device its text would open.
-        const auto resolved = resolve_port(own.config.port, session.catalog());
-        const std::string device = resolved.port ? resolved.port->path : "/dev/" + own.config.port;
-        own.socket_path = board_socket::usual_path(device, system_mode);
-    }
+    // Named after the device, so that relayctl finds the owner of a port by
+    // the port alone; a numbered port that is not there yet is named as the
+    // device its text would open. A socket named otherwise answers there too.
+    const auto resolved = resolve_port(own.config.port, session.catalog());
+    own.device = resolved.port ? resolved.port->path : "/dev/" + own.config.port;
+    own.usual_socket_path = board_socket::usual_path(own.device, system_mode);
+    own.socket_path = own.config.socket.empty() ? own.usual_socket_path : own.config.socket;
 
     open_retry.setInterval(reopen_period);
     connect(&open_retry, &QTimer::timeout, this, [this] { try_open(); });
@@ -54,6 +52,15 @@ board_service::~board_service()
 
 bool board_service::serve_socket()
 {
+    // Whoever answers at the device's usual path owns the port: the panel
+    // while connected, or another relayd. Two owners of one port cannot
+    // both poll it.
+    if (const auto owner = board_socket::server_at(own.usual_socket_path); !owner.empty()) {
+        log(priority::error, "the port " + own.device + " is held by " + owner + ", which shares it at " +
+                                 own.usual_socket_path + ". Disconnect or stop it, then start "
+                                 "relayd again");
+        return false;
+    }
     socket = std::make_unique<board_socket>(session.controller());
     const auto result = socket->listen(own.socket_path, system_mode);
     if (result.ok && !result.served) {
@@ -66,6 +73,13 @@ bool board_service::serve_socket()
         return false;
     }
     log(priority::info, "socket listening at " + own.socket_path);
+    if (own.socket_path != own.usual_socket_path) {
+        const auto why = socket->also_answer_at(own.usual_socket_path, system_mode);
+        if (why.empty())
+            log(priority::info, "socket also at " + own.usual_socket_path);
+        else
+            log(priority::warning, "relayctl --port " + own.device + " will not find this board: " + why);
+    }
     return true;
 }
 

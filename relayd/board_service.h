@@ -64,6 +64,8 @@ private:
 
     struct {
         board_config config;
+        std::string device;
+        std::string usual_socket_path;  // where relayctl looks for the owner of the device
         std::string socket_path;
         link_condition link = link_condition::lost;
     } own;
