@@ -66,7 +66,7 @@ int pty_index(dev_t device)
 }
 
 struct what_is_held {
-    bool device = false;
+    int device = 0;  // descriptors open on the device
     // The master side of the same pseudo-terminal: the far end of the line.
     bool far_end = false;
 };
@@ -86,7 +86,7 @@ what_is_held look_at(const std::string& process_folder, dev_t device, int pty)
         if (::stat((fd_folder + "/" + entry->d_name).c_str(), &target) != 0 || !S_ISCHR(target.st_mode))
             continue;
         if (target.st_rdev == device)
-            held.device = true;
+            ++held.device;
         else if (pty >= 0 && target.st_rdev == ptmx_device &&
                  fdinfo_value(process_folder + "/fdinfo/" + entry->d_name, "tty-index") == std::to_string(pty))
             held.far_end = true;
@@ -134,9 +134,11 @@ std::vector<port_holder> port_holders(const std::string& device_path, const std:
             continue;
         const auto held = look_at(proc_root + "/" + entry->d_name, device.st_rdev, pty);
         // Whoever holds the master side is the other end of the line (a
-        // simulated board), not a program in the way; it may keep the slave
-        // open as well.
-        if (held.device && !held.far_end)
+        // simulated board), not a program in the way, though it keeps one
+        // descriptor of the slave open so that its master stays quiet. One
+        // more is a program that also uses the port, with a simulated board
+        // of its own inside (relay-panel --simulate, connected).
+        if (held.device > (held.far_end ? 1 : 0))
             holders.push_back({pid, program_of(pid, proc_root)});
     }
     ::closedir(proc);
