@@ -6,9 +6,9 @@ namespace {
 // The options every Qt program takes, as QGuiApplication, QApplication and
 // the X11 platform read them: those that take a value, and the others.
 const char* const qt_options_with_value[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin",   "qwindowgeometry", "qwindowicon",
-    "qwindowtitle", "session",      "display",       "geometry", "style",           "stylesheet",
-    "qmljsdebugger",
+    "platform",    "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",
+    "style",       "stylesheet",         "qmljsdebugger",
 };
 const char* const qt_flags[] = {"reverse", "widgetcount"};
 
