@@ -1,58 +1,62 @@
 // relay-panel: the control panel for a four-channel serial relay board.
 
+#include "app/command_line.h"
 #include "sim/pty_board.h"
 #include "ui/main_form.h"
 #include "service/port_owner.h"
 #include "session/event_dispatcher.h"
 #include "session/session_thread.h"
+#include "session/stop_signals.h"
 
 #include <QApplication>
 
 #include <cstdio>
-#include <cstring>
+#include <exception>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
-const char* const usage =
-    "Usage: relay-panel [--simulate]\n"
-    "\n"
-    "Control panel for a four-channel relay board on a serial port. Pick the\n"
-    "port (1 is the first serial port, USB adapters first; a device name such\n"
-    "as ttyUSB0 or /dev/pts/3 works too) and the board address, press\n"
-    "\"connect\", and switch the relays. While connected the panel serves the\n"
-    "port's control socket, so relayctl and scripts can share the board.\n"
-    "\n"
-    "  --simulate   start a simulated board inside the panel and make it port 1\n"
-    "  --help       show this help and exit\n"
-    "  --version    show the version and exit\n";
+constexpr int exit_usage = 2;
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     // Answered before any window system is touched, so they work over ssh.
-    bool simulate = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(usage, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("relay-panel %s\n", RELAY_PANEL_VERSION);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--simulate") == 0)
-            simulate = true;
+    const auto line = relay::read_panel_command_line(std::vector<std::string>(argv + 1, argv + argc));
+    switch (line.what) {
+    case relay::panel_command_line::action::help:
+        std::fputs(relay::panel_usage, stdout);
+        return 0;
+    case relay::panel_command_line::action::version:
+        std::printf("relay-panel %s\n", RELAY_PANEL_VERSION);
+        return 0;
+    case relay::panel_command_line::action::usage_error:
+        std::fprintf(stderr, "relay-panel: %s\n\n%s", line.error.c_str(), relay::panel_usage);
+        return exit_usage;
+    case relay::panel_command_line::action::run:
+        break;
     }
 
+    // Before Qt's, the session's and the simulated board's threads exist,
+    // so that they inherit the mask and the signals reach the loop.
+    relay::block_stop_signals();
     relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
     QApplication::setApplicationName("relay-panel");
     QApplication::setApplicationVersion(RELAY_PANEL_VERSION);
 
+    std::unique_ptr<relay::stop_signals> signals_in;
+    try {
+        signals_in = std::make_unique<relay::stop_signals>();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "relay-panel: SIGTERM and SIGINT will not close the panel cleanly: %s\n", e.what());
+    }
+
     std::unique_ptr<relay::pty_board> board;
-    if (simulate)
+    if (line.simulate)
         board = std::make_unique<relay::pty_board>();
     // The poll runs on a thread of its own, and with it what serves the
     // board to others: while connected, scripts and relayctl reach the board
@@ -64,6 +68,18 @@ int main(int argc, char** argv)
     });
 
     relay::main_form window(session.controller(), session.catalog(), &session);
+    if (signals_in) {
+        QObject::connect(signals_in.get(), &relay::stop_signals::received, &app, [&session, &app] {
+            // As "disconnect" does: the port closed and, with it, the socket
+            // scripts reach the board through removed.
+            session.run([&session] {
+                auto& logic = session.controller();
+                if (logic.connected())
+                    logic.open_comm_Click();
+            });
+            app.quit();
+        });
+    }
     window.show();
     return app.exec();
 }

@@ -26,7 +26,12 @@ int board_session::run()
 {
     const auto opened = link.open_port(opts.port);
     if (!opened.ok) {
-        err << "relayctl: " << opened.reason << '\n';
+        err << "relayctl: " << opened.reason;
+        if (opened.holders == 1)
+            err << " Try again once it has closed the port.";
+        else if (opened.holders > 1)
+            err << " Try again once they have closed the port.";
+        err << '\n';
         return exit_port;
     }
     link.set_events(this);

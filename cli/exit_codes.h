@@ -7,7 +7,7 @@ namespace relay::cli {
 enum exit_code : int {
     exit_success = 0,       // for commands: the board confirmed the new state
     exit_output = 1,        // the result could not be written (standard output full or closed)
-    exit_usage = 2,         // the command line makes no sense
+    exit_usage = 2,         // the command line makes no sense, or names no port among several owners
     exit_port = 3,          // the port cannot be opened or stopped working
     exit_no_answer = 4,     // no valid status frame within the timeout
     exit_not_taken = 5,     // the board answered but did not switch

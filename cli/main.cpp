@@ -7,6 +7,7 @@
 #include "cli/owner_session.h"
 #include "cli/usage.h"
 #include "session/event_dispatcher.h"
+#include "serial/port_holders.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 #include "serial/system_port_catalog.h"
@@ -40,6 +41,26 @@ int main(int argc, char** argv)
 
     if (!parsed.opts.socket.empty())
         return owner_session(parsed.opts, parsed.opts.socket, std::cout, std::cerr).run();
+    // Without --port, the one board served here (the panel's, or relayd's)
+    // is the one meant; port 1 only when there is none, and a choice to
+    // make when there are several.
+    if (!parsed.opts.port_given) {
+        const auto owners = owner_sockets();
+        if (owners.size() == 1)
+            return owner_session(parsed.opts, owners.front().path, std::cout, std::cerr).run();
+        if (owners.size() > 1) {
+            std::cerr << "relayctl: " << owners.size() << " boards are served here; name one with --port or --socket:";
+            for (std::size_t i = 0; i < owners.size(); ++i) {
+                std::cerr << (i == 0 ? " " : ", ") << owners[i].path;
+                if (owners[i].pid > 0) {
+                    const auto program = relay::program_of(owners[i].pid);
+                    std::cerr << " (" << (program.empty() ? "a program" : program) << ", pid " << owners[i].pid << ")";
+                }
+            }
+            std::cerr << '\n';
+            return exit_usage;
+        }
+    }
 
     relay::use_qt_event_dispatcher();
     QCoreApplication app(argc, argv);

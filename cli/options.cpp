@@ -97,6 +97,7 @@ parse_result parse_args(const std::vector<std::string>& args)
                                        " or a device name, not '" + *value + "'");
             }
             result.opts.port = *value;
+            result.opts.port_given = true;
         } else if (name == "--socket") {
             if (value->empty())
                 return usage_error("--socket needs the path of a socket");

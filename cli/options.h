@@ -12,6 +12,9 @@ enum class subcommand { status, on, off, toggle, all_on, all_off, watch };
 
 struct options {
     std::string port = "1";  // a port number as the panel counts them, or a device
+    // --port was given. Without it, the one owner serving a board here is
+    // used before port 1.
+    bool port_given = false;
     std::uint8_t address = 1;
     bool json = false;
     int timeout_ms = 1000;

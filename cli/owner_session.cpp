@@ -3,6 +3,7 @@
 #include "cli/exit_codes.h"
 #include "cli/report.h"
 #include "service/control_socket.h"
+#include "service/socket_probe.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <map>
+#include <utility>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -34,7 +38,11 @@ int connect_unix(const std::string& path, std::string& why)
         return -1;
     }
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        why = "cannot connect to " + path + ": " + std::strerror(errno);
+        if (errno == EACCES)
+            why = "the owner of the port serves it at " + path + ", but this user may not use that socket. "
+                  "For relayd's, join its group (sudo usermod -aG relayd $USER), then log in again";
+        else
+            why = "cannot connect to " + path + ": " + std::strerror(errno);
         ::close(fd);
         return -1;
     }
@@ -74,19 +82,50 @@ std::string request_line(const options& opts)
     return QJsonDocument(request).toJson(QJsonDocument::Compact).toStdString() + "\n";
 }
 
+bool serves_here(const socket_probe& probe)
+{
+    return probe.state == socket_state::live || probe.state == socket_state::forbidden;
+}
+
 }  // namespace
 
 std::optional<std::string> find_owner_socket(const std::string& device_path)
 {
-    for (const auto& path : {user_socket_path(device_path), system_socket_path(device_path)}) {
-        std::string why;
-        const int fd = connect_unix(path, why);
-        if (fd >= 0) {
-            ::close(fd);
+    for (const auto& path : {user_socket_path(device_path), system_socket_path(device_path)})
+        if (serves_here(probe_socket(path)))
             return path;
+    return std::nullopt;
+}
+
+std::vector<owner_socket> owner_sockets()
+{
+    // Keyed by the socket a name leads to: an owner whose socket has a name
+    // of its own is also linked at its device's usual name.
+    std::map<std::string, std::pair<owner_socket, bool>> found;
+    for (const auto& folder : {user_socket_folder(), system_socket_folder()}) {
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+            const auto path = it->path().string();
+            if (it->path().extension() != ".sock")
+                continue;
+            const auto probe = probe_socket(path);
+            if (!serves_here(probe))
+                continue;
+            std::error_code unresolved;
+            const auto socket = std::filesystem::canonical(path, unresolved);
+            const auto key = unresolved ? path : socket.string();
+            const owner_socket owner{path, probe.pid};
+            const auto known = found.find(key);
+            // The link is named after the device, the socket maybe not.
+            if (known == found.end() || (probe.via_link && !known->second.second))
+                found[key] = {owner, probe.via_link};
         }
     }
-    return std::nullopt;
+    std::vector<owner_socket> owners;
+    for (const auto& [key, entry] : found)
+        owners.push_back(entry.first);
+    std::sort(owners.begin(), owners.end(), [](const owner_socket& a, const owner_socket& b) { return a.path < b.path; });
+    return owners;
 }
 
 owner_session::owner_session(const options& opts, std::string socket_path, std::ostream& out, std::ostream& err)

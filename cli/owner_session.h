@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace relay::cli {
 
@@ -18,8 +19,20 @@ namespace relay::cli {
 constexpr std::chrono::milliseconds owner_reply_wait{10000};
 
 // The socket of whoever owns the device: the user's path, then the system
-// path; nothing when no one answers on either.
+// path; nothing when no one answers on either. A socket this user may not
+// connect to counts: its owner holds the port, and connecting says why
+// relayctl cannot use it.
 std::optional<std::string> find_owner_socket(const std::string& device_path);
+
+struct owner_socket {
+    std::string path;
+    int pid = 0;  // the owner's, when the kernel tells it
+};
+
+// Every owner serving a board here, in the user's folder and the system's:
+// one entry per socket, however many names lead to it, by the name that
+// says its device.
+std::vector<owner_socket> owner_sockets();
 
 class owner_session {
 public:

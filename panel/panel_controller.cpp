@@ -29,6 +29,16 @@ const char* link_word(link_condition condition)
     return "lost";
 }
 
+void panel_controller::view::connect_refused(const open_result& why)
+{
+    std::string text = why.reason;
+    if (why.holders == 1)
+        text += " Close it, then connect again.";
+    else if (why.holders > 1)
+        text += " Close them, then connect again.";
+    show_message("Cannot connect", text);
+}
+
 namespace {
 
 // Calls call(*e) for each element of list as it is now, skipping any that
@@ -274,7 +284,7 @@ void panel_controller::open_comm_Click()
         if (!result.ok) {
             // The panel stays as it was: disconnected, port closed.
             notify();
-            for_each_still_listed(views, [&](view& v) { v.show_message("Cannot connect", result.reason); });
+            for_each_still_listed(views, [&](view& v) { v.connect_refused(result); });
             return;
         }
         connection.connected = true;

@@ -35,6 +35,11 @@ public:
         virtual void controls_changed() = 0;
         // Something the operator asked for failed; tell them why.
         virtual void show_message(const std::string& title, const std::string& text) = 0;
+        // "connect" could not open the port. The window tells the operator
+        // why and, for a port other programs hold, to close them and connect
+        // again; a program without a "connect" button says what it does
+        // instead.
+        virtual void connect_refused(const open_result& why);
 
     protected:
         ~view() = default;

@@ -9,10 +9,18 @@ namespace {
 // The watchdog's own length: five reloaded ticks and the sixth that gives up.
 constexpr std::chrono::milliseconds watchdog_time = poll_period * (watchdog_reload + 1);
 
+// So that a sentence can follow it.
+std::string as_sentence(std::string text)
+{
+    if (!text.empty() && text.back() != '.' && text.back() != '?' && text.back() != '!')
+        text += '.';
+    return text;
+}
+
 }  // namespace
 
 board_service::board_service(board_config config, bool system_mode, QObject* parent)
-    : QObject(parent), own{std::move(config), {}, link_condition::lost}, system_mode(system_mode)
+    : QObject(parent), own{std::move(config), {}, {}, {}, link_condition::lost}, system_mode(system_mode)
 {
     auto& logic = session.controller();
     session.controller().add_view(this);
@@ -21,15 +29,13 @@ board_service::board_service(board_config config, bool system_mode, QObject* par
     logic.set_chuankou_num_text(own.config.port);
     logic.set_add_text(std::to_string(own.config.address));
 
-    own.socket_path = own.config.socket;
-    if (own.socket_path.empty()) {
-        // Named after the device, so that relayctl finds the owner of a
-        // port by the port alone; a numbered port that is not there yet is
-        // named as the device its text would open.
-        const auto resolved = resolve_port(own.config.port, session.catalog());
-        const std::string device = resolved.port ? resolved.port->path : "/dev/" + own.config.port;
-        own.socket_path = board_socket::usual_path(device, system_mode);
-    }
+    // Named after the device, so that relayctl finds the owner of a port by
+    // the port alone; a numbered port that is not there yet is named as the
+    // device its text would open. A socket named otherwise answers there too.
+    const auto resolved = resolve_port(own.config.port, session.catalog());
+    own.device = resolved.port ? resolved.port->path : "/dev/" + own.config.port;
+    own.usual_socket_path = board_socket::usual_path(own.device, system_mode);
+    own.socket_path = own.config.socket.empty() ? own.usual_socket_path : own.config.socket;
 
     open_retry.setInterval(reopen_period);
     connect(&open_retry, &QTimer::timeout, this, [this] { try_open(); });
@@ -46,6 +52,15 @@ board_service::~board_service()
 
 bool board_service::serve_socket()
 {
+    // Whoever answers at the device's usual path owns the port: the panel
+    // while connected, or another relayd. Two owners of one port cannot
+    // both poll it.
+    if (const auto owner = board_socket::server_at(own.usual_socket_path); !owner.empty()) {
+        log(priority::error, "the port " + own.device + " is held by " + owner + ", which shares it at " +
+                                 own.usual_socket_path + ". Disconnect or stop it, then start "
+                                 "relayd again");
+        return false;
+    }
     socket = std::make_unique<board_socket>(session.controller());
     const auto result = socket->listen(own.socket_path, system_mode);
     if (result.ok && !result.served) {
@@ -58,6 +73,13 @@ bool board_service::serve_socket()
         return false;
     }
     log(priority::info, "socket listening at " + own.socket_path);
+    if (own.socket_path != own.usual_socket_path) {
+        const auto why = socket->also_answer_at(own.usual_socket_path, system_mode);
+        if (why.empty())
+            log(priority::info, "socket also at " + own.usual_socket_path);
+        else
+            log(priority::warning, "relayctl --port " + own.device + " will not find this board: " + why);
+    }
     return true;
 }
 
@@ -74,17 +96,24 @@ void board_service::try_open()
     }
 }
 
-void board_service::show_message(const std::string&, const std::string& text)
+void board_service::show_message(const std::string& title, const std::string& text)
 {
-    // Only a failed open reaches here. Said once, then again only when the
-    // reason changes, so a board left unplugged does not fill the journal.
-    if (text == last_open_failure)
+    log(priority::warning, title + ": " + text);
+}
+
+void board_service::connect_refused(const open_result& why)
+{
+    // Said once, then again only when the reason changes, so a board left
+    // unplugged does not fill the journal. Whoever holds the port is named;
+    // relayd itself waits for it.
+    if (why.reason == last_open_failure)
         return;
     if (last_open_failure.empty())
-        log(priority::error, "cannot open port '" + own.config.port + "': " + text + "; trying again every second");
+        log(priority::error, "cannot open port '" + own.config.port + "': " + as_sentence(why.reason) +
+                                 " Trying again every second.");
     else
-        log(priority::warning, "port '" + own.config.port + "' still cannot be opened, now: " + text);
-    last_open_failure = text;
+        log(priority::warning, "port '" + own.config.port + "' still cannot be opened, now: " + why.reason);
+    last_open_failure = why.reason;
 }
 
 void board_service::link_changed(link_condition now, const relay_statuses&)

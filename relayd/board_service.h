@@ -50,6 +50,7 @@ signals:
 private:
     void controls_changed() override {}
     void show_message(const std::string& title, const std::string& text) override;
+    void connect_refused(const open_result& why) override;
 
     void client_command_sent(client_ticket) override {}
     void client_command_dropped(client_ticket, const std::string&) override {}
@@ -63,6 +64,8 @@ private:
 
     struct {
         board_config config;
+        std::string device;
+        std::string usual_socket_path;  // where relayctl looks for the owner of the device
         std::string socket_path;
         link_condition link = link_condition::lost;
     } own;

@@ -1,6 +1,8 @@
 #include "relayd/board_socket.h"
 
 #include "service/control_socket.h"
+#include "service/socket_alias.h"
+#include "service/socket_probe.h"
 
 namespace relay::relayd {
 namespace {
@@ -15,6 +17,7 @@ constexpr const char* service_group = "relayd";
 struct board_socket::impl {
     explicit impl(panel_controller& board) : socket(board) {}
     control_socket socket;
+    socket_alias alias;
 };
 
 board_socket::board_socket(panel_controller& board) : d(std::make_unique<impl>(board)) {}
@@ -28,11 +31,26 @@ serve_result board_socket::listen(const std::string& path, bool system_mode)
     return {r.ok, r.ok, r.reason};
 }
 
-void board_socket::close() { d->socket.close(); }
+std::string board_socket::also_answer_at(const std::string& usual, bool system_mode)
+{
+    return d->alias.place(usual, d->socket.path(), system_mode ? socket_access::group : socket_access::owner_only);
+}
+
+void board_socket::close()
+{
+    d->alias.remove();
+    d->socket.close();
+}
 
 std::string board_socket::usual_path(const std::string& device, bool system_mode)
 {
     return system_mode ? system_socket_path(device) : user_socket_path(device);
+}
+
+std::string board_socket::server_at(const std::string& path)
+{
+    const auto probe = probe_socket(path);
+    return probe.state == socket_state::live ? describe_server(probe) : std::string();
 }
 
 }  // namespace relay::relayd

@@ -24,11 +24,18 @@ public:
     board_socket& operator=(const board_socket&) = delete;
 
     serve_result listen(const std::string& path, bool system_mode);
-    // Drops the clients and removes the socket file.
+    // A socket named otherwise also answers at the device's usual path,
+    // through a link there, so that relayctl finds it from the port. Empty
+    // when it does, else why not.
+    std::string also_answer_at(const std::string& usual, bool system_mode);
+    // Drops the clients and removes the socket file and the link.
     void close();
 
     // Where the owner of this device serves it unless told otherwise.
     static std::string usual_path(const std::string& device, bool system_mode);
+    // The program that answers on the socket at path, "relay-panel (pid
+    // 12)"; empty when no live program does.
+    static std::string server_at(const std::string& path);
 
 private:
     struct impl;

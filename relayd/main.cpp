@@ -8,9 +8,9 @@
 #include "relayd/mqtt_choice.h"
 #include "relayd/options.h"
 #include "relayd/service_manager.h"
-#include "relayd/stop_signals.h"
 #include "relayd/usage.h"
 #include "session/event_dispatcher.h"
+#include "session/stop_signals.h"
 
 #include "mqtt/relay_mqtt.h"
 
@@ -96,13 +96,13 @@ int main(int argc, char** argv)
 
     // Before the simulated boards' and the MQTT connections' threads exist,
     // so they inherit the mask.
-    block_stop_signals();
+    relay::block_stop_signals();
     relay::use_qt_event_dispatcher();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("relayd");
 
     try {
-        stop_signals signals_in;
+        relay::stop_signals signals_in;
         service_manager manager;
         board_daemon daemon(boards, runs_as_system_service(opts), opts.simulate);
 
@@ -123,7 +123,7 @@ int main(int argc, char** argv)
         log_line(priority::info, version_text() + " started: " + std::to_string(boards.size()) +
                                      (boards.size() == 1 ? " board (" : " boards (") + board_names(boards) + ")");
         if (!daemon.start()) {
-            manager.stopping("a control socket could not be served");
+            manager.stopping("a board could not be served");
             return exit_socket;
         }
         if (on_mqtt)
@@ -132,7 +132,7 @@ int main(int argc, char** argv)
         manager.ready(daemon.status_line());
         QObject::connect(&daemon, &board_daemon::status_changed, &manager,
                          [&] { manager.status(daemon.status_line()); });
-        QObject::connect(&signals_in, &stop_signals::received, &app, [&](const QString& name) {
+        QObject::connect(&signals_in, &relay::stop_signals::received, &app, [&](const QString& name) {
             log_line(priority::info, "stopping on " + name.toStdString());
             manager.stopping("stopping");
             // "offline" on the broker while the boards are still served.

@@ -32,6 +32,8 @@ std::string help_text()
            "A socket goes, unless given, to /run/relayd/DEVICE.sock for the system\n"
            "service and to $XDG_RUNTIME_DIR/relay-panel/DEVICE.sock otherwise, DEVICE\n"
            "being the device's name below /dev with '/' written as '-' (ttyUSB0, pts-3).\n"
+           "A socket given elsewhere is also linked there while relayd runs, so that\n"
+           "relayctl finds the board from its port.\n"
            "\n"
            "Configuration file:\n"
            "  [board cabinet]\n"
@@ -58,7 +60,8 @@ std::string help_text()
            "\n"
            "Exit status:\n"
            "  0  stopped by SIGTERM or SIGINT\n"
-           "  1  a socket could not be served\n"
+           "  1  a socket could not be served, or another program (the relay panel,\n"
+           "     another relayd) owns a board's port\n"
            "  2  usage error, a mistake in the configuration file, or MQTT settings\n"
            "     that cannot work (bad URL, password file open to others, no CA file)\n";
 }

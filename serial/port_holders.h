@@ -13,7 +13,10 @@ struct port_holder {
     std::string program;  // argv[0]'s file name, else the kernel's comm
 };
 
-// Every process but this one with the device open, lowest pid first.
+// Every process but this one with the device open, lowest pid first. For
+// the slave side of a pseudo-terminal, the process that holds its master
+// side is the far end of the line, not a holder, and is left out unless it
+// also has the slave open more than once: then it uses the port as well.
 std::vector<port_holder> port_holders(const std::string& device_path, const std::string& proc_root = "/proc");
 
 // "relayd (pid 1234)", "a (pid 1) and b (pid 2)"; empty for none.

@@ -71,9 +71,9 @@ open_result qt_serial_device::open(const std::string& device_path)
     port.setFlowControl(QSerialPort::NoFlowControl);
     port.setReadBufferSize(read_buffer_bytes);
     if (!port.open(QIODevice::ReadWrite)) {
-        const auto reason = describe_open_failure(device_path, port.error(), port.errorString().toStdString());
+        auto failure = describe_open_failure(device_path, port.error(), port.errorString().toStdString());
         port.clearError();
-        return open_result::failure(reason);
+        return failure;
     }
     port.clearError();
     opened_path = device_path;
@@ -198,32 +198,34 @@ void qt_serial_device::lose_link(const std::string& why)
         receiver->link_lost(reason);
 }
 
-std::string describe_open_failure(const std::string& device_path, QSerialPort::SerialPortError error,
+open_result describe_open_failure(const std::string& device_path, QSerialPort::SerialPortError error,
                                   const std::string& qt_message)
 {
     const std::string port = "The port " + device_path;
+    const auto missing = open_result::failure(port + " does not exist. Is the board's USB adapter plugged in?");
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
-        return port + " does not exist. Is the board's USB adapter plugged in?";
+        return missing;
     case QSerialPort::PermissionError: {
 #ifndef _WIN32
         const auto path = QFileInfo(QString::fromStdString(device_path)).absoluteFilePath().toLocal8Bit();
         const bool exists = QFileInfo::exists(QString::fromLocal8Bit(path));
         if (!exists)
-            return port + " does not exist. Is the board's USB adapter plugged in?";
+            return missing;
         if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES)
-            return port + " cannot be opened: you have no permission to use it. Add your user to the 'dialout' "
-                          "group (sudo usermod -aG dialout $USER), then log out and in again.";
+            return open_result::failure(port + " cannot be opened: you have no permission to use it. Add your user "
+                                               "to the 'dialout' group (sudo usermod -aG dialout $USER), then log "
+                                               "out and in again.");
 #endif
-        const auto holders = describe_holders(port_holders(device_path));
-        if (!holders.empty())
-            return port + " is in use by " + holders + ". Close that program and connect again.";
-        return port + " is in use by another program. Close that program and connect again.";
+        const auto holders = port_holders(device_path);
+        if (holders.empty())
+            return open_result::failure(port + " is in use by another program.", 1);
+        return open_result::failure(port + " is in use by " + describe_holders(holders) + ".", holders.size());
     }
     case QSerialPort::OpenError:
-        return port + " is already open.";
+        return open_result::failure(port + " is already open.");
     default:
-        return port + " cannot be opened: " + qt_message + ".";
+        return open_result::failure(port + " cannot be opened: " + qt_message + ".");
     }
 }
 

@@ -50,7 +50,7 @@ private:
 
 // Why an open failed, in words an operator can act on. Qt reports a busy
 // port and a forbidden one with the same code; access(2) tells them apart.
-std::string describe_open_failure(const std::string& device_path, QSerialPort::SerialPortError error,
+open_result describe_open_failure(const std::string& device_path, QSerialPort::SerialPortError error,
                                   const std::string& qt_message);
 
 }  // namespace relay

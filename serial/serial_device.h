@@ -14,9 +14,13 @@ namespace relay {
 struct open_result {
     bool ok = false;
     std::string reason;  // plain words for the operator when !ok
+    // When other programs hold the port, how many (one that cannot be named
+    // counts as one). The reason then names them and stops there: what to
+    // do about them depends on the program that tells the operator.
+    std::size_t holders = 0;
 
-    static open_result success() { return {true, {}}; }
-    static open_result failure(std::string why) { return {false, std::move(why)}; }
+    static open_result success() { return {true, {}, 0}; }
+    static open_result failure(std::string why, std::size_t holders = 0) { return {false, std::move(why), holders}; }
 };
 
 class serial_device {

@@ -1,10 +1,10 @@
 #include "service/control_socket.h"
 
-#include "serial/port_holders.h"
 #include "service/client_connection.h"
 #include "service/line_reader.h"
 #include "service/replies.h"
 #include "service/request_book.h"
+#include "service/socket_probe.h"
 
 // QLocalServer binds with the file mode already set (no moment where the
 // socket is open to all); each client it accepts is served on its own
@@ -26,7 +26,6 @@
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace relay {
@@ -58,44 +57,6 @@ public:
 protected:
     void incomingConnection(quintptr descriptor) override { take(static_cast<int>(descriptor)); }
 };
-
-enum class socket_check { none, stale, live, not_a_socket };
-
-struct live_peer {
-    socket_check state = socket_check::none;
-    int pid = 0;
-};
-
-// Connects without blocking: a refusal means the file was left behind by a
-// process that is gone; an answer, or a full backlog, means one is there.
-live_peer check_existing(const std::string& path)
-{
-    struct stat info{};
-    if (::lstat(path.c_str(), &info) != 0)
-        return {};
-    if (!S_ISSOCK(info.st_mode))
-        return {socket_check::not_a_socket, 0};
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return {socket_check::stale, 0};
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return {socket_check::stale, 0};
-    live_peer result{socket_check::stale, 0};
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        result.state = socket_check::live;
-        ucred peer{};
-        socklen_t size = sizeof peer;
-        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
-            result.pid = peer.pid;
-    } else if (errno == EAGAIN || errno == EINPROGRESS) {
-        result.state = socket_check::live;
-    }
-    ::close(fd);
-    return result;
-}
 
 std::string octal(mode_t mode)
 {
@@ -436,18 +397,15 @@ listen_result control_socket::listen(const std::string& path, socket_access acce
     if (auto why = check_folder(folder.string(), path); !why.empty())
         return {false, why};
 
-    const auto existing = check_existing(path);
-    if (existing.state == socket_check::live) {
-        std::string who = "another program";
-        if (existing.pid > 0) {
-            const auto program = program_of(existing.pid);
-            who = (program.empty() ? std::string("a program") : program) + " (pid " + std::to_string(existing.pid) + ")";
-        }
-        return {false, "The socket " + path + " is already served by " + who + "."};
-    }
-    if (existing.state == socket_check::not_a_socket)
+    const auto existing = probe_socket(path);
+    if (existing.state == socket_state::live)
+        return {false, "The socket " + path + " is already served by " + describe_server(existing) + "."};
+    if (existing.state == socket_state::not_a_socket)
         return {false, "The path " + path + " exists and is not a socket; remove it or choose another."};
-    if (existing.state == socket_check::stale)
+    // A link left by a killed owner goes the same way as its socket; a
+    // socket this user may not connect to is tried as one left behind, and
+    // the listen below says why when it is not.
+    if (existing.state == socket_state::stale || existing.state == socket_state::forbidden)
         ::unlink(path.c_str());
 
     d->server.setSocketOptions(access == socket_access::owner_only

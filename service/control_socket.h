@@ -56,5 +56,8 @@ private:
 std::string socket_name_for(const std::string& device_path);
 std::string system_socket_path(const std::string& device_path);
 std::string user_socket_path(const std::string& device_path);
+// The folders of those paths, where relayctl looks for every owner there is.
+std::string system_socket_folder();
+std::string user_socket_folder();
 
 }  // namespace relay

@@ -36,19 +36,24 @@ std::string socket_name_for(const std::string& device_path)
     return name + ".sock";
 }
 
-std::string system_socket_path(const std::string& device_path)
-{
-    return "/run/relayd/" + socket_name_for(device_path);
-}
+std::string system_socket_folder() { return "/run/relayd"; }
 
-std::string user_socket_path(const std::string& device_path)
+std::string user_socket_folder()
 {
     // Without a runtime folder (a bare su or cron), a per-user folder in
     // /tmp stands in; listen() makes it 0700 and refuses one it does not own.
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string base = runtime && *runtime ? std::string(runtime) + "/relay-panel"
-                                                 : "/tmp/relay-panel-" + std::to_string(::getuid());
-    return base + "/" + socket_name_for(device_path);
+    return runtime && *runtime ? std::string(runtime) + "/relay-panel" : "/tmp/relay-panel-" + std::to_string(::getuid());
+}
+
+std::string system_socket_path(const std::string& device_path)
+{
+    return system_socket_folder() + "/" + socket_name_for(device_path);
+}
+
+std::string user_socket_path(const std::string& device_path)
+{
+    return user_socket_folder() + "/" + socket_name_for(device_path);
 }
 
 }  // namespace relay

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ TEST_P(parse_good, reads_every_value)
     const auto r = parse_args(c.args);
     ASSERT_EQ(r.what, parse_result::action::run) << r.error;
     EXPECT_EQ(r.opts.port, c.port);
+    // Without --port relayctl first looks for the one owner there is.
+    const bool named = std::any_of(c.args.begin(), c.args.end(),
+                                   [](const std::string& a) { return a.rfind("--port", 0) == 0; });
+    EXPECT_EQ(r.opts.port_given, named);
     EXPECT_EQ(int(r.opts.address), c.address);
     EXPECT_EQ(r.opts.json, c.json);
     EXPECT_EQ(r.opts.timeout_ms, c.timeout_ms);

@@ -97,6 +97,7 @@ private slots:
     void a_board_that_keeps_the_old_state_did_not_take_the_command();
     void a_port_that_cannot_be_opened_says_why_data();
     void a_port_that_cannot_be_opened_says_why();
+    void a_port_held_by_another_program_names_it_and_says_to_try_again();
     void a_port_that_goes_away_while_waiting_ends_with_the_port_status();
     void answers_left_unread_by_earlier_runs_never_fail_the_next();
     void a_result_that_cannot_be_written_is_a_failure();
@@ -409,6 +410,21 @@ void relayctl_board_test::a_port_that_cannot_be_opened_says_why()
     QCOMPARE(run.out, QString());
     QVERIFY2(run.err.startsWith("relayctl: ") && run.err.contains(reason), qPrintable(run.err));
     QCOMPARE(board->frame_count(), std::size_t{0});
+}
+
+// The holder is a second relayctl that waits on a silent board. The test
+// itself holds both sides of the pseudo-terminal, as a simulated board
+// does: it is the far end of the line, never named as a holder.
+void relayctl_board_test::a_port_held_by_another_program_names_it_and_says_to_try_again()
+{
+    board->set_silent(true);
+    relayctl_process holder(on_board({"--timeout", "20000", "status"}));
+    QVERIFY(board->wait_for_frame_count(1, 10000ms));
+    const auto run = run_relayctl(on_board({"on", "1"}));
+    QVERIFY(run.finished);
+    QCOMPARE(run.exit_code, int(exit_port));
+    QCOMPARE(run.err, "relayctl: The port " + port + " is in use by relayctl (pid " + QString::number(holder.pid()) +
+                          "). Try again once it has closed the port.\n");
 }
 
 void relayctl_board_test::a_port_that_goes_away_while_waiting_ends_with_the_port_status()

@@ -5,6 +5,7 @@
 #include "cli/exit_codes.h"
 #include "relayctl_process.h"
 #include "service/control_socket.h"
+#include "service/socket_probe.h"
 #include "session/panel_session.h"
 #include "sim/pty_board.h"
 
@@ -13,7 +14,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
+#include <filesystem>
 #include <memory>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace relay::cli::testing {
 namespace {
@@ -27,6 +34,31 @@ std::size_t set_frames_since(const pty_board& board, std::size_t first, const fr
     for (std::size_t i = first; i < log.size(); ++i)
         count += log[i].bytes == wanted ? 1 : 0;
     return count;
+}
+
+bool any_live_socket_in(const std::string& folder)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (probe_socket(it->path().string()).state == socket_state::live)
+            return true;
+    return false;
+}
+
+// A socket file whose process has closed it, as a killed owner leaves.
+bool leave_a_dead_socket(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                       ::listen(fd, 1) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bound;
 }
 
 }  // namespace
@@ -180,6 +212,49 @@ private slots:
         } else {
             QCOMPARE(lines[0], QString("1=off 2=off 3=off 4=off link=answering"));
             QCOMPARE(lines[1], QString("1=off 2=off 3=on 4=off link=answering"));
+        }
+    }
+
+    // relayctl with no --port, as after "run.sh --simulate": the one owner
+    // serving a board here is the one meant, whatever else lies in the
+    // folder; with two it asks which.
+    void without_port_the_one_owner_here_is_used_data()
+    {
+        QTest::addColumn<QString>("beside");  // what else the user's socket folder holds
+        QTest::addColumn<int>("exit_code");
+        QTest::newRow("nothing") << "" << int(exit_success);
+        QTest::newRow("a second name for the same socket") << "link" << int(exit_success);
+        QTest::newRow("a socket left by a killed owner") << "stale" << int(exit_success);
+        QTest::newRow("a second owner") << "owner" << int(exit_usage);
+    }
+
+    void without_port_the_one_owner_here_is_used()
+    {
+        QFETCH(QString, beside);
+        QFETCH(int, exit_code);
+        if (any_live_socket_in(system_socket_folder()))
+            QSKIP("a system relayd serves boards on this machine");
+        const auto folder = user_socket_folder();
+        control_socket second(panel());
+        const auto other = folder + "/other.sock";
+        if (beside == "link") {
+            QVERIFY(::symlink(user_socket_path(board->slave_path()).c_str(), other.c_str()) == 0);
+        } else if (beside == "stale") {
+            QVERIFY(leave_a_dead_socket(other));
+        } else if (beside == "owner") {
+            const auto served = second.listen(other, socket_access::owner_only);
+            QVERIFY2(served.ok, served.reason.c_str());
+        }
+        const auto run = relayctl_process({"status"}).finish_serving();
+        QVERIFY(run.finished);
+        QVERIFY2(run.exit_code == exit_code, qPrintable(run.err));
+        if (exit_code == exit_success) {
+            QCOMPARE(run.out, QString("1=off 2=off 3=off 4=off\n"));
+        } else {
+            const QString self = " (relayctl_owner_test, pid " + QString::number(QCoreApplication::applicationPid()) + ")";
+            QCOMPARE(run.err, "relayctl: 2 boards are served here; name one with --port or --socket: " +
+                                  QString::fromStdString(other) + self + ", " +
+                                  QString::fromStdString(user_socket_path(board->slave_path())) + self + "\n");
         }
     }
 

@@ -2,6 +2,7 @@
 // Runs the built relayctl as a child process, the way a script would.
 
 #include <QString>
+#include <QtGlobal>
 #include <QStringList>
 
 #include <chrono>
@@ -32,6 +33,7 @@ public:
     relayctl_run finish_serving(std::chrono::milliseconds limit = std::chrono::milliseconds{20000});
     // Waits, serving, until relayctl has printed this many lines.
     bool wait_for_lines(int lines, std::chrono::milliseconds limit);
+    qint64 pid() const;
 
 private:
     relayctl_run collect(bool finished);

@@ -115,11 +115,31 @@ TEST_F(panel_states, the_watchdog_carries_on_across_a_reconnect)
 
 TEST_F(panel_states, a_port_that_will_not_open_leaves_the_panel_disconnected_and_says_why)
 {
-    device.refuse.push_back({"/dev/ttyUSB0", "The port /dev/ttyUSB0 is in use by another program."});
-    logic.open_comm_Click();
-    expect_disconnected(logic.controls());
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].second, "The port /dev/ttyUSB0 is in use by another program.");
+    // The reason as the device gives it, and what the window adds for the
+    // programs that hold the port.
+    struct row {
+        const char* reason;
+        std::size_t holders;
+        const char* message;
+    };
+    const row rows[] = {
+        {"The port /dev/ttyUSB0 does not exist.", 0, "The port /dev/ttyUSB0 does not exist."},
+        {"The port /dev/ttyUSB0 is in use by another program.", 1,
+         "The port /dev/ttyUSB0 is in use by another program. Close it, then connect again."},
+        {"The port /dev/ttyUSB0 is in use by minicom (pid 7).", 1,
+         "The port /dev/ttyUSB0 is in use by minicom (pid 7). Close it, then connect again."},
+        {"The port /dev/ttyUSB0 is in use by minicom (pid 7) and relayd (pid 9).", 2,
+         "The port /dev/ttyUSB0 is in use by minicom (pid 7) and relayd (pid 9). Close them, then connect again."},
+    };
+    for (const auto& r : rows) {
+        device.refuse = {{"/dev/ttyUSB0", r.reason, r.holders}};
+        view.messages.clear();
+        logic.open_comm_Click();
+        expect_disconnected(logic.controls());
+        ASSERT_EQ(view.messages.size(), 1u) << r.reason;
+        EXPECT_EQ(view.messages[0].first, "Cannot connect");
+        EXPECT_EQ(view.messages[0].second, r.message);
+    }
 }
 
 TEST_F(panel_states, port_text_that_names_no_port_is_refused_before_any_open)

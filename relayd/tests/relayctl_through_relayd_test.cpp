@@ -8,6 +8,8 @@
 #include "relayd_process.h"
 #include "sim/pty_board.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -81,7 +83,109 @@ private slots:
         QCOMPARE(lines[1], QString("1=on 2=on 3=on 4=on link=answering"));
     }
 
+    void without_port_the_one_relayd_here_is_used()
+    {
+        const auto run = run_relayctl({"--json", "status"});
+        QVERIFY2(run.exit_code == int(cli::exit_success), qPrintable(run.err));
+        QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()).object()["port"].toString(), port);
+    }
+
+    // The file names the socket (socket = .../cabinet.sock, as the README's
+    // example does): relayctl still finds the board from its port, through
+    // the link relayd keeps at the port's usual path while it runs.
+    void a_socket_named_in_the_file_is_found_from_the_port()
+    {
+        pty_board cabinet(1);
+        const auto cabinet_port = QString::fromStdString(cabinet.slave_path());
+        const QString socket = runtime.filePath("named/cabinet.sock");
+        const QString config = runtime.filePath("relayd.conf");
+        QFile file(config);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QString("[board cabinet]\nport = %1\nsocket = %2\n").arg(cabinet_port, socket).toUtf8());
+        file.close();
+        relayd_process named({"--config", config});
+        QVERIFY2(named.wait_for_log(QRegularExpression("^<6>cabinet: board at address 1 answering$",
+                                                       QRegularExpression::MultilineOption)),
+                 qPrintable(named.log()));
+        const QString link = usual_path(cabinet_port);
+        QCOMPARE(QFileInfo(link).symLinkTarget(), socket);
+
+        const auto run = run_relayctl({"--port", cabinet_port, "on", "3"});
+        QVERIFY2(run.exit_code == int(cli::exit_success), qPrintable(run.err));
+        QCOMPARE(run.out, QString("1=off 2=off 3=on 4=off\n"));
+        QVERIFY(cabinet.relays()[2]);
+
+        // Two boards served here now: without --port relayctl cannot choose.
+        const auto unsure = run_relayctl({"status"});
+        QCOMPARE(unsure.exit_code, int(cli::exit_usage));
+        QVERIFY2(unsure.err.startsWith("relayctl: 2 boards are served here; name one with --port or --socket: "),
+                 qPrintable(unsure.err));
+        QVERIFY2(unsure.err.contains(link + " (relayd, pid " + QString::number(named.pid()) + ")"), qPrintable(unsure.err));
+        QVERIFY2(unsure.err.contains(usual_path(port)), qPrintable(unsure.err));
+        QCOMPARE(unsure.err.count('\n'), 1);
+
+        named.terminate();
+        QVERIFY(named.wait_for_exit());
+        QVERIFY(!QFileInfo(link).isSymLink());
+        QVERIFY(!QFileInfo::exists(socket));
+    }
+
+    // A second owner for a port the first one holds: relayd says who holds
+    // the port and ends, and the first goes on serving.
+    void relayd_on_a_port_another_owner_holds_names_it_and_exits_1_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("the usual socket") << QStringList{};
+        QTest::newRow("a socket of its own") << QStringList{"--socket", runtime.filePath("second.sock")};
+    }
+
+    void relayd_on_a_port_another_owner_holds_names_it_and_exits_1()
+    {
+        QFETCH(QStringList, extra);
+        relayd_process second(QStringList{"--port", port} + extra);
+        QVERIFY(second.wait_for_exit());
+        QVERIFY(second.exited_normally());
+        QCOMPARE(second.exit_code(), 1);
+        const QString expected = "<3>board: the port " + port + " is held by relayd (pid " +
+                                 QString::number(relayd->pid()) + "), which shares it at " + usual_path(port) +
+                                 ". Disconnect or stop it, then start relayd again\n";
+        QVERIFY2(second.log().contains(expected), qPrintable(second.log()));
+        QVERIFY2(!second.log().contains("socket listening"), qPrintable(second.log()));
+
+        const auto run = run_relayctl({"--port", port, "status"});
+        QVERIFY2(run.exit_code == int(cli::exit_success), qPrintable(run.err));
+    }
+
+    // A program that serves no socket holds the port (here a relayctl that
+    // waits on a silent board): relayd names it, says it keeps trying, and
+    // takes the port once it is free. The test, at the far end of the
+    // pseudo-terminal, is no holder.
+    void relayd_names_a_program_in_the_way_and_keeps_trying()
+    {
+        pty_board other(1);
+        const auto other_port = QString::fromStdString(other.slave_path());
+        other.set_silent(true);
+        auto holder = std::make_unique<relayctl_process>(QStringList{"--port", other_port, "--timeout", "20000", "status"});
+        QVERIFY(other.wait_for_frame_count(1, 5000ms));
+        relayd_process waiting({"--port", other_port});
+        const QString expected = "<3>board: cannot open port '" + other_port + "': The port " + other_port +
+                                 " is in use by relayctl (pid " + QString::number(holder->pid()) +
+                                 "). Trying again every second.\n";
+        QVERIFY2(waiting.wait_for_log(QRegularExpression(QRegularExpression::escape(expected))), qPrintable(waiting.log()));
+        holder.reset();
+        QVERIFY2(waiting.wait_for_log(QRegularExpression("^<6>board: port " + QRegularExpression::escape(other_port) +
+                                                             " opened",
+                                                         QRegularExpression::MultilineOption)),
+                 qPrintable(waiting.log()));
+    }
+
 private:
+    // Where relayd serves, or links, the board of this device unless told.
+    QString usual_path(const QString& device) const
+    {
+        return runtime.filePath("relay-panel/" + device.mid(QString("/dev/").size()).replace('/', '-') + ".sock");
+    }
+
     QTemporaryDir runtime;
     std::unique_ptr<pty_board> board;
     QString port;

@@ -191,7 +191,8 @@ void relayd_board_test::a_port_missing_at_start_is_tried_every_second_until_it_a
     const QString link = dir.filePath("ttyRELAY");
     relayd_process relayd({"--port", link, "--socket", dir.filePath("b.sock")});
     QVERIFY2(relayd.wait_for_log(line("^<3>board: cannot open port '" + QRegularExpression::escape(link) +
-                                      "': .*; trying again every second$")),
+                                      "': The port .* does not exist\\. Is the board's USB adapter plugged in\\? "
+                                      "Trying again every second\\.$")),
              qPrintable(relayd.log()));
     // Tried every second but said once while the reason stays the same.
     QVERIFY2(!relayd.wait_for_log(line("cannot be opened|cannot open"), 2500ms), qPrintable(relayd.log()));

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,11 +26,17 @@ using namespace std::chrono_literals;
 // A child with the device as its standard input, until it is killed.
 class holding_child {
 public:
-    holding_child(const std::string& device, const char* program)
+    // far_end: a pseudo-terminal's master descriptor for the child to hold
+    // as well, as a simulated board does; opens: how often it opens the
+    // device.
+    holding_child(const std::string& device, const char* program, int far_end = -1, int opens = 1)
     {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, device.c_str(), O_RDWR | O_NOCTTY, 0);
+        for (int fd = 0; fd < opens; ++fd)
+            posix_spawn_file_actions_addopen(&actions, fd, device.c_str(), O_RDWR | O_NOCTTY, 0);
+        if (far_end >= 0)
+            posix_spawn_file_actions_adddup2(&actions, far_end, 3);
         char* const argv[] = {const_cast<char*>(program), const_cast<char*>("60"), nullptr};
         if (posix_spawnp(&pid, program, &actions, nullptr, argv, environ) != 0)
             pid = -1;
@@ -88,6 +95,53 @@ TEST(port_holders, two_holders_in_pid_order)
     EXPECT_LT(holders[0].pid, holders[1].pid);
     EXPECT_NE(describe_holders(holders).find(" and "), std::string::npos);
 }
+
+// A child at the far end of a pseudo-terminal (holding its master side and
+// one descriptor of the slave, as a simulated board does), beside a plain
+// program holding the slave, which must always be named.
+struct far_end_row {
+    const char* name;
+    int opens;  // how often the far end's child opens the slave
+    bool named;
+};
+
+void PrintTo(const far_end_row& row, std::ostream* os) { *os << row.name; }
+
+class far_end : public ::testing::TestWithParam<far_end_row> {};
+
+TEST_P(far_end, of_a_pty_is_named_only_if_it_uses_the_port_too)
+{
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    // Only the child given the master may hold it.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    const std::string device = ::ptsname(master);
+    {
+        holding_child board(device, "sleep", master, GetParam().opens);
+        holding_child program(device, "sleep");
+        ASSERT_GT(board.pid, 0);
+        ASSERT_GT(program.pid, 0);
+        // The board child was started first, so it holds both sides by the
+        // time the other is seen.
+        const auto holders = holders_once_seen(device, program.pid);
+        std::vector<pid_t> pids;
+        for (const auto& h : holders)
+            pids.push_back(h.pid);
+        std::vector<pid_t> expected{program.pid};
+        if (GetParam().named)
+            expected.insert(expected.begin(), board.pid);
+        EXPECT_EQ(pids, expected) << describe_holders(holders);
+    }
+    ::close(slave);
+    ::close(master);
+}
+
+INSTANTIATE_TEST_SUITE_P(table, far_end,
+                         ::testing::Values(far_end_row{"a_simulated_board_alone", 1, false},
+                                           // relay-panel --simulate, connected: its board and its port.
+                                           far_end_row{"a_program_with_its_own_simulated_board", 2, true}));
 
 struct no_holder_row {
     const char* name;

@@ -4,9 +4,9 @@ namespace relay::testing {
 
 open_result fake_serial_device::open(const std::string& device_path)
 {
-    for (const auto& [path, reason] : refuse)
-        if (path == device_path)
-            return open_result::failure(reason);
+    for (const auto& refused : refuse)
+        if (refused.path == device_path)
+            return open_result::failure(refused.reason, refused.holders);
     opened_paths.push_back(device_path);
     open_now = true;
     return open_result::success();

@@ -33,8 +33,14 @@ public:
     std::vector<std::string> opened_paths;
     int discards = 0;
     std::size_t bytes_discarded = 0;
-    // Paths whose open fails, with the reason given.
-    std::vector<std::pair<std::string, std::string>> refuse;
+    // Paths whose open fails, with the reason given and, for a port held by
+    // other programs, how many.
+    struct refusal {
+        std::string path;
+        std::string reason;
+        std::size_t holders = 0;
+    };
+    std::vector<refusal> refuse;
     bool write_fails = false;
 
 private:

@@ -3,7 +3,7 @@
 panel's process.
 
 Runs `relay-panel --simulate` on the X display and session bus it is given
-(see run_atspi_tree_test.sh), starts the accessibility bus itself, and
+(see run_on_private_desktop.sh), starts the accessibility bus itself, and
 checks every control's name, role, description and enabled state; then
 presses "connect" and "relay 2 on" through the AT-SPI action interface, as
 a screen reader user would, and waits for indicator 2 to be renamed, and
@@ -15,15 +15,9 @@ for the rename to be announced, when the simulated board reports it.
 import os
 import subprocess
 import sys
-import time
 
-import gi
-
-gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi, GLib  # noqa: E402
-
-# Everything, start-up included, must be over by then.
-DEADLINE = time.monotonic() + 60
+from atspi_panel import (Atspi, check, connect, controls, enabled, failures, find_panel, named, press,
+                         start_accessibility_bus, wait_for)
 
 # Name, role and whether it is enabled before "connect", in the window's
 # order. The indicators' names carry what they show.
@@ -51,76 +45,6 @@ DISCONNECTED += [
     ("all relays off", "push button", False),
 ]
 
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL:", message, flush=True)
-    return condition
-
-
-def wait_for(condition, what, pump=True):
-    """Polls until the condition holds, serving AT-SPI events meanwhile;
-    fails the test at the deadline."""
-    context = GLib.MainContext.default()
-    while True:
-        if pump:
-            while context.iteration(False):
-                pass
-        result = condition()
-        if result:
-            return result
-        if time.monotonic() > DEADLINE:
-            print("FAIL: timed out waiting for", what, flush=True)
-            sys.exit(1)
-        time.sleep(0.02)
-
-
-def bus_ready():
-    return (
-        subprocess.run(
-            ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
-             "org.a11y.Bus.GetAddress"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-        ).returncode == 0
-    )
-
-
-def find_panel():
-    desktop = Atspi.get_desktop(0)
-    for i in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(i)
-        if app is not None and app.get_name() == "relay-panel" and app.get_child_count() > 0:
-            window = app.get_child_at_index(0)
-            if window is not None and window.get_child_count() >= len(DISCONNECTED):
-                return window
-    return None
-
-
-def controls(window):
-    return [window.get_child_at_index(i) for i in range(window.get_child_count())]
-
-
-def enabled(accessible):
-    return accessible.get_state_set().contains(Atspi.StateType.ENABLED)
-
-
-def named(window, name, role):
-    for c in controls(window):
-        if c.get_name() == name and c.get_role_name() == role:
-            return c
-    return None
-
-
-def press(accessible):
-    """Presses a button through its action interface, as a screen reader does."""
-    for i in range(accessible.get_n_actions()):
-        if accessible.get_action_name(i) == "Press":
-            return accessible.do_action(i)
-    return check(False, f"{accessible.get_name()!r} offers no Press action")
-
 
 def check_tree(window):
     found = [(c.get_name(), c.get_role_name(), enabled(c)) for c in controls(window)]
@@ -139,11 +63,9 @@ def check_tree(window):
 
 def main():
     panel_path = sys.argv[1]
-    launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+    launcher = start_accessibility_bus()
     panel = None
     try:
-        wait_for(bus_ready, "the accessibility bus", pump=False)
-        Atspi.init()
 
         # Listening before the panel starts, so that Qt knows from the first
         # moment that someone wants its rename events.
@@ -153,15 +75,12 @@ def main():
 
         env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
         panel = subprocess.Popen([panel_path, "--simulate"], env=env)
-        window = wait_for(find_panel, "the panel's window on the accessibility bus")
+        window = wait_for(lambda: find_panel(len(DISCONNECTED)), "the panel's window on the accessibility bus")
         check(window.get_name().startswith("Korvel"), f"the window is named {window.get_name()!r}")
         check_tree(window)
 
-        connect = named(window, "connect", "push button")
-        if not check(connect is not None, "no connect button"):
+        if not connect(window):
             return
-        press(connect)
-        wait_for(lambda: connect.get_name() == "disconnect", "the connect button to read disconnect")
         wait_for(lambda: all(enabled(c) for c in controls(window) if c.get_name().startswith("relay 4 o")),
                  "the relay buttons to be enabled")
         port = named(window, "com port", "text")

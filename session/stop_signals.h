@@ -1,8 +1,10 @@
 #pragma once
 // SIGTERM and SIGINT as events of the Qt loop, read from a signalfd, so
 // that stopping runs as ordinary code: no handler interrupts a tick half
-// way. block_stop_signals() must run before any thread starts, so that
-// every thread inherits the mask and no signal lands elsewhere.
+// way. relayd and the panel both stop this way, closing their ports and
+// removing their sockets. block_stop_signals() must run before any thread
+// starts, so that every thread inherits the mask and no signal lands
+// elsewhere.
 
 #include <QObject>
 
@@ -10,7 +12,7 @@
 
 class QSocketNotifier;
 
-namespace relay::relayd {
+namespace relay {
 
 void block_stop_signals();
 
@@ -32,4 +34,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
-}  // namespace relay::relayd
+}  // namespace relay

@@ -1,4 +1,4 @@
-#include "relayd/stop_signals.h"
+#include "session/stop_signals.h"
 
 #include <QSocketNotifier>
 
@@ -9,7 +9,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-namespace relay::relayd {
+namespace relay {
 namespace {
 
 sigset_t stop_set()
@@ -53,4 +53,4 @@ void stop_signals::readable()
         emit received(info.ssi_signo == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
 }
 
-}  // namespace relay::relayd
+}  // namespace relay
