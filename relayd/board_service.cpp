@@ -2,6 +2,7 @@
 
 #include "relayd/daemon_log.h"
 #include "serial/port_catalog.h"
+#include "text/shown_text.h"
 
 namespace relay::relayd {
 namespace {
@@ -81,9 +82,9 @@ void board_service::show_message(const std::string&, const std::string& text)
     if (text == last_open_failure)
         return;
     if (last_open_failure.empty())
-        log(priority::error, "cannot open port '" + own.config.port + "': " + text + "; trying again every second");
+        log(priority::error, "cannot open port '" + shown_text(own.config.port) + "': " + text + "; trying again every second");
     else
-        log(priority::warning, "port '" + own.config.port + "' still cannot be opened, now: " + text);
+        log(priority::warning, "port '" + shown_text(own.config.port) + "' still cannot be opened, now: " + text);
     last_open_failure = text;
 }
 

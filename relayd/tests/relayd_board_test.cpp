@@ -4,14 +4,18 @@
 
 #include "relayd_process.h"
 #include "sim/pty_board.h"
+#include "socket_client.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
 #include <memory>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -70,6 +74,26 @@ private:
     bool bound = false;
 };
 
+// A configuration file of simulated boards b1 to bN at address 1, each
+// with its socket in folder.
+QString write_boards_file(const QTemporaryDir& folder, int boards)
+{
+    QString text;
+    for (int i = 1; i <= boards; ++i)
+        text += QString("[board b%1]\nport = /dev/ttyRELAY%1\nsocket = %2\n").arg(i).arg(folder.filePath(QString("b%1.sock").arg(i)));
+    const QString path = folder.filePath("relayd.conf");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(text.toUtf8());
+    return path;
+}
+
+int sockets_in(const QTemporaryDir& folder)
+{
+    return static_cast<int>(QDir(folder.path()).entryList({"*.sock"}, QDir::System).size());
+}
+
 }  // namespace
 
 class relayd_board_test : public QObject {
@@ -84,6 +108,9 @@ private slots:
     void sigterm_removes_the_socket_closes_the_port_and_exits_0();
     void a_socket_left_by_a_killed_relayd_is_replaced();
     void systemd_hears_ready_status_and_watchdog_pings();
+    void a_closed_stderr_ends_neither_relayd_nor_its_board();
+    void more_boards_than_open_files_are_refused_before_any_opens();
+    void the_open_file_limit_is_raised_to_the_hard_one();
 };
 
 void relayd_board_test::polls_ten_frames_a_second()
@@ -295,6 +322,71 @@ void relayd_board_test::systemd_hears_ready_status_and_watchdog_pings()
     QVERIFY2(stopping.startsWith("STOPPING=1"), qPrintable(stopping));
     QVERIFY(relayd.wait_for_exit());
     QCOMPARE(relayd.exit_code(), 0);
+}
+
+void relayd_board_test::a_closed_stderr_ends_neither_relayd_nor_its_board()
+{
+    pty_board board(1);
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("b.sock");
+    // The log's pipe with nobody left to read it, as after "| head -1".
+    int log_pipe[2];
+    QVERIFY(::pipe2(log_pipe, O_CLOEXEC) == 0);
+    ::close(log_pipe[0]);
+    const int log_end = log_pipe[1];
+    relayd_process relayd({"--port", QString::fromStdString(board.slave_path()), "--socket", socket},
+                          QProcessEnvironment::systemEnvironment(), [log_end] { ::dup2(log_end, STDERR_FILENO); });
+    ::close(log_end);
+
+    // By its first poll relayd has logged that it started and listens.
+    QVERIFY(board.wait_for_frame_count(1, 5000ms));
+    relay::testing::socket_client client;
+    QVERIFY(client.connect_to(socket.toStdString()));
+    const auto reply = client.ask(R"({"cmd":"on","relay":2})");
+    QVERIFY(reply);
+    QVERIFY2(reply->value("ok").toBool(), qPrintable(QJsonDocument(*reply).toJson()));
+    QVERIFY(board.relays()[1]);
+
+    relayd.terminate();
+    QVERIFY(relayd.wait_for_exit());
+    QVERIFY(relayd.exited_normally());
+    QCOMPARE(relayd.exit_code(), 0);
+    QVERIFY(!QFile::exists(socket));
+}
+
+void relayd_board_test::more_boards_than_open_files_are_refused_before_any_opens()
+{
+    QTemporaryDir dir;
+    const QString config = write_boards_file(dir, 20);
+    QVERIFY(!config.isEmpty());
+    const auto run = run_relayd({"--config", config}, open_file_limit(128, 128));
+    QVERIFY(run.finished);
+    QCOMPARE(run.exit_code, 2);
+    QVERIFY2(run.err.startsWith("relayd: " + config + ": 20 boards need up to "), qPrintable(run.err));
+    QVERIFY2(run.err.contains(", but relayd may open only 128 (the hard limit"), qPrintable(run.err));
+    QCOMPARE(run.err.count('\n'), 1);
+    QCOMPARE(sockets_in(dir), 0);
+}
+
+void relayd_board_test::the_open_file_limit_is_raised_to_the_hard_one()
+{
+    // Eight simulated boards hold some seventy files: far over the soft
+    // limit, well under the hard one.
+    QTemporaryDir dir;
+    const QString config = write_boards_file(dir, 8);
+    QVERIFY(!config.isEmpty());
+    relayd_process relayd({"--config", config, "--simulate"}, QProcessEnvironment::systemEnvironment(),
+                          open_file_limit(20, 512));
+    QVERIFY2(relayd.wait_for_log(line("^<6>relayd \\S+ started: 8 boards \\(b1, b2, b3 and 5 more\\)$")),
+             qPrintable(relayd.log()));
+    for (int i = 0; i < 8; ++i)
+        QVERIFY2(relayd.wait_for_log(line("^<6>b\\d: board at address 1 answering$")), qPrintable(relayd.log()));
+    QCOMPARE(sockets_in(dir), 8);
+
+    relayd.terminate();
+    QVERIFY(relayd.wait_for_exit());
+    QCOMPARE(relayd.exit_code(), 0);
+    QCOMPARE(sockets_in(dir), 0);
 }
 
 }  // namespace relay::relayd::testing
