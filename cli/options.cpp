@@ -105,8 +105,8 @@ parse_result parse_args(const std::vector<std::string>& args)
         } else if (name == "--count") {
             const auto n = whole_number(*value, max_count);
             if (!n || *n == 0)
-                return usage_error("--count must be a whole number from 1 to " + std::to_string(max_count) +
-                                   ", not '" + shown_text(*value) + "'");
+                return usage_error("--count must be a whole number from 1 to " + std::to_string(max_count) + ", not '" +
+                                   shown_text(*value) + "'");
             result.opts.count = static_cast<int>(*n);
         } else if (name == "--address") {
             const auto a = whole_number(*value, 255);

@@ -178,7 +178,8 @@ std::string mqtt_connection::failure_words(int rc, int saved_errno)
         return where + ": the TLS handshake failed" +
                (last_library_error.empty() ? std::string() : " (" + last_library_error + ")") +
                "; the broker's certificate must be signed by " +
-               (settings.ca_file.empty() ? std::string("a CA the system trusts") : "the CA in " + shown_text(settings.ca_file)) +
+               (settings.ca_file.empty() ? std::string("a CA the system trusts")
+                                         : "the CA in " + shown_text(settings.ca_file)) +
                " and name the host " + settings.host;
     case MOSQ_ERR_EAI:
         return where + ": cannot find the host " + settings.host;

@@ -82,7 +82,8 @@ void board_service::show_message(const std::string&, const std::string& text)
     if (text == last_open_failure)
         return;
     if (last_open_failure.empty())
-        log(priority::error, "cannot open port '" + shown_text(own.config.port) + "': " + text + "; trying again every second");
+        log(priority::error,
+            "cannot open port '" + shown_text(own.config.port) + "': " + text + "; trying again every second");
     else
         log(priority::warning, "port '" + shown_text(own.config.port) + "' still cannot be opened, now: " + text);
     last_open_failure = text;

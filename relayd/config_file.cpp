@@ -169,7 +169,8 @@ private:
             board.address = static_cast<std::uint8_t>(*a);
         } else if (key == "socket") {
             if (value[0] != '/')
-                return fail("key 'socket' of board '" + board.name + "' needs an absolute path, not " + in_quotes(value));
+                return fail("key 'socket' of board '" + board.name + "' needs an absolute path, not " +
+                            in_quotes(value));
             board.socket = value;
             socket_lines.back() = line_number;
         } else {

@@ -1,7 +1,5 @@
 #include "relayd/open_files.h"
 
-#include <algorithm>
-
 #include <sys/resource.h>
 #include <sys/select.h>
 
@@ -21,33 +19,31 @@ constexpr std::uint64_t files_per_mqtt_connection = 3;
 // The pseudo-terminal's two sides and the simulated board's wake-up pipe.
 constexpr std::uint64_t files_per_simulated_board = 4;
 
-// libmosquitto waits on its sockets with select(), whose sets take
-// descriptors below FD_SETSIZE only: with MQTT, that is the ceiling.
-std::uint64_t usable_limit(const board_needs& needs, std::uint64_t limit)
-{
-    return needs.mqtt ? std::min<std::uint64_t>(limit, FD_SETSIZE) : limit;
-}
-
 }  // namespace
 
 std::uint64_t open_files_needed(const board_needs& needs)
 {
-    const std::uint64_t per_board = files_per_board + clients_per_board +
-                                    (needs.mqtt ? files_per_mqtt_connection : 0) +
+    const std::uint64_t per_board = files_per_board + clients_per_board + (needs.mqtt ? files_per_mqtt_connection : 0) +
                                     (needs.simulate ? files_per_simulated_board : 0);
     return files_of_the_process + per_board * needs.boards;
 }
 
-std::uint64_t raise_open_file_limit()
+std::uint64_t raise_open_file_limit(bool mqtt)
 {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return 0;
-    if (limit.rlim_cur != limit.rlim_max) {
-        rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
-        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            limit = raised;
+    // libmosquitto waits on its sockets with select(), whose sets take
+    // descriptors below FD_SETSIZE only (a higher one aborts the process):
+    // with MQTT no descriptor may reach it.
+    rlim_t wanted = limit.rlim_max;
+    if (mqtt && (wanted == RLIM_INFINITY || wanted > FD_SETSIZE))
+        wanted = FD_SETSIZE;
+    if (limit.rlim_cur != wanted) {
+        rlimit changed = limit;
+        changed.rlim_cur = wanted;
+        if (::setrlimit(RLIMIT_NOFILE, &changed) == 0)
+            limit = changed;
     }
     return limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<std::uint64_t>(limit.rlim_cur);
 }
@@ -55,18 +51,17 @@ std::uint64_t raise_open_file_limit()
 std::string open_files_refusal(const board_needs& needs, std::uint64_t limit)
 {
     const auto needed = open_files_needed(needs);
-    const auto usable = usable_limit(needs, limit);
-    if (needed <= usable)
+    if (needed <= limit)
         return {};
-    const std::string boards =
-        std::to_string(needs.boards) + (needs.boards == 1 ? " board needs" : " boards need");
-    std::string why = boards + " up to " + std::to_string(needed) + " open files, but relayd may open only " +
-                      std::to_string(usable);
-    if (usable < limit)
+    const std::string boards = std::to_string(needs.boards) + (needs.boards == 1 ? " board needs" : " boards need");
+    std::string why =
+        boards + " up to " + std::to_string(needed) + " open files, but relayd may open only " + std::to_string(limit);
+    if (needs.mqtt && limit == FD_SETSIZE)
         return why + " with MQTT, whose client takes descriptors below " + std::to_string(FD_SETSIZE) +
                " only: name fewer boards";
-    return why + " (the hard limit: LimitNOFILE= in the unit, ulimit -Hn in a shell): name fewer boards or raise "
-                 "the limit";
+    return why +
+           " (the hard limit: LimitNOFILE= in the unit, ulimit -Hn in a shell): name fewer boards or raise "
+           "the limit";
 }
 
 }  // namespace relay::relayd

@@ -80,7 +80,9 @@ QString write_boards_file(const QTemporaryDir& folder, int boards)
 {
     QString text;
     for (int i = 1; i <= boards; ++i)
-        text += QString("[board b%1]\nport = /dev/ttyRELAY%1\nsocket = %2\n").arg(i).arg(folder.filePath(QString("b%1.sock").arg(i)));
+        text += QString("[board b%1]\nport = /dev/ttyRELAY%1\nsocket = %2\n")
+                    .arg(i)
+                    .arg(folder.filePath(QString("b%1.sock").arg(i)));
     const QString path = folder.filePath("relayd.conf");
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -109,6 +111,7 @@ private slots:
     void a_socket_left_by_a_killed_relayd_is_replaced();
     void systemd_hears_ready_status_and_watchdog_pings();
     void a_closed_stderr_ends_neither_relayd_nor_its_board();
+    void more_boards_than_open_files_are_refused_before_any_opens_data();
     void more_boards_than_open_files_are_refused_before_any_opens();
     void the_open_file_limit_is_raised_to_the_hard_one();
 };
@@ -354,16 +357,34 @@ void relayd_board_test::a_closed_stderr_ends_neither_relayd_nor_its_board()
     QVERIFY(!QFile::exists(socket));
 }
 
+void relayd_board_test::more_boards_than_open_files_are_refused_before_any_opens_data()
+{
+    QTest::addColumn<int>("boards");
+    QTest::addColumn<unsigned long>("limit");  // soft and hard
+    QTest::addColumn<QStringList>("more_args");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("the hard limit") << 20 << 128ul << QStringList{} << ", but relayd may open only 128 (the hard limit";
+    // The MQTT client's select() takes no descriptor from 1024 on, whatever
+    // the hard limit; the broker is never reached.
+    QTest::newRow("MQTT") << 100 << 4096ul << QStringList{"--mqtt", "mqtt://127.0.0.1:1"}
+                          << ", but relayd may open only 1024 with MQTT";
+}
+
 void relayd_board_test::more_boards_than_open_files_are_refused_before_any_opens()
 {
+    QFETCH(int, boards);
+    QFETCH(unsigned long, limit);
+    QFETCH(QStringList, more_args);
+    QFETCH(QString, why);
     QTemporaryDir dir;
-    const QString config = write_boards_file(dir, 20);
+    const QString config = write_boards_file(dir, boards);
     QVERIFY(!config.isEmpty());
-    const auto run = run_relayd({"--config", config}, open_file_limit(128, 128));
+    const auto run = run_relayd(QStringList{"--config", config} + more_args, open_file_limit(limit, limit));
     QVERIFY(run.finished);
     QCOMPARE(run.exit_code, 2);
-    QVERIFY2(run.err.startsWith("relayd: " + config + ": 20 boards need up to "), qPrintable(run.err));
-    QVERIFY2(run.err.contains(", but relayd may open only 128 (the hard limit"), qPrintable(run.err));
+    QVERIFY2(run.err.startsWith(QString("relayd: %1: %2 boards need up to ").arg(config).arg(boards)),
+             qPrintable(run.err));
+    QVERIFY2(run.err.contains(why), qPrintable(run.err));
     QCOMPARE(run.err.count('\n'), 1);
     QCOMPARE(sockets_in(dir), 0);
 }

@@ -28,7 +28,7 @@ const shown_row rows[] = {
     {"newline_and_return", "a\r\nb", "a\\x0d\\x0ab"},
     {"del", "a\x7f", "a\\x7f"},
     {"utf8_kept", "r\xc3\xa9seau \xe2\x82\xac \xf0\x9f\x94\x8c", "r\xc3\xa9seau \xe2\x82\xac \xf0\x9f\x94\x8c"},
-    {"c1_control", "a\xc2\x9b" "2J", "a\\xc2\\x9b2J"},
+    {"c1_control", "a\xc2\x9bJ", "a\\xc2\\x9bJ"},
     {"latin1_byte", "caf\xe9", "caf\\xe9"},
     {"stray_continuation", "\x80x", "\\x80x"},
     {"lead_then_ascii", "\xc3(", "\\xc3("},
