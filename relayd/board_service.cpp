@@ -54,11 +54,12 @@ bool board_service::serve_socket()
         return true;
     }
     if (!result.ok) {
-        log(priority::error, "cannot serve the control socket at " + own.socket_path + ": " + result.reason);
+        log(priority::error,
+            "cannot serve the control socket at " + shown_text(own.socket_path) + ": " + result.reason);
         socket.reset();
         return false;
     }
-    log(priority::info, "socket listening at " + own.socket_path);
+    log(priority::info, "socket listening at " + shown_text(own.socket_path));
     return true;
 }
 
@@ -94,7 +95,7 @@ void board_service::link_changed(link_condition now, const relay_statuses&)
     const auto before = own.link;
     own.link = now;
     const auto& logic = session.controller();
-    const std::string port = logic.port().path;
+    const std::string port = shown_text(logic.port().path);
 
     if (now == link_condition::lost) {
         first_answer.stop();

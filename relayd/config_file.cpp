@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -59,13 +60,6 @@ std::optional<std::size_t> control_byte_at(const std::string& line)
 }
 
 std::string in_quotes(const std::string& text) { return "'" + shown_text(text) + "'"; }
-
-// "/run//x.sock" and "/run/./x.sock" are one socket; the socket files do
-// not exist yet, so only the spelling can be compared.
-bool same_path(const std::string& a, const std::string& b)
-{
-    return !a.empty() && std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
-}
 
 enum class section { none, mqtt, board, other };
 
@@ -184,31 +178,49 @@ private:
         // Two owners of one device would fight over it, however the file
         // spells its path; two boards on one socket would leave one of them
         // unreachable.
-        auto& boards = result.config.boards;
-        std::vector<port_identity> ports;
+        const auto& boards = result.config.boards;
+        std::map<std::string, std::size_t> port_paths;
+        std::map<std::uint64_t, std::size_t> devices;
+        std::map<std::string, std::size_t> sockets;
         for (std::size_t i = 0; i < boards.size(); ++i) {
             if (port_lines[i] == 0) {
                 line_number = board_start_lines[i];
                 fail("board '" + boards[i].name + "' has no key 'port'");
                 return result;
             }
-            ports.push_back(identify_port(boards[i].port, catalog));
-            for (std::size_t j = 0; j < i; ++j) {
-                if (same_port(ports[j], ports[i])) {
-                    line_number = port_lines[i];
-                    fail("key 'port' of board '" + boards[i].name + "': " + in_quotes(boards[i].port) +
-                         " is the same device as board '" + boards[j].name + "''s port " + in_quotes(boards[j].port) +
-                         " (line " + std::to_string(port_lines[j]) + ")");
-                    return result;
-                }
-                if (!boards[i].socket.empty() && same_path(boards[j].socket, boards[i].socket)) {
-                    line_number = socket_lines[i];
-                    fail("key 'socket' of board '" + boards[i].name + "': " + in_quotes(boards[i].socket) +
-                         " is the same path as board '" + boards[j].name + "''s socket " + in_quotes(boards[j].socket) +
-                         " (line " + std::to_string(socket_lines[j]) + ")");
-                    return result;
-                }
+            const auto port = identify_port(boards[i].port, catalog);
+            std::optional<std::size_t> earlier;
+            if (const auto same_path = port_paths.find(port.path); same_path != port_paths.end())
+                earlier = same_path->second;
+            else if (const auto same_device = port.device ? devices.find(*port.device) : devices.end();
+                     same_device != devices.end())
+                earlier = same_device->second;
+            if (earlier) {
+                const auto j = *earlier;
+                line_number = port_lines[i];
+                fail("key 'port' of board '" + boards[i].name + "': " + in_quotes(boards[i].port) +
+                     " is the same device as board '" + boards[j].name + "''s port " + in_quotes(boards[j].port) +
+                     " (line " + std::to_string(port_lines[j]) + ")");
+                return result;
             }
+            port_paths.emplace(port.path, i);
+            if (port.device)
+                devices.emplace(*port.device, i);
+
+            if (boards[i].socket.empty())
+                continue;
+            // "/run//x.sock" and "/run/./x.sock" are one socket; the files
+            // do not exist yet, so only the spelling can be compared.
+            const auto socket = std::filesystem::path(boards[i].socket).lexically_normal().string();
+            if (const auto other = sockets.find(socket); other != sockets.end()) {
+                const auto j = other->second;
+                line_number = socket_lines[i];
+                fail("key 'socket' of board '" + boards[i].name + "': " + in_quotes(boards[i].socket) +
+                     " is the same path as board '" + boards[j].name + "''s socket " + in_quotes(boards[j].socket) +
+                     " (line " + std::to_string(socket_lines[j]) + ")");
+                return result;
+            }
+            sockets.emplace(socket, i);
         }
         result.ok = true;
         return result;

@@ -28,9 +28,4 @@ port_identity identify_port(const std::string& text, const port_catalog& catalog
     return id;
 }
 
-bool same_port(const port_identity& a, const port_identity& b)
-{
-    return a.path == b.path || (a.device && b.device && *a.device == *b.device);
-}
-
 }  // namespace relay::relayd

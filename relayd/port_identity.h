@@ -19,8 +19,8 @@ struct port_identity {
     std::optional<std::uint64_t> device;
 };
 
+// Two boards share a port when their identities share the path or the
+// device number.
 port_identity identify_port(const std::string& text, const port_catalog& catalog);
-
-bool same_port(const port_identity& a, const port_identity& b);
 
 }  // namespace relay::relayd

@@ -89,7 +89,8 @@ const bad_file bad_files[] = {
     {"key_twice", "[board a]\nport = 1\nport = 2\n", "/etc/relayd.conf:3: key 'port' is given twice in this section"},
     {"board_twice", "[board a]\nport = 1\n[board a]\nport = 2\n", "/etc/relayd.conf:3: board 'a' is named twice"},
     {"port_shared", "[board a]\nport = ttyUSB0\n[board b]\nport = ttyUSB0\n",
-     "/etc/relayd.conf:4: key 'port' of board 'b': 'ttyUSB0' is the same device as board 'a''s port 'ttyUSB0' (line 2)"},
+     "/etc/relayd.conf:4: key 'port' of board 'b': 'ttyUSB0' is the same device as board 'a''s port 'ttyUSB0' "
+     "(line 2)"},
     {"port_spelled_two_ways", "[board a]\nport = /dev/ttyUSB0\n\n[board b]\naddress = 2\nport = ttyUSB0\n",
      "/etc/relayd.conf:6: key 'port' of board 'b': 'ttyUSB0' is the same device as board 'a''s port '/dev/ttyUSB0' "
      "(line 2)"},
@@ -97,7 +98,8 @@ const bad_file bad_files[] = {
      "/etc/relayd.conf:4: key 'port' of board 'b': '/dev/../dev/./ttyUSB0' is the same device as board 'a''s port "
      "'ttyUSB0' (line 2)"},
     {"port_number_and_its_device", "[board a]\nport = 1\n[board b]\nport = /dev/ttyUSB0\n",
-     "/etc/relayd.conf:4: key 'port' of board 'b': '/dev/ttyUSB0' is the same device as board 'a''s port '1' (line 2)"},
+     "/etc/relayd.conf:4: key 'port' of board 'b': '/dev/ttyUSB0' is the same device as board 'a''s port '1' "
+     "(line 2)"},
     {"unlisted_port_number_twice", "[board a]\nport = 3\n[board b]\nport = 3.0\n",
      "/etc/relayd.conf:4: key 'port' of board 'b': '3.0' is the same device as board 'a''s port '3' (line 2)"},
     {"socket_shared", "[board a]\nport = 1\nsocket = /run/x.sock\n[board b]\nport = 2\nsocket = /run/x.sock\n",
