@@ -2,6 +2,7 @@
 
 #include "serial/number_text.h"
 #include "serial/whole_number.h"
+#include "text/shown_text.h"
 
 #include <optional>
 
@@ -78,7 +79,7 @@ parse_result parse_args(const std::vector<std::string>& args)
         }
         if (name != "--port" && name != "--address" && name != "--timeout" && name != "--socket" &&
             name != "--count")
-            return usage_error("unknown option '" + name + "'");
+            return usage_error("unknown option '" + shown_text(name) + "'");
         if (!value) {
             if (i + 1 >= args.size())
                 return usage_error("option '" + name + "' needs a value");
@@ -94,7 +95,7 @@ parse_result parse_args(const std::vector<std::string>& args)
                 const auto n = whole_number(*value, max_port_number);
                 if (!n || *n < 1)
                     return usage_error("--port must be a port number from 1 to " + std::to_string(max_port_number) +
-                                       " or a device name, not '" + *value + "'");
+                                       " or a device name, not '" + shown_text(*value) + "'");
             }
             result.opts.port = *value;
             result.opts.port_given = true;
@@ -105,19 +106,19 @@ parse_result parse_args(const std::vector<std::string>& args)
         } else if (name == "--count") {
             const auto n = whole_number(*value, max_count);
             if (!n || *n == 0)
-                return usage_error("--count must be a whole number from 1 to " + std::to_string(max_count) +
-                                   ", not '" + *value + "'");
+                return usage_error("--count must be a whole number from 1 to " + std::to_string(max_count) + ", not '" +
+                                   shown_text(*value) + "'");
             result.opts.count = static_cast<int>(*n);
         } else if (name == "--address") {
             const auto a = whole_number(*value, 255);
             if (!a)
-                return usage_error("--address must be a whole number from 0 to 255, not '" + *value + "'");
+                return usage_error("--address must be a whole number from 0 to 255, not '" + shown_text(*value) + "'");
             result.opts.address = static_cast<std::uint8_t>(*a);
         } else {
             const auto t = whole_number(*value, max_timeout_ms);
             if (!t || *t == 0)
                 return usage_error("--timeout must be a whole number of milliseconds from 1 to " +
-                                   std::to_string(max_timeout_ms) + ", not '" + *value + "'");
+                                   std::to_string(max_timeout_ms) + ", not '" + shown_text(*value) + "'");
             result.opts.timeout_ms = static_cast<int>(*t);
         }
     }
@@ -129,20 +130,20 @@ parse_result parse_args(const std::vector<std::string>& args)
         if (words[0] == s.word)
             found = &s;
     if (!found)
-        return usage_error("unknown command '" + words[0] + "'");
+        return usage_error("unknown command '" + shown_text(words[0]) + "'");
     result.opts.command = found->command;
 
     const std::size_t expected = found->takes_relay ? 2 : 1;
     if (found->takes_relay && words.size() < 2)
         return usage_error(std::string("'") + found->word + "' needs a relay number from 1 to 4");
     if (words.size() > expected)
-        return usage_error("unexpected argument '" + words[expected] + "'");
+        return usage_error("unexpected argument '" + shown_text(words[expected]) + "'");
     if (result.opts.count != 0 && found->command != subcommand::watch)
         return usage_error("--count applies to 'watch' only");
     if (found->takes_relay) {
         const auto r = whole_number(words[1], 4);
         if (!r || *r < 1)
-            return usage_error("the relay number must be 1, 2, 3 or 4, not '" + words[1] + "'");
+            return usage_error("the relay number must be 1, 2, 3 or 4, not '" + shown_text(words[1]) + "'");
         result.opts.relay = static_cast<int>(*r);
     }
     return result;

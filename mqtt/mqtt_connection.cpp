@@ -1,5 +1,7 @@
 #include "mqtt/mqtt_connection.h"
 
+#include "text/shown_text.h"
+
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
@@ -81,7 +83,7 @@ mqtt_connection::mqtt_connection(const mqtt_settings& settings_, const std::stri
                             ? mosquitto_tls_set(client, nullptr, system_ca_dir, nullptr, nullptr, nullptr)
                             : mosquitto_tls_set(client, settings.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
         check(rc, settings.ca_file.empty() ? std::string("cannot use the system's certificates in ") + system_ca_dir
-                                           : "cannot use the CA file " + settings.ca_file);
+                                           : "cannot use the CA file " + shown_text(settings.ca_file));
     }
     mosquitto_connect_callback_set(client, &mqtt_connection::on_connect);
     mosquitto_message_callback_set(client, &mqtt_connection::on_message);
@@ -176,7 +178,8 @@ std::string mqtt_connection::failure_words(int rc, int saved_errno)
         return where + ": the TLS handshake failed" +
                (last_library_error.empty() ? std::string() : " (" + last_library_error + ")") +
                "; the broker's certificate must be signed by " +
-               (settings.ca_file.empty() ? std::string("a CA the system trusts") : "the CA in " + settings.ca_file) +
+               (settings.ca_file.empty() ? std::string("a CA the system trusts")
+                                         : "the CA in " + shown_text(settings.ca_file)) +
                " and name the host " + settings.host;
     case MOSQ_ERR_EAI:
         return where + ": cannot find the host " + settings.host;

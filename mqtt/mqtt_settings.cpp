@@ -1,5 +1,7 @@
 #include "mqtt/mqtt_settings.h"
 
+#include "text/shown_text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,7 +53,7 @@ std::string parse_url(const std::string& url, mqtt_settings& out)
         out.tls = true;
         out.port = default_mqtts_port;
     } else {
-        return "the broker URL \"" + url + "\" must start with mqtt:// or mqtts://";
+        return "the broker URL \"" + shown_text(url) + "\" must start with mqtt:// or mqtts://";
     }
     if (rest.find('@') != std::string::npos)
         return "the broker URL must not carry a user or password: put user in the [mqtt] section and the "
@@ -59,7 +61,7 @@ std::string parse_url(const std::string& url, mqtt_settings& out)
     if (!rest.empty() && rest.back() == '/')
         rest.pop_back();
     if (rest.find('/') != std::string::npos || rest.find('?') != std::string::npos)
-        return "the broker URL \"" + url + "\" has a path; only mqtt://host[:port] is understood";
+        return "the broker URL \"" + shown_text(url) + "\" has a path; only mqtt://host[:port] is understood";
 
     std::string host;
     std::string port_text;
@@ -67,16 +69,16 @@ std::string parse_url(const std::string& url, mqtt_settings& out)
     if (!rest.empty() && rest.front() == '[') {
         const auto close = rest.find(']');
         if (close == std::string::npos)
-            return "the broker URL \"" + url + "\" opens an IPv6 address with [ but never closes it";
+            return "the broker URL \"" + shown_text(url) + "\" opens an IPv6 address with [ but never closes it";
         host = rest.substr(1, close - 1);
         bracketed = true;
         const auto after = rest.substr(close + 1);
         if (!after.empty()) {
             if (after.front() != ':')
-                return "the broker URL \"" + url + "\" has something other than :port after the address";
+                return "the broker URL \"" + shown_text(url) + "\" has something other than :port after the address";
             port_text = after.substr(1);
             if (port_text.empty())
-                return "the broker URL \"" + url + "\" ends in ':' without a port";
+                return "the broker URL \"" + shown_text(url) + "\" ends in ':' without a port";
         }
     } else {
         const auto colon = rest.find(':');
@@ -84,18 +86,18 @@ std::string parse_url(const std::string& url, mqtt_settings& out)
         if (colon != std::string::npos) {
             port_text = rest.substr(colon + 1);
             if (port_text.empty())
-                return "the broker URL \"" + url + "\" ends in ':' without a port";
+                return "the broker URL \"" + shown_text(url) + "\" ends in ':' without a port";
         }
     }
     if (host.empty())
-        return "the broker URL \"" + url + "\" names no host";
+        return "the broker URL \"" + shown_text(url) + "\" names no host";
     if (!is_host(host, bracketed))
-        return "the broker URL \"" + url + "\" has a host name with characters a host name cannot have";
+        return "the broker URL \"" + shown_text(url) + "\" has a host name with characters a host name cannot have";
     out.host = host;
     if (!port_text.empty()) {
         if (!all_digits(port_text) || port_text.size() > 5 || std::stoul(port_text) < 1 ||
             std::stoul(port_text) > 65535)
-            return "the broker port \"" + port_text + "\" is not a port number (1 to 65535)";
+            return "the broker port \"" + shown_text(port_text) + "\" is not a port number (1 to 65535)";
         out.port = static_cast<std::uint16_t>(std::stoul(port_text));
     }
     return {};
@@ -126,7 +128,7 @@ settings_result parse_mqtt_settings(const std::string& url, const std::map<std::
                                              "client_id", "topic_prefix",  "discovery_prefix"};
     for (const auto& [key, value] : keys) {
         if (known.count(key) == 0)
-            return refuse("unknown key \"" + key +
+            return refuse("unknown key \"" + shown_text(key) +
                           "\" in [mqtt]; known keys: user, password_file, ca_file, client_id, topic_prefix, "
                           "discovery_prefix");
         if (value.empty())
@@ -152,12 +154,12 @@ settings_result parse_mqtt_settings(const std::string& url, const std::map<std::
         return refuse("client_id is longer than 230 characters");
     for (const char c : s.client_id)
         if (static_cast<unsigned char>(c) < 0x21 || c == '+' || c == '#' || c == '/')
-            return refuse("client_id \"" + s.client_id +
+            return refuse("client_id \"" + shown_text(s.client_id) +
                           "\" holds a space, a control character, '/', '+' or '#'");
 
     if (const auto prefix = get("topic_prefix"); !prefix.empty()) {
         if (!is_publishable_prefix(prefix))
-            return refuse("topic_prefix \"" + prefix +
+            return refuse("topic_prefix \"" + shown_text(prefix) +
                           "\" cannot be a topic prefix: no '+', '#', leading '$', leading or trailing '/' or "
                           "empty level");
         s.topic_prefix = prefix;
@@ -166,7 +168,7 @@ settings_result parse_mqtt_settings(const std::string& url, const std::map<std::
         if (prefix == "off") {
             s.discovery_prefix.clear();
         } else if (!is_publishable_prefix(prefix)) {
-            return refuse("discovery_prefix \"" + prefix +
+            return refuse("discovery_prefix \"" + shown_text(prefix) +
                           "\" cannot be a topic prefix (or write off to turn discovery off)");
         } else {
             s.discovery_prefix = prefix;
@@ -179,24 +181,24 @@ password_result read_password_file(const std::string& path)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
-        return {std::nullopt, "cannot read the password file " + path + ": " + std::strerror(errno)};
+        return {std::nullopt, "cannot read the password file " + shown_text(path) + ": " + std::strerror(errno)};
     if (!S_ISREG(info.st_mode))
-        return {std::nullopt, "the password file " + path + " is not a regular file"};
+        return {std::nullopt, "the password file " + shown_text(path) + " is not a regular file"};
     if ((info.st_mode & 077) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-        return {std::nullopt, "the password file " + path + " has mode " + mode +
-                                  ": it is open to other users, so it is refused. Run chmod 600 " + path};
+        return {std::nullopt, "the password file " + shown_text(path) + " has mode " + mode +
+                                  ": it is open to other users, so it is refused. Run chmod 600 " + shown_text(path)};
     }
     std::ifstream in(path);
     if (!in)
-        return {std::nullopt, "cannot read the password file " + path + ": " + std::strerror(errno)};
+        return {std::nullopt, "cannot read the password file " + shown_text(path) + ": " + std::strerror(errno)};
     std::string line;
     std::getline(in, line);
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     if (line.empty())
-        return {std::nullopt, "the password file " + path + " is empty; its first line is the password"};
+        return {std::nullopt, "the password file " + shown_text(path) + " is empty; its first line is the password"};
     return {line, {}};
 }
 

@@ -2,6 +2,7 @@
 
 #include "relayd/daemon_log.h"
 #include "serial/port_catalog.h"
+#include "text/shown_text.h"
 
 namespace relay::relayd {
 namespace {
@@ -68,17 +69,18 @@ bool board_service::serve_socket()
         return true;
     }
     if (!result.ok) {
-        log(priority::error, "cannot serve the control socket at " + own.socket_path + ": " + result.reason);
+        log(priority::error,
+            "cannot serve the control socket at " + shown_text(own.socket_path) + ": " + result.reason);
         socket.reset();
         return false;
     }
-    log(priority::info, "socket listening at " + own.socket_path);
+    log(priority::info, "socket listening at " + shown_text(own.socket_path));
     if (own.socket_path != own.usual_socket_path) {
         const auto why = socket->also_answer_at(own.usual_socket_path, system_mode);
         if (why.empty())
-            log(priority::info, "socket also at " + own.usual_socket_path);
+            log(priority::info, "socket also at " + shown_text(own.usual_socket_path));
         else
-            log(priority::warning, "relayctl --port " + own.device + " will not find this board: " + why);
+            log(priority::warning, "relayctl --port " + shown_text(own.device) + " will not find this board: " + why);
     }
     return true;
 }
@@ -109,10 +111,10 @@ void board_service::connect_refused(const open_result& why)
     if (why.reason == last_open_failure)
         return;
     if (last_open_failure.empty())
-        log(priority::error, "cannot open port '" + own.config.port + "': " + as_sentence(why.reason) +
+        log(priority::error, "cannot open port '" + shown_text(own.config.port) + "': " + as_sentence(why.reason) +
                                  " Trying again every second.");
     else
-        log(priority::warning, "port '" + own.config.port + "' still cannot be opened, now: " + why.reason);
+        log(priority::warning, "port '" + shown_text(own.config.port) + "' still cannot be opened, now: " + why.reason);
     last_open_failure = why.reason;
 }
 
@@ -121,7 +123,7 @@ void board_service::link_changed(link_condition now, const relay_statuses&)
     const auto before = own.link;
     own.link = now;
     const auto& logic = session.controller();
-    const std::string port = logic.port().path;
+    const std::string port = shown_text(logic.port().path);
 
     if (now == link_condition::lost) {
         first_answer.stop();

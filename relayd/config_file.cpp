@@ -1,10 +1,15 @@
 #include "relayd/config_file.h"
 
+#include "relayd/port_identity.h"
 #include "serial/whole_number.h"
+#include "text/shown_text.h"
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -39,11 +44,28 @@ bool is_name_char(char c)
            c == '.';
 }
 
+// A byte a terminal or a program would act on. A tab is a blank and a
+// return may end a line written on Windows; anything else, NUL included,
+// is not text that belongs in the file.
+std::optional<std::size_t> control_byte_at(const std::string& line)
+{
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        if (c == '\t' || (c == '\r' && i + 1 == line.size()))
+            continue;
+        if (c < 0x20 || c == 0x7f)
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::string in_quotes(const std::string& text) { return "'" + shown_text(text) + "'"; }
+
 enum class section { none, mqtt, board, other };
 
 class reader {
 public:
-    explicit reader(std::string file) : file(std::move(file)) {}
+    reader(const std::string& file, const port_catalog& catalog) : file(shown_text(file)), catalog(catalog) {}
 
     config_result parse(const std::string& text)
     {
@@ -51,6 +73,11 @@ public:
         std::string raw;
         while (std::getline(lines, raw)) {
             ++line_number;
+            if (const auto at = control_byte_at(raw)) {
+                fail("control byte " + shown_text(raw.substr(*at, 1)) + " in column " + std::to_string(*at + 1) +
+                     ": the file must be plain text");
+                return result;
+            }
             const std::string line = trim(strip_comment(raw));
             if (line.empty())
                 continue;
@@ -81,7 +108,7 @@ private:
     bool start_section(const std::string& line)
     {
         if (line.back() != ']')
-            return fail("a section header must end with ']': '" + line + "'");
+            return fail("a section header must end with ']': " + in_quotes(line));
         const std::string inside = trim(line.substr(1, line.size() - 2));
         keys_seen.clear();
         if (inside == "mqtt") {
@@ -89,18 +116,19 @@ private:
             return true;
         }
         if (inside.rfind("board", 0) != 0 || inside.size() < 6 || (inside[5] != ' ' && inside[5] != '\t'))
-            return fail("unknown section [" + inside + "]: sections are [mqtt] and [board NAME]");
+            return fail("unknown section [" + shown_text(inside) + "]: sections are [mqtt] and [board NAME]");
         const std::string name = trim(inside.substr(5));
         for (const char c : name)
             if (!is_name_char(c))
-                return fail("board name '" + name + "' may hold only letters, digits, '-', '_' and '.'");
+                return fail("board name " + in_quotes(name) + " may hold only letters, digits, '-', '_' and '.'");
         if (!board_names.insert(name).second)
             return fail("board '" + name + "' is named twice");
         current = section::board;
         result.config.boards.push_back({});
         result.config.boards.back().name = name;
         board_start_lines.push_back(line_number);
-        port_given.push_back(false);
+        port_lines.push_back(0);
+        socket_lines.push_back(0);
         return true;
     }
 
@@ -108,99 +136,126 @@ private:
     {
         const auto equals = line.find('=');
         if (equals == std::string::npos)
-            return fail("expected 'key = value', not '" + line + "'");
+            return fail("expected 'key = value', not " + in_quotes(line));
         const std::string key = trim(line.substr(0, equals));
         const std::string value = trim(line.substr(equals + 1));
         if (key.empty())
-            return fail("a value without a key: '" + line + "'");
+            return fail("a value without a key: " + in_quotes(line));
         if (current == section::none)
-            return fail("key '" + key + "' comes before any section");
+            return fail("key " + in_quotes(key) + " comes before any section");
         if (!keys_seen.insert(key).second)
-            return fail("key '" + key + "' is given twice in this section");
+            return fail("key " + in_quotes(key) + " is given twice in this section");
         if (current == section::mqtt) {
             result.config.mqtt[key] = value;
             return true;
         }
         auto& board = result.config.boards.back();
         if (value.empty())
-            return fail("key '" + key + "' of board '" + board.name + "' has no value");
+            return fail("key " + in_quotes(key) + " of board '" + board.name + "' has no value");
         if (key == "port") {
             board.port = value;
-            port_given.back() = true;
+            port_lines.back() = line_number;
         } else if (key == "address") {
             const auto a = whole_number(value, 255);
             if (!a)
-                return fail("key 'address' of board '" + board.name + "' must be a whole number from 0 to 255, not '" +
-                            value + "'");
+                return fail("key 'address' of board '" + board.name + "' must be a whole number from 0 to 255, not " +
+                            in_quotes(value));
             board.address = static_cast<std::uint8_t>(*a);
         } else if (key == "socket") {
             if (value[0] != '/')
-                return fail("key 'socket' of board '" + board.name + "' needs an absolute path, not '" + value + "'");
+                return fail("key 'socket' of board '" + board.name + "' needs an absolute path, not " +
+                            in_quotes(value));
             board.socket = value;
+            socket_lines.back() = line_number;
         } else {
-            return fail("unknown key '" + key + "' in [board " + board.name + "]: the keys are " + board_keys);
+            return fail("unknown key " + in_quotes(key) + " in [board " + board.name + "]: the keys are " + board_keys);
         }
         return true;
     }
 
     config_result finish()
     {
-        // Two owners of one port would fight over it; two boards on one
-        // socket would leave one of them unreachable.
-        auto& boards = result.config.boards;
+        // Two owners of one device would fight over it, however the file
+        // spells its path; two boards on one socket would leave one of them
+        // unreachable.
+        const auto& boards = result.config.boards;
+        std::map<std::string, std::size_t> port_paths;
+        std::map<std::uint64_t, std::size_t> devices;
+        std::map<std::string, std::size_t> sockets;
         for (std::size_t i = 0; i < boards.size(); ++i) {
-            if (!port_given[i]) {
+            if (port_lines[i] == 0) {
                 line_number = board_start_lines[i];
                 fail("board '" + boards[i].name + "' has no key 'port'");
                 return result;
             }
-            for (std::size_t j = 0; j < i; ++j) {
-                if (boards[j].port == boards[i].port) {
-                    line_number = board_start_lines[i];
-                    fail("key 'port' of board '" + boards[i].name + "': port '" + boards[i].port +
-                         "' is already board '" + boards[j].name + "'s");
-                    return result;
-                }
-                if (!boards[i].socket.empty() && boards[j].socket == boards[i].socket) {
-                    line_number = board_start_lines[i];
-                    fail("key 'socket' of board '" + boards[i].name + "': socket '" + boards[i].socket +
-                         "' is already board '" + boards[j].name + "'s");
-                    return result;
-                }
+            const auto port = identify_port(boards[i].port, catalog);
+            std::optional<std::size_t> earlier;
+            if (const auto same_path = port_paths.find(port.path); same_path != port_paths.end())
+                earlier = same_path->second;
+            else if (const auto same_device = port.device ? devices.find(*port.device) : devices.end();
+                     same_device != devices.end())
+                earlier = same_device->second;
+            if (earlier) {
+                const auto j = *earlier;
+                line_number = port_lines[i];
+                fail("key 'port' of board '" + boards[i].name + "': " + in_quotes(boards[i].port) +
+                     " is the same device as board '" + boards[j].name + "''s port " + in_quotes(boards[j].port) +
+                     " (line " + std::to_string(port_lines[j]) + ")");
+                return result;
             }
+            port_paths.emplace(port.path, i);
+            if (port.device)
+                devices.emplace(*port.device, i);
+
+            if (boards[i].socket.empty())
+                continue;
+            // "/run//x.sock" and "/run/./x.sock" are one socket; the files
+            // do not exist yet, so only the spelling can be compared.
+            const auto socket = std::filesystem::path(boards[i].socket).lexically_normal().string();
+            if (const auto other = sockets.find(socket); other != sockets.end()) {
+                const auto j = other->second;
+                line_number = socket_lines[i];
+                fail("key 'socket' of board '" + boards[i].name + "': " + in_quotes(boards[i].socket) +
+                     " is the same path as board '" + boards[j].name + "''s socket " + in_quotes(boards[j].socket) +
+                     " (line " + std::to_string(socket_lines[j]) + ")");
+                return result;
+            }
+            sockets.emplace(socket, i);
         }
         result.ok = true;
         return result;
     }
 
     std::string file;
+    const port_catalog& catalog;
     int line_number = 0;
     section current = section::none;
     std::set<std::string> keys_seen;
     std::set<std::string> board_names;
     std::vector<int> board_start_lines;
-    std::vector<bool> port_given;
+    std::vector<int> port_lines;  // 0 until the board's "port =" is read
+    std::vector<int> socket_lines;
     config_result result;
 };
 
 }  // namespace
 
-config_result parse_config(const std::string& text, const std::string& file_name)
+config_result parse_config(const std::string& text, const std::string& file_name, const port_catalog& catalog)
 {
-    return reader(file_name).parse(text);
+    return reader(file_name, catalog).parse(text);
 }
 
-config_result read_config_file(const std::string& path)
+config_result read_config_file(const std::string& path, const port_catalog& catalog)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         config_result r;
-        r.error = path + ": cannot be read: " + std::strerror(errno);
+        r.error = shown_text(path) + ": cannot be read: " + std::strerror(errno);
         return r;
     }
     std::ostringstream text;
     text << in.rdbuf();
-    return parse_config(text.str(), path);
+    return parse_config(text.str(), path, catalog);
 }
 
 }  // namespace relay::relayd

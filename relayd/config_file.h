@@ -12,6 +12,10 @@
 //
 // Any mistake is reported with the file, the line and the key, and the
 // daemon does not start: a half-understood file would run the wrong boards.
+// A control byte anywhere is a mistake too, and what a message quotes from
+// the file is shown with such bytes escaped.
+
+#include "serial/port_catalog.h"
 
 #include <cstdint>
 #include <map>
@@ -38,8 +42,9 @@ struct config_result {
     std::string error;  // "FILE:LINE: what is wrong", set when !ok
 };
 
-// file_name only appears in messages.
-config_result parse_config(const std::string& text, const std::string& file_name);
-config_result read_config_file(const std::string& path);
+// file_name only appears in messages. The catalog numbers the ports, so
+// that "port = 1" and the device it names are known to be one port.
+config_result parse_config(const std::string& text, const std::string& file_name, const port_catalog& catalog);
+config_result read_config_file(const std::string& path, const port_catalog& catalog);
 
 }  // namespace relay::relayd

@@ -6,16 +6,20 @@
 #include "relayd/daemon_log.h"
 #include "relayd/mqtt_boards.h"
 #include "relayd/mqtt_choice.h"
+#include "relayd/open_files.h"
 #include "relayd/options.h"
 #include "relayd/service_manager.h"
 #include "relayd/usage.h"
+#include "serial/system_port_catalog.h"
 #include "session/event_dispatcher.h"
 #include "session/stop_signals.h"
+#include "text/shown_text.h"
 
 #include "mqtt/relay_mqtt.h"
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -36,11 +40,18 @@ bool runs_as_system_service(const relay::relayd::options& opts)
     return opts.system || (runtime && *runtime);
 }
 
+// A few names say which boards these are; a file of thousands must not
+// make a line of thousands.
 std::string board_names(const std::vector<relay::relayd::board_config>& boards)
 {
+    constexpr std::size_t all_named_up_to = 4;
+    constexpr std::size_t named_of_more = 3;
+    const std::size_t named = boards.size() <= all_named_up_to ? boards.size() : named_of_more;
     std::string names;
-    for (const auto& b : boards)
-        names += (names.empty() ? "" : ", ") + b.name;
+    for (std::size_t i = 0; i < named; ++i)
+        names += (i == 0 ? "" : ", ") + boards[i].name;
+    if (named < boards.size())
+        names += " and " + std::to_string(boards.size() - named) + " more";
     return names;
 }
 
@@ -58,6 +69,10 @@ void mqtt_log(const std::string& line)
 int main(int argc, char** argv)
 {
     using namespace relay::relayd;
+
+    // A log nobody reads any more (stderr a closed pipe) must not end the
+    // boards: the write fails with EPIPE and the line is dropped.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const auto parsed = parse_args(std::vector<std::string>(argv + 1, argv + argc));
     switch (parsed.what) {
@@ -80,7 +95,8 @@ int main(int argc, char** argv)
     if (opts.config.empty()) {
         boards.push_back({"board", opts.port, opts.address, opts.socket});
     } else {
-        const auto config = read_config_file(opts.config);
+        const relay::system_port_catalog catalog;
+        const auto config = read_config_file(opts.config, catalog);
         if (!config.ok) {
             std::fprintf(stderr, "relayd: %s\n", config.error.c_str());
             return exit_usage;
@@ -91,6 +107,15 @@ int main(int argc, char** argv)
     const auto mqtt = choose_mqtt(opts.mqtt_url, mqtt_section, opts.config);
     if (!mqtt.error.empty()) {
         std::fprintf(stderr, "relayd: %s\n", mqtt.error.c_str());
+        return exit_usage;
+    }
+
+    // Counted before anything opens: a board that found no descriptor left
+    // would end relayd with the boards before it already serving.
+    const board_needs needs{boards.size(), mqtt.wanted, opts.simulate};
+    if (const auto refusal = open_files_refusal(needs, raise_open_file_limit(needs.mqtt)); !refusal.empty()) {
+        const std::string where = opts.config.empty() ? "" : relay::shown_text(opts.config) + ": ";
+        std::fprintf(stderr, "relayd: %s%s\n", where.c_str(), refusal.c_str());
         return exit_usage;
     }
 
@@ -113,7 +138,8 @@ int main(int argc, char** argv)
         if (mqtt.wanted) {
             auto started = relay::mqtt::start_mqtt(mqtt.url, mqtt.keys, mqtt_log);
             if (!started.bridge) {
-                const std::string where = opts.config.empty() ? "" : " (in [mqtt] of " + opts.config + ")";
+                const std::string where =
+                    opts.config.empty() ? "" : " (in [mqtt] of " + relay::shown_text(opts.config) + ")";
                 std::fprintf(stderr, "relayd: %s%s\n", started.error.c_str(), where.c_str());
                 return exit_usage;
             }

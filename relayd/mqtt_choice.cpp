@@ -1,5 +1,7 @@
 #include "relayd/mqtt_choice.h"
 
+#include "text/shown_text.h"
+
 namespace relay::relayd {
 
 mqtt_choice choose_mqtt(const std::string& command_line_url, const std::map<std::string, std::string>& section,
@@ -19,8 +21,9 @@ mqtt_choice choose_mqtt(const std::string& command_line_url, const std::map<std:
     // Keys without a broker would be silently ignored, and an operator who
     // wrote them expects the boards on the network.
     if (!section.empty())
-        choice.error = config_file + ": the [mqtt] section has no url: add url = mqtt://HOST (or mqtts://) or "
-                                     "give --mqtt URL";
+        choice.error = shown_text(config_file) +
+                       ": the [mqtt] section has no url: add url = mqtt://HOST (or mqtts://) or "
+                       "give --mqtt URL";
     return choice;
 }
 

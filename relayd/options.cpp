@@ -1,6 +1,7 @@
 #include "relayd/options.h"
 
 #include "serial/whole_number.h"
+#include "text/shown_text.h"
 
 #include <optional>
 
@@ -48,7 +49,7 @@ parse_result parse_args(const std::vector<std::string>& args)
             continue;
         }
         if (arg.size() < 2 || arg[0] != '-')
-            return usage_error("unexpected argument '" + arg + "' (relayd takes options only)");
+            return usage_error("unexpected argument '" + shown_text(arg) + "' (relayd takes options only)");
 
         std::string name = arg;
         std::optional<std::string> value;
@@ -58,7 +59,7 @@ parse_result parse_args(const std::vector<std::string>& args)
             value = arg.substr(equals + 1);
         }
         if (!takes_value(name))
-            return usage_error("unknown option '" + name + "'");
+            return usage_error("unknown option '" + shown_text(name) + "'");
         if (!value) {
             if (i + 1 >= args.size())
                 return usage_error("option '" + name + "' needs a value");
@@ -73,12 +74,12 @@ parse_result parse_args(const std::vector<std::string>& args)
         } else if (name == "--address") {
             const auto a = whole_number(*value, 255);
             if (!a)
-                return usage_error("--address must be a whole number from 0 to 255, not '" + *value + "'");
+                return usage_error("--address must be a whole number from 0 to 255, not '" + shown_text(*value) + "'");
             result.opts.address = static_cast<std::uint8_t>(*a);
             address_given = true;
         } else if (name == "--socket") {
             if ((*value)[0] != '/')
-                return usage_error("--socket needs an absolute path, not '" + *value + "'");
+                return usage_error("--socket needs an absolute path, not '" + shown_text(*value) + "'");
             result.opts.socket = *value;
         } else if (name == "--mqtt") {
             // Checked with the [mqtt] keys, where the settings come together.

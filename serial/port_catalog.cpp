@@ -1,6 +1,7 @@
 #include "serial/port_catalog.h"
 
 #include "serial/number_text.h"
+#include "text/shown_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -65,6 +66,14 @@ std::string as_device_path(const std::string& text)
 #endif
 }
 
+bool has_control_byte(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7f;
+    });
+}
+
 std::string trimmed(const std::string& text)
 {
     const auto first = text.find_first_not_of(" \t");
@@ -95,8 +104,10 @@ resolved_port resolve_port(const std::string& text, const port_catalog& catalog)
         return {std::nullopt, "No port is given. Enter a port number (1 is the first port) or a device name such as "
                               "ttyUSB0."};
     if (!parse_decimal(name)) {
-        if (name.find_first_of("\r\n") != std::string::npos || name.size() > 4096)
-            return {std::nullopt, "\"" + name.substr(0, 40) + "\" is not a port number or a device name."};
+        // No device is named with a control byte, and one in the name
+        // would reach the serial library's lock file and the messages.
+        if (has_control_byte(name) || name.size() > 4096)
+            return {std::nullopt, "\"" + shown_text(name, 40) + "\" is not a port number or a device name."};
         return {port_entry{as_device_path(name), {}}, {}};
     }
     const auto number = text_to_int16(name);

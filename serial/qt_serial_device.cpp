@@ -2,6 +2,7 @@
 
 #include "serial/device_presence.h"
 #include "serial/port_holders.h"
+#include "text/shown_text.h"
 
 #include <QFileInfo>
 
@@ -201,7 +202,7 @@ void qt_serial_device::lose_link(const std::string& why)
 open_result describe_open_failure(const std::string& device_path, QSerialPort::SerialPortError error,
                                   const std::string& qt_message)
 {
-    const std::string port = "The port " + device_path;
+    const std::string port = "The port " + shown_text(device_path);
     const auto missing = open_result::failure(port + " does not exist. Is the board's USB adapter plugged in?");
     switch (error) {
     case QSerialPort::DeviceNotFoundError:

@@ -78,7 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
         field_row{"paste_of_10000_digits", std::string(10000, '9'), "0", 0, "", "1 to 32767"},
         field_row{"paste_of_10000_letters", std::string(10000, 'x'), std::string(10000, 'x'), std::nullopt, "",
                   "not a port number or a device name"},
-        field_row{"arabic_indic_digit", "\xd9\xa3", "\xd9\xa3", std::nullopt, "/dev/\xd9\xa3", ""}),
+        field_row{"arabic_indic_digit", "\xd9\xa3", "\xd9\xa3", std::nullopt, "/dev/\xd9\xa3", ""},
+        field_row{"escape_sequence", "\x1b]0;x\x07", "\x1b]0;x\x07", std::nullopt, "",
+                  "\"\\x1b]0;x\\x07\" is not a port number or a device name"}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

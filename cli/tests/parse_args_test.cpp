@@ -135,7 +135,12 @@ INSTANTIATE_TEST_SUITE_P(
                       bad_case{{"status", "--socket"}, "'--socket' needs a value"},
                       bad_case{{"--count", "0", "watch"}, "--count"},
                       bad_case{{"--count", "x", "watch"}, "not 'x'"},
-                      bad_case{{"--count", "2", "status"}, "'watch' only"}));
+                      bad_case{{"--count", "2", "status"}, "'watch' only"},
+                      // A terminal shows the bad word; it must not obey it.
+                      bad_case{{"--address", "\x1b[2J", "status"}, "not '\\x1b[2J'"},
+                      bad_case{{"\x1b]0;pwned\x07"}, "unknown command '\\x1b]0;pwned\\x07'"},
+                      bad_case{{"on", "1\n2"}, "not '1\\x0a2'"},
+                      bad_case{{"--timeout", "5\xff", "status"}, "not '5\\xff'"}));
 
 struct owner_case {
     words args;

@@ -5,10 +5,28 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
 #include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace relay::relayd {
 namespace {
+
+using namespace std::string_literals;
+
+// Port 1 and port 2 as the system would number them.
+class listed_ports : public port_catalog {
+public:
+    std::vector<port_entry> ports() const override { return {{"/dev/ttyUSB0", {}}, {"/dev/ttyS0", {}}}; }
+};
+
+const listed_ports catalog;
 
 TEST(config_file, boards_and_mqtt_keys_come_through)
 {
@@ -24,7 +42,7 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
         "socket = /run/relayd/custom.sock   ; where scripts find it\n"
         "[board bench-2]\n"
         "port = 2\n";
-    const auto r = parse_config(text, "relayd.conf");
+    const auto r = parse_config(text, "relayd.conf", catalog);
     ASSERT_TRUE(r.ok) << r.error;
     ASSERT_EQ(r.config.boards.size(), 2u);
     EXPECT_EQ(r.config.boards[0].name, "cabinet");
@@ -41,15 +59,18 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
 
 struct bad_file {
     const char* name;
-    const char* text;
-    const char* message;  // the whole message, file and line included
+    std::string text;
+    std::string message;  // the whole message, file and line included
 };
+
+// Failures name the row, not the struct's bytes.
+void PrintTo(const bad_file& row, std::ostream* out) { *out << row.name; }
 
 class config_file_refuses : public ::testing::TestWithParam<bad_file> {};
 
 TEST_P(config_file_refuses, naming_file_line_and_key)
 {
-    const auto r = parse_config(GetParam().text, "/etc/relayd.conf");
+    const auto r = parse_config(GetParam().text, "/etc/relayd.conf", catalog);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, GetParam().message);
 }
@@ -68,9 +89,26 @@ const bad_file bad_files[] = {
     {"key_twice", "[board a]\nport = 1\nport = 2\n", "/etc/relayd.conf:3: key 'port' is given twice in this section"},
     {"board_twice", "[board a]\nport = 1\n[board a]\nport = 2\n", "/etc/relayd.conf:3: board 'a' is named twice"},
     {"port_shared", "[board a]\nport = ttyUSB0\n[board b]\nport = ttyUSB0\n",
-     "/etc/relayd.conf:3: key 'port' of board 'b': port 'ttyUSB0' is already board 'a's"},
+     "/etc/relayd.conf:4: key 'port' of board 'b': 'ttyUSB0' is the same device as board 'a''s port 'ttyUSB0' "
+     "(line 2)"},
+    {"port_spelled_two_ways", "[board a]\nport = /dev/ttyUSB0\n\n[board b]\naddress = 2\nport = ttyUSB0\n",
+     "/etc/relayd.conf:6: key 'port' of board 'b': 'ttyUSB0' is the same device as board 'a''s port '/dev/ttyUSB0' "
+     "(line 2)"},
+    {"port_through_dot_dot", "[board a]\nport = ttyUSB0\n[board b]\nport = /dev/../dev/./ttyUSB0\n",
+     "/etc/relayd.conf:4: key 'port' of board 'b': '/dev/../dev/./ttyUSB0' is the same device as board 'a''s port "
+     "'ttyUSB0' (line 2)"},
+    {"port_number_and_its_device", "[board a]\nport = 1\n[board b]\nport = /dev/ttyUSB0\n",
+     "/etc/relayd.conf:4: key 'port' of board 'b': '/dev/ttyUSB0' is the same device as board 'a''s port '1' "
+     "(line 2)"},
+    {"unlisted_port_number_twice", "[board a]\nport = 3\n[board b]\nport = 3.0\n",
+     "/etc/relayd.conf:4: key 'port' of board 'b': '3.0' is the same device as board 'a''s port '3' (line 2)"},
     {"socket_shared", "[board a]\nport = 1\nsocket = /run/x.sock\n[board b]\nport = 2\nsocket = /run/x.sock\n",
-     "/etc/relayd.conf:4: key 'socket' of board 'b': socket '/run/x.sock' is already board 'a's"},
+     "/etc/relayd.conf:6: key 'socket' of board 'b': '/run/x.sock' is the same path as board 'a''s socket "
+     "'/run/x.sock' (line 3)"},
+    {"socket_spelled_two_ways",
+     "[board a]\nport = 1\nsocket = /run/x.sock\n[board b]\nport = 2\nsocket = /run//x.sock\n",
+     "/etc/relayd.conf:6: key 'socket' of board 'b': '/run//x.sock' is the same path as board 'a''s socket "
+     "'/run/x.sock' (line 3)"},
     {"unknown_section", "[boards]\nport = 1\n",
      "/etc/relayd.conf:1: unknown section [boards]: sections are [mqtt] and [board NAME]"},
     {"unnamed_board", "[board]\nport = 1\n",
@@ -82,14 +120,104 @@ const bad_file bad_files[] = {
     {"no_equals", "[board a]\nport 1\n", "/etc/relayd.conf:2: expected 'key = value', not 'port 1'"},
     {"no_board", "[mqtt]\nurl = x\n", "/etc/relayd.conf: no [board NAME] section: name at least one board"},
     {"empty_file", "", "/etc/relayd.conf: no [board NAME] section: name at least one board"},
+    // Control bytes: refused wherever they are, before anything else is read
+    // into them, and shown escaped.
+    {"nul_after_the_port", "[board a]\nport = /dev/pts/90\0\n"s,
+     "/etc/relayd.conf:2: control byte \\x00 in column 19: the file must be plain text"},
+    {"title_escape_in_a_key", "[board a]\nport = 1\n\x1b]0;pwned\x07 = 1\n",
+     "/etc/relayd.conf:3: control byte \\x1b in column 1: the file must be plain text"},
+    {"bell_in_a_comment", "[board a]   # ding\x07\nport = 1\n",
+     "/etc/relayd.conf:1: control byte \\x07 in column 19: the file must be plain text"},
+    {"return_inside_a_line", "[board a]\nport = 1\rport = 2\n",
+     "/etc/relayd.conf:2: control byte \\x0d in column 9: the file must be plain text"},
+    {"delete_in_mqtt", "[mqtt]\nurl = mqtt://h\x7f\n",
+     "/etc/relayd.conf:2: control byte \\x7f in column 15: the file must be plain text"},
+    // What a message quotes is shown so that a terminal cannot act on it.
+    {"latin1_key", "[board a]\nport = 1\nadr\xe9sse = 3\n",
+     "/etc/relayd.conf:3: unknown key 'adr\\xe9sse' in [board a]: the keys are port, address, socket"},
+    {"c1_control_in_a_value", "[board a]\nport = 1\naddress = \xc2\x9bz\n",
+     "/etc/relayd.conf:3: key 'address' of board 'a' must be a whole number from 0 to 255, not '\\xc2\\x9bz'"},
+    {"long_line_is_cut", "[board a]\n" + std::string(10000, 'x') + "\n",
+     "/etc/relayd.conf:2: expected 'key = value', not '" + std::string(256, 'x') + "... (10000 bytes)'"},
 };
 
 INSTANTIATE_TEST_SUITE_P(rows, config_file_refuses, ::testing::ValuesIn(bad_files),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(config_file, lines_ending_in_a_return_are_read_as_lines)
+{
+    const auto r = parse_config("[board a]\r\nport = 1\r\naddress = 7\r\n", "relayd.conf", catalog);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.config.boards[0].port, "1");
+    EXPECT_EQ(r.config.boards[0].address, 7);
+}
+
+// A folder of its own under /tmp, removed with what the test put in it.
+class scratch_folder {
+public:
+    scratch_folder()
+    {
+        char name[] = "/tmp/relayd-config-test-XXXXXX";
+        if (::mkdtemp(name))
+            path = name;
+    }
+    ~scratch_folder()
+    {
+        for (const auto& file : files)
+            ::unlink(file.c_str());
+        if (!path.empty())
+            ::rmdir(path.c_str());
+    }
+    std::string file(const std::string& name)
+    {
+        files.push_back(path + "/" + name);
+        return files.back();
+    }
+    std::string path;
+
+private:
+    std::vector<std::string> files;
+};
+
+std::string two_boards(const std::string& port_a, const std::string& port_b)
+{
+    return "[board a]\nport = " + port_a + "\n[board b]\nport = " + port_b + "\n";
+}
+
+TEST(config_file, a_symlink_to_a_boards_device_is_that_boards_port)
+{
+    scratch_folder folder;
+    ASSERT_FALSE(folder.path.empty());
+    const auto link = folder.file("usb-FTDI_board-if00-port0");
+    ASSERT_EQ(::symlink("/dev/null", link.c_str()), 0);
+
+    const auto r = parse_config(two_boards("/dev/null", link), "relayd.conf", catalog);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "relayd.conf:4: key 'port' of board 'b': '" + link +
+                           "' is the same device as board 'a''s port '/dev/null' (line 2)");
+    // Two devices are two ports, even of one driver.
+    EXPECT_TRUE(parse_config(two_boards("/dev/null", "/dev/zero"), "relayd.conf", catalog).ok);
+}
+
+TEST(config_file, a_second_node_of_a_boards_device_is_that_boards_port)
+{
+    scratch_folder folder;
+    ASSERT_FALSE(folder.path.empty());
+    struct stat null_device {};
+    ASSERT_EQ(::stat("/dev/null", &null_device), 0);
+    const auto node = folder.file("null-again");
+    if (::mknod(node.c_str(), S_IFCHR | 0600, null_device.st_rdev) != 0)
+        GTEST_SKIP() << "making a device node needs root: " << std::strerror(errno);
+
+    const auto r = parse_config(two_boards("/dev/null", node), "relayd.conf", catalog);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "relayd.conf:4: key 'port' of board 'b': '" + node +
+                           "' is the same device as board 'a''s port '/dev/null' (line 2)");
+}
+
 TEST(config_file, a_missing_file_says_why)
 {
-    const auto r = read_config_file("/nonexistent/relayd.conf");
+    const auto r = read_config_file("/nonexistent/relayd.conf", catalog);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, "/nonexistent/relayd.conf: cannot be read: No such file or directory");
 }

@@ -4,6 +4,7 @@
 
 #include "relayd_process.h"
 #include "sim/pty_board.h"
+#include "socket_client.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include <grp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
@@ -104,6 +106,28 @@ gid_t system_socket_group()
     return ::geteuid() == 0 || member ? relayd_gid : ::getegid();
 }
 
+// A configuration file of simulated boards b1 to bN at address 1, each
+// with its socket in folder.
+QString write_boards_file(const QTemporaryDir& folder, int boards)
+{
+    QString text;
+    for (int i = 1; i <= boards; ++i)
+        text += QString("[board b%1]\nport = /dev/ttyRELAY%1\nsocket = %2\n")
+                    .arg(i)
+                    .arg(folder.filePath(QString("b%1.sock").arg(i)));
+    const QString path = folder.filePath("relayd.conf");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(text.toUtf8());
+    return path;
+}
+
+int sockets_in(const QTemporaryDir& folder)
+{
+    return static_cast<int>(QDir(folder.path()).entryList({"*.sock"}, QDir::System).size());
+}
+
 }  // namespace
 
 class relayd_board_test : public QObject {
@@ -122,6 +146,10 @@ private slots:
     void socket_modes_and_folders();
     void a_request_piped_through_socat_is_answered_data();
     void a_request_piped_through_socat_is_answered();
+    void a_closed_stderr_ends_neither_relayd_nor_its_board();
+    void more_boards_than_open_files_are_refused_before_any_opens_data();
+    void more_boards_than_open_files_are_refused_before_any_opens();
+    void the_open_file_limit_is_raised_to_the_hard_one();
 };
 
 void relayd_board_test::polls_ten_frames_a_second()
@@ -429,6 +457,89 @@ void relayd_board_test::a_request_piped_through_socat_is_answered()
     QVERIFY2(reply["ok"].toBool(), qPrintable(QJsonDocument(reply).toJson()));
     QCOMPARE(reply["relays"].toObject()["4"].toString(), relay_4);
     QCOMPARE(board.relays()[3], relay_4 == "on");
+}
+
+void relayd_board_test::a_closed_stderr_ends_neither_relayd_nor_its_board()
+{
+    pty_board board(1);
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("b.sock");
+    // The log's pipe with nobody left to read it, as after "| head -1".
+    int log_pipe[2];
+    QVERIFY(::pipe2(log_pipe, O_CLOEXEC) == 0);
+    ::close(log_pipe[0]);
+    const int log_end = log_pipe[1];
+    relayd_process relayd({"--port", QString::fromStdString(board.slave_path()), "--socket", socket},
+                          QProcessEnvironment::systemEnvironment(), [log_end] { ::dup2(log_end, STDERR_FILENO); });
+    ::close(log_end);
+
+    // By its first poll relayd has logged that it started and listens.
+    QVERIFY(board.wait_for_frame_count(1, 5000ms));
+    relay::testing::socket_client client;
+    QVERIFY(client.connect_to(socket.toStdString()));
+    const auto reply = client.ask(R"({"cmd":"on","relay":2})");
+    QVERIFY(reply);
+    QVERIFY2(reply->value("ok").toBool(), qPrintable(QJsonDocument(*reply).toJson()));
+    QVERIFY(board.relays()[1]);
+
+    relayd.terminate();
+    QVERIFY(relayd.wait_for_exit());
+    QVERIFY(relayd.exited_normally());
+    QCOMPARE(relayd.exit_code(), 0);
+    QVERIFY(!QFile::exists(socket));
+}
+
+void relayd_board_test::more_boards_than_open_files_are_refused_before_any_opens_data()
+{
+    QTest::addColumn<int>("boards");
+    QTest::addColumn<unsigned long>("limit");  // soft and hard
+    QTest::addColumn<QStringList>("more_args");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("the hard limit") << 20 << 128ul << QStringList{} << ", but relayd may open only 128 (the hard limit";
+    // The MQTT client's select() takes no descriptor from 1024 on, whatever
+    // the hard limit; the broker is never reached.
+    QTest::newRow("MQTT") << 100 << 4096ul << QStringList{"--mqtt", "mqtt://127.0.0.1:1"}
+                          << ", but relayd may open only 1024 with MQTT";
+}
+
+void relayd_board_test::more_boards_than_open_files_are_refused_before_any_opens()
+{
+    QFETCH(int, boards);
+    QFETCH(unsigned long, limit);
+    QFETCH(QStringList, more_args);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    const QString config = write_boards_file(dir, boards);
+    QVERIFY(!config.isEmpty());
+    const auto run = run_relayd(QStringList{"--config", config} + more_args, open_file_limit(limit, limit));
+    QVERIFY(run.finished);
+    QCOMPARE(run.exit_code, 2);
+    QVERIFY2(run.err.startsWith(QString("relayd: %1: %2 boards need up to ").arg(config).arg(boards)),
+             qPrintable(run.err));
+    QVERIFY2(run.err.contains(why), qPrintable(run.err));
+    QCOMPARE(run.err.count('\n'), 1);
+    QCOMPARE(sockets_in(dir), 0);
+}
+
+void relayd_board_test::the_open_file_limit_is_raised_to_the_hard_one()
+{
+    // Eight simulated boards hold some seventy files: far over the soft
+    // limit, well under the hard one.
+    QTemporaryDir dir;
+    const QString config = write_boards_file(dir, 8);
+    QVERIFY(!config.isEmpty());
+    relayd_process relayd({"--config", config, "--simulate"}, QProcessEnvironment::systemEnvironment(),
+                          open_file_limit(20, 512));
+    QVERIFY2(relayd.wait_for_log(line("^<6>relayd \\S+ started: 8 boards \\(b1, b2, b3 and 5 more\\)$")),
+             qPrintable(relayd.log()));
+    for (int i = 0; i < 8; ++i)
+        QVERIFY2(relayd.wait_for_log(line("^<6>b\\d: board at address 1 answering$")), qPrintable(relayd.log()));
+    QCOMPARE(sockets_in(dir), 8);
+
+    relayd.terminate();
+    QVERIFY(relayd.wait_for_exit());
+    QCOMPARE(relayd.exit_code(), 0);
+    QCOMPARE(sockets_in(dir), 0);
 }
 
 }  // namespace relay::relayd::testing

@@ -34,6 +34,11 @@ void relayd_command_line_test::bad_command_lines_exit_2_data()
     QTest::newRow("word") << QStringList{"start"} << "relayd: unexpected argument 'start'";
     QTest::newRow("missing file") << QStringList{"--config", "/nonexistent/relayd.conf"}
                                   << "relayd: /nonexistent/relayd.conf: cannot be read: No such file or directory\n";
+    // What the terminal shows of a bad word must not be an escape sequence.
+    QTest::newRow("escape in an option") << QStringList{"--\x1b]0;pwned\x07"}
+                                         << "relayd: unknown option '--\\x1b]0;pwned\\x07'\n";
+    QTest::newRow("escape in a value") << QStringList{"--address", "\x1b[2J"}
+                                       << "relayd: --address must be a whole number from 0 to 255, not '\\x1b[2J'\n";
 }
 
 void relayd_command_line_test::bad_command_lines_exit_2()
@@ -60,6 +65,13 @@ void relayd_command_line_test::bad_config_files_exit_2_naming_file_line_and_key_
                                      << "1: unknown section [boards]: sections are [mqtt] and [board NAME]";
     QTest::newRow("no board") << QByteArray("[mqtt]\nurl = x\n")
                               << " no [board NAME] section: name at least one board";
+    QTest::newRow("NUL after the port") << QByteArray("[board a]\nport = /dev/pts/90\0\n", 30)
+                                        << "2: control byte \\x00 in column 19: the file must be plain text";
+    QTest::newRow("escape in a key") << QByteArray("[board a]\nport = 1\n\x1b]0;pwned\x07 = 1\n")
+                                     << "3: control byte \\x1b in column 1: the file must be plain text";
+    QTest::newRow("one port spelled two ways")
+        << QByteArray("[board a]\nport = /dev/ttyUSB0\n[board b]\nport = ttyUSB0\n")
+        << "4: key 'port' of board 'b': 'ttyUSB0' is the same device as board 'a''s port '/dev/ttyUSB0' (line 2)";
 }
 
 void relayd_command_line_test::bad_config_files_exit_2_naming_file_line_and_key()

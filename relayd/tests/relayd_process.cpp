@@ -2,15 +2,19 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
+
 namespace relay::relayd::testing {
 
 using clock = std::chrono::steady_clock;
 
-relayd_process::relayd_process(const QStringList& args, const QProcessEnvironment& env)
+relayd_process::relayd_process(const QStringList& args, const QProcessEnvironment& env, const child_setup& in_child)
 {
     process.setProgram(QStringLiteral(RELAYD_PATH));
     process.setArguments(args);
     process.setProcessEnvironment(env);
+    if (in_child)
+        process.setChildProcessModifier(in_child);
     // waitForReadyRead() waits on the read channel; the log is on stderr.
     process.setReadChannel(QProcess::StandardError);
     process.start();
@@ -80,11 +84,13 @@ bool relayd_process::exited_normally() const { return process.exitStatus() == QP
 
 int relayd_process::exit_code() const { return process.exitCode(); }
 
-finished_run run_relayd(const QStringList& args)
+finished_run run_relayd(const QStringList& args, const child_setup& in_child)
 {
     QProcess p;
     p.setProgram(QStringLiteral(RELAYD_PATH));
     p.setArguments(args);
+    if (in_child)
+        p.setChildProcessModifier(in_child);
     p.start();
     finished_run run;
     run.finished = p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit;
@@ -96,6 +102,14 @@ finished_run run_relayd(const QStringList& args)
     run.out = QString::fromUtf8(p.readAllStandardOutput());
     run.err = QString::fromUtf8(p.readAllStandardError());
     return run;
+}
+
+child_setup open_file_limit(unsigned long soft, unsigned long hard)
+{
+    return [soft, hard] {
+        const rlimit limit{soft, hard};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    };
 }
 
 }  // namespace relay::relayd::testing

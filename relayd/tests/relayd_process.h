@@ -9,13 +9,20 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 
 namespace relay::relayd::testing {
+
+// Runs in the child between fork and exec, after its standard streams are
+// set up: to lower a limit or take a stream away, as a shell or systemd
+// might. Only async-signal-safe calls belong here.
+using child_setup = std::function<void()>;
 
 class relayd_process {
 public:
     explicit relayd_process(const QStringList& args,
-                            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
+                            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                            const child_setup& in_child = {});
     ~relayd_process();
     relayd_process(const relayd_process&) = delete;
     relayd_process& operator=(const relayd_process&) = delete;
@@ -52,6 +59,10 @@ struct finished_run {
     QString out;
     QString err;
 };
-finished_run run_relayd(const QStringList& args);
+finished_run run_relayd(const QStringList& args, const child_setup& in_child = {});
+
+// Limits the child to at most soft open files, and hard as the most it may
+// raise that to.
+child_setup open_file_limit(unsigned long soft, unsigned long hard);
 
 }  // namespace relay::relayd::testing

@@ -69,7 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
                       resolve_case{"", {}, "No port is given"}, resolve_case{"   ", {}, "No port is given"},
                       resolve_case{"ttyUSB7", "/dev/ttyUSB7", {}}, resolve_case{"/dev/pts/3", "/dev/pts/3", {}},
                       resolve_case{" /tmp/board ", "/tmp/board", {}},
-                      resolve_case{"a\nb", {}, "not a port number or a device name"}));
+                      resolve_case{"a\nb", {}, "not a port number or a device name"},
+                      // A control byte names no device, and is shown, not sent to the terminal.
+                      resolve_case{std::string("pts/90\0", 7), {}, "\"pts/90\\x00\" is not a port number"},
+                      resolve_case{"\x1b]0;x\x07", {}, "\"\\x1b]0;x\\x07\" is not a port number"},
+                      resolve_case{"tty\x7f", {}, "not a port number or a device name"}));
 
 TEST(resolve_port, an_empty_system_says_to_plug_the_adapter_in)
 {

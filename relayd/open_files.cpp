@@ -1,0 +1,67 @@
+#include "relayd/open_files.h"
+
+#include <sys/resource.h>
+#include <sys/select.h>
+
+namespace relay::relayd {
+namespace {
+
+// Standard streams, the signal descriptor, the event loop's wake-up,
+// systemd's notify socket and what Qt keeps for itself: eight, counted on a
+// running relayd, and room to spare.
+constexpr std::uint64_t files_of_the_process = 64;
+// The port, its lock file, the socket's listener and the tick's timer.
+constexpr std::uint64_t files_per_board = 4;
+// Clients connected at one time to each board's socket.
+constexpr std::uint64_t clients_per_board = 4;
+// The connection's socket and libmosquitto's wake-up pair.
+constexpr std::uint64_t files_per_mqtt_connection = 3;
+// The pseudo-terminal's two sides and the simulated board's wake-up pipe.
+constexpr std::uint64_t files_per_simulated_board = 4;
+
+}  // namespace
+
+std::uint64_t open_files_needed(const board_needs& needs)
+{
+    const std::uint64_t per_board = files_per_board + clients_per_board + (needs.mqtt ? files_per_mqtt_connection : 0) +
+                                    (needs.simulate ? files_per_simulated_board : 0);
+    return files_of_the_process + per_board * needs.boards;
+}
+
+std::uint64_t raise_open_file_limit(bool mqtt)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    // libmosquitto waits on its sockets with select(), whose sets take
+    // descriptors below FD_SETSIZE only (a higher one aborts the process):
+    // with MQTT no descriptor may reach it.
+    rlim_t wanted = limit.rlim_max;
+    if (mqtt && (wanted == RLIM_INFINITY || wanted > FD_SETSIZE))
+        wanted = FD_SETSIZE;
+    if (limit.rlim_cur != wanted) {
+        rlimit changed = limit;
+        changed.rlim_cur = wanted;
+        if (::setrlimit(RLIMIT_NOFILE, &changed) == 0)
+            limit = changed;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
+std::string open_files_refusal(const board_needs& needs, std::uint64_t limit)
+{
+    const auto needed = open_files_needed(needs);
+    if (needed <= limit)
+        return {};
+    const std::string boards = std::to_string(needs.boards) + (needs.boards == 1 ? " board needs" : " boards need");
+    std::string why =
+        boards + " up to " + std::to_string(needed) + " open files, but relayd may open only " + std::to_string(limit);
+    if (needs.mqtt && limit == FD_SETSIZE)
+        return why + " with MQTT, whose client takes descriptors below " + std::to_string(FD_SETSIZE) +
+               " only: name fewer boards";
+    return why +
+           " (the hard limit: LimitNOFILE= in the unit, ulimit -Hn in a shell): name fewer boards or raise "
+           "the limit";
+}
+
+}  // namespace relay::relayd
