@@ -38,6 +38,11 @@ public:
     // The link changed between answering, silent and lost. `reported`
     // is what the indicators now show.
     virtual void link_changed(link_condition now, const relay_statuses& reported) = 0;
+    // The board stayed silent while its port looked healthy, so the port was
+    // closed and opened again; `times` counts the reopenings in this
+    // silence, from 1. The link stays "silent" throughout: only a log has
+    // anything to say about it.
+    virtual void silent_port_reopened(int times) { static_cast<void>(times); }
 
 protected:
     ~board_observer() = default;

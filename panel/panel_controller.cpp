@@ -158,14 +158,14 @@ void panel_controller::send_next()
         // A command that never reached the line keeps waiting rather than
         // being reported as done; it goes out on the first tick that can
         // send it.
-        const auto result = link.send_frame(*address, own.pending_cmd);
+        const auto result = send(*address, own.pending_cmd);
         if (result == send_result::sent || result == send_result::write_failed)
             own.pending_flag = 0;
         return;
     }
     if (!client_queue.empty()) {
         const auto next = client_queue.front();
-        const auto result = link.send_frame(*address, next.command);
+        const auto result = send(*address, next.command);
         if (result == send_result::port_closed)
             return;
         client_queue.pop_front();
@@ -177,7 +177,15 @@ void panel_controller::send_next()
             });
         return;
     }
-    link.send_frame(*address, status_query);
+    send(*address, status_query);
+}
+
+send_result panel_controller::send(std::uint8_t address, const command_tuple& command)
+{
+    const auto result = link.send_frame(address, command);
+    if (result == send_result::sent)
+        --connection.frames_until_silent_reopen;
+    return result;
 }
 
 void panel_controller::parse_status()
@@ -198,6 +206,7 @@ void panel_controller::parse_status()
         }
     }
     own.alive_count = watchdog_reload;
+    forget_silence();
     bad_frames_since_valid = 0;
     any_valid_since_connect = true;
     board_answering = true;
@@ -212,9 +221,32 @@ void panel_controller::Timer1_Timer()
 
     if (connection.port_lost)
         try_reopen();
+    else
+        reopen_if_silent();
     if (!connection.port_lost)
         send_next();
     notify();
+}
+
+void panel_controller::reopen_if_silent()
+{
+    if (connection.frames_until_silent_reopen > 0)
+        return;
+    connection.frames_until_silent_reopen = silent_port_repeat_ticks;
+    link.close_port();
+    const auto result = link.open_port(connection.connected_port_text);
+    if (!result.ok) {
+        link_lost(result.reason);
+        return;
+    }
+    const int times = ++connection.silent_reopens;
+    tell_observers([times](board_observer& o) { o.silent_port_reopened(times); });
+}
+
+void panel_controller::forget_silence()
+{
+    connection.frames_until_silent_reopen = silent_port_reopen_ticks;
+    connection.silent_reopens = 0;
 }
 
 void panel_controller::try_reopen()
@@ -227,6 +259,7 @@ void panel_controller::try_reopen()
         connection.port_lost = false;
         connection.lost_reason.clear();
         connection.reopen_attempts = 0;
+        forget_silence();
     } else {
         connection.lost_reason = result.reason;
         connection.reopen_countdown = reopen_ticks;
@@ -291,6 +324,7 @@ void panel_controller::open_comm_Click()
         connection.port_lost = false;
         connection.lost_reason.clear();
         connection.connected_port_text = port_text;
+        forget_silence();
         bad_frames_since_valid = 0;
         any_valid_since_connect = false;
         show_connected();

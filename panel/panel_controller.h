@@ -26,6 +26,14 @@ constexpr std::int32_t watchdog_reload = 5;
 // A lost port is reopened this often while the panel stays connected.
 constexpr std::chrono::milliseconds reopen_period{1000};
 constexpr int reopen_ticks = static_cast<int>(reopen_period / poll_period);
+// A board that gives no valid answer for this long while its port looks
+// healthy gets the port closed and opened again: a port that has stopped
+// handing over what the board sends shows nothing else, and nothing else
+// heals it. While the silence lasts, again at most this often.
+constexpr std::chrono::milliseconds silent_port_reopen_after{5000};
+constexpr std::chrono::milliseconds silent_port_reopen_period{30000};
+constexpr int silent_port_reopen_ticks = static_cast<int>(silent_port_reopen_after / poll_period);
+constexpr int silent_port_repeat_ticks = static_cast<int>(silent_port_reopen_period / poll_period);
 
 class panel_controller : private serial_link::events {
 public:
@@ -108,6 +116,9 @@ private:
     void show_disconnected();
     void add_Change();
     void try_reopen();
+    void reopen_if_silent();
+    void forget_silence();
+    send_result send(std::uint8_t address, const command_tuple& command);
     void update_indicator_tooltips();
     void notify();
     void drop_client_commands(const std::string& why);
@@ -138,6 +149,10 @@ private:
         std::string connected_port_text;
         int reopen_countdown = 0;
         int reopen_attempts = 0;
+        // Frames still to go unanswered before the port is reopened for the
+        // board's silence, and how often it has been in this silence.
+        int frames_until_silent_reopen = silent_port_reopen_ticks;
+        int silent_reopens = 0;
     } connection;
 
     // Why the indicators may read "state" while connected.

@@ -154,6 +154,17 @@ void board_service::link_changed(link_condition now, const relay_statuses&)
         emit link_condition_changed();
 }
 
+void board_service::silent_port_reopened(int times)
+{
+    // Once per silence: the reopenings that follow add nothing new.
+    if (times != 1)
+        return;
+    const auto repeat = std::chrono::duration_cast<std::chrono::seconds>(silent_port_reopen_period);
+    log(priority::warning, board_words() + " silent for " + std::to_string(silent_port_reopen_after.count()) +
+                               " ms; port " + session.controller().port().path + " closed and reopened, again every " +
+                               std::to_string(repeat.count()) + " s while the silence lasts");
+}
+
 void board_service::no_first_answer()
 {
     if (own.link != link_condition::silent || told_silent)

@@ -56,6 +56,7 @@ private:
     void client_command_dropped(client_ticket, const std::string&) override {}
     void status_frame_accepted(const relay_statuses&) override {}
     void link_changed(link_condition now, const relay_statuses& reported) override;
+    void silent_port_reopened(int times) override;
 
     void try_open();
     void no_first_answer();

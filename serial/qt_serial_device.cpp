@@ -48,7 +48,7 @@ bool is_read_failure(QSerialPort::SerialPortError error)
 
 }  // namespace
 
-qt_serial_device::qt_serial_device(QObject* parent) : QObject(parent)
+qt_serial_device::qt_serial_device(QObject* parent) : QObject(parent), port(this)
 {
     connect(&port, &QSerialPort::readyRead, this, &qt_serial_device::on_ready_read);
     connect(&port, &QSerialPort::errorOccurred, this, &qt_serial_device::on_error);
@@ -101,6 +101,23 @@ void qt_serial_device::discard_input()
     if (const auto held = port.bytesAvailable(); held > 0)
         port.skip(held);
     empty_reads = 0;
+    // Qt's buffer is empty now; had it been full, Qt stopped reading.
+    keep_reading();
+}
+
+void qt_serial_device::keep_reading()
+{
+    // Qt stops watching the descriptor after a read that filled its buffer,
+    // or that found nothing while errno still held EAGAIN, EIO or EBADF from
+    // an earlier call: an empty tty returns 0 and sets no errno, and a full
+    // non-blocking pipe or socket on the same thread leaves EAGAIN (such as
+    // libmosquitto's wake-up socket pair while relayd publishes a flood of
+    // refusals). Qt watches again only once read() finds its buffer empty,
+    // and the link never asks for more than readyRead announced: without
+    // this the port would never be read again, however well the board
+    // answers. Setting the buffer's size starts the watching again, and
+    // does nothing while it goes on.
+    port.setReadBufferSize(read_buffer_bytes);
 }
 
 bool qt_serial_device::write(const frame& bytes)
@@ -178,8 +195,10 @@ void qt_serial_device::on_error(QSerialPort::SerialPortError error)
     if (is_read_failure(error)) {
         if (++empty_reads <= empty_reads_tolerated) {
             // The input was discarded after the kernel had announced it:
-            // nothing to read, and nothing wrong with the device.
+            // nothing to read, and nothing wrong with the device, which
+            // must still be read from.
             port.clearError();
+            keep_reading();
             return;
         }
         lose_link("the device keeps reporting input that it never delivers");

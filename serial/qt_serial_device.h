@@ -38,7 +38,10 @@ private:
     void on_ready_read();
     void on_error(QSerialPort::SerialPortError error);
     void lose_link(const std::string& why);
+    void keep_reading();
 
+    // A child as well as a member: it follows the device to another thread,
+    // and tests reach its notifiers through findChildren().
     QSerialPort port;
     listener* receiver = nullptr;
     // The device as the caller named it, for messages and for checking that

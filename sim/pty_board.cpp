@@ -211,6 +211,12 @@ std::optional<termios> pty_board::slave_settings() const
     return settings;
 }
 
+bool pty_board::set_slave_settings(const termios& settings)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return slave_fd >= 0 && ::tcsetattr(slave_fd, TCSANOW, &settings) == 0;
+}
+
 void pty_board::set_link_path(const std::string& path)
 {
     std::lock_guard<std::mutex> guard(lock);

@@ -84,6 +84,9 @@ public:
     // The line settings of the slave side as whoever opened it left them;
     // std::nullopt while the line is closed.
     std::optional<termios> slave_settings() const;
+    // Changes them, as another program on the port may (stty); false while
+    // the line is closed or when the change is refused.
+    bool set_slave_settings(const termios& settings);
 
     // A symlink at path to the current slave, kept up to date across
     // reopen_line() and removed with the board.

@@ -1,7 +1,11 @@
 // A port that goes away while connected: the panel stays connected, shows
-// why the indicators read "state", and reopens the port once a second.
+// why the indicators read "state", and reopens the port once a second. A
+// port that stays open while the board falls silent is reopened too, after
+// 5 s and then every 30 s, with nothing to show but "state".
 
 #include "panel_fixture.h"
+
+#include <ostream>
 
 namespace relay::testing {
 namespace {
@@ -139,6 +143,151 @@ TEST_F(lost_link, the_tooltips_follow_every_change_of_what_they_explain)
     EXPECT_EQ(tip(4), "Relay 4 is on, as the board last reported. Click to switch it off.");
     logic.open_comm_Click();
     EXPECT_EQ(tip(4), "Not connected.");
+}
+
+// What the programs beside the window hear of the link.
+struct link_observer : board_observer {
+    void client_command_sent(client_ticket) override {}
+    void client_command_dropped(client_ticket, const std::string&) override {}
+    void status_frame_accepted(const relay_statuses&) override {}
+    void link_changed(link_condition now, const relay_statuses&) override { links.push_back(now); }
+    void silent_port_reopened(int times) override { reopens.push_back(times); }
+    std::vector<link_condition> links;
+    std::vector<int> reopens;
+};
+
+class silent_port_test : public panel_test {
+protected:
+    silent_port_test() { logic.add_observer(&heard); }
+    ~silent_port_test() override { logic.remove_observer(&heard); }
+
+    // Ticks until the port is next reopened, at most `limit` ticks; how
+    // many it took, or 0 if it was not reopened.
+    int ticks_to_next_reopen(int limit)
+    {
+        const auto opens = device.opened_paths.size();
+        for (int t = 1; t <= limit; ++t) {
+            tick();
+            if (device.opened_paths.size() != opens)
+                return t;
+        }
+        return 0;
+    }
+
+    link_observer heard;
+};
+
+const std::vector<std::uint8_t> garbled{0x22, 1, 2, 3, 4, 5, 6, 7};
+
+struct silence_case {
+    std::string name;
+    bool answered_before = false;  // a valid answer, then silence
+    bool garbled_answers = false;  // bytes on every tick, none a valid frame
+    std::string address = "1";
+    // What the indicators' tooltip says all along.
+    std::string tooltip_part;
+    // Ticks from the start of the silence to the first and second reopening;
+    // 0 for none.
+    int first_reopen = 0;
+    int second_reopen = 0;
+};
+
+std::ostream& operator<<(std::ostream& os, const silence_case& c) { return os << c.name; }
+
+class silence : public silent_port_test, public ::testing::WithParamInterface<silence_case> {};
+
+// The frames on the line never pause: the reopening comes between one
+// tick's frame and the next. The indicators read "state", their tooltip
+// explains the silence as it would without, and the link stays "silent".
+TEST_P(silence, reopens_the_port_after_5_s_then_every_30_s_between_two_frames)
+{
+    const auto& c = GetParam();
+    ASSERT_TRUE(connect_panel());
+    if (c.answered_before) {
+        tick();
+        answer({2, 1, 1, 1});
+    }
+    logic.set_add_text(c.address);
+    const bool asked = c.address == "1";
+    heard.links.clear();
+
+    std::vector<int> reopened_at;
+    const int ticks = silent_port_reopen_ticks + silent_port_repeat_ticks + 20;
+    for (int t = 1; t <= ticks; ++t) {
+        const auto opens = device.opened_paths.size();
+        const auto sent = device.written.size();
+        tick();
+        if (c.garbled_answers)
+            device.arrive(garbled);
+        ASSERT_EQ(device.written.size(), sent + (asked ? 1 : 0)) << "tick " << t;
+        if (device.opened_paths.size() != opens) {
+            reopened_at.push_back(t);
+            EXPECT_EQ(device.opened_paths.back(), "/dev/ttyUSB0");
+        }
+    }
+
+    std::vector<int> expected;
+    for (int at : {c.first_reopen, c.second_reopen})
+        if (at != 0)
+            expected.push_back(at);
+    EXPECT_EQ(reopened_at, expected);
+    EXPECT_EQ(heard.reopens.size(), expected.size());
+    if (!expected.empty()) {
+        EXPECT_EQ(heard.reopens, (std::vector<int>{1, 2}));
+    }
+    EXPECT_TRUE(heard.links.empty() || heard.links == std::vector<link_condition>{link_condition::silent});
+    EXPECT_FALSE(logic.port_lost());
+    EXPECT_EQ(logic.link_now(), link_condition::silent);
+    for (int relay = 1; relay <= 4; ++relay)
+        EXPECT_EQ(indicator(relay), "state");
+    EXPECT_NE(logic.controls().Label6[0].tooltip.find(c.tooltip_part), std::string::npos)
+        << logic.controls().Label6[0].tooltip;
+    EXPECT_TRUE(view.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    board, silence,
+    ::testing::Values(silence_case{"stops_answering", true, false, "1", "The board stopped answering.", 51, 351},
+                      silence_case{"never_answered", false, false, "1", "No answer from the board yet.", 51, 351},
+                      silence_case{"only_garbled_answers", true, true, "1", "garbled (370 bad frames)", 51, 351},
+                      // Nothing is sent, so the board is not silent: it is not asked.
+                      silence_case{"not_asked_for_want_of_an_address", true, false, "x", "holds no board address", 0,
+                                   0}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(silent_port_test, an_answer_ends_the_silence_and_the_next_one_waits_its_own_5_s)
+{
+    ASSERT_TRUE(connect_panel());
+    EXPECT_EQ(ticks_to_next_reopen(100), silent_port_reopen_ticks + 1);
+    tick();
+    answer({1, 1, 1, 1});
+    EXPECT_EQ(indicator(1), "off");
+    EXPECT_EQ(ticks_to_next_reopen(100), silent_port_reopen_ticks + 1);
+    // Each silence counts its reopenings from one.
+    EXPECT_EQ(heard.reopens, (std::vector<int>{1, 1}));
+    answer({2, 1, 1, 1});
+    EXPECT_EQ(indicator(1), "on");
+}
+
+TEST_F(silent_port_test, a_port_that_cannot_be_reopened_is_lost_and_tried_again_every_second)
+{
+    ASSERT_TRUE(connect_panel());
+    tick();
+    answer({1, 1, 1, 1});
+    device.refuse.push_back({"/dev/ttyUSB0", "The port /dev/ttyUSB0 does not exist."});
+    tick(silent_port_reopen_ticks + 1);
+    EXPECT_TRUE(logic.port_lost());
+    EXPECT_EQ(logic.lost_reason(), "The port /dev/ttyUSB0 does not exist.");
+    EXPECT_EQ(heard.links.back(), link_condition::lost);
+    EXPECT_TRUE(heard.reopens.empty());
+
+    device.refuse.clear();
+    const auto sent = device.written.size();
+    tick(reopen_ticks);
+    EXPECT_FALSE(logic.port_lost());
+    EXPECT_EQ(device.written.size(), sent + 1);
+    answer({1, 2, 1, 1});
+    EXPECT_EQ(indicator(2), "on");
 }
 
 }  // namespace

@@ -138,6 +138,7 @@ private slots:
     void two_boards_from_one_config_each_at_its_address();
     void a_port_missing_at_start_is_tried_every_second_until_it_appears();
     void unplug_and_replug_is_logged_and_polling_resumes();
+    void a_silent_board_gets_its_port_reopened_said_once_per_silence();
     void sigterm_removes_the_socket_closes_the_port_and_exits_0_data();
     void sigterm_removes_the_socket_closes_the_port_and_exits_0();
     void a_socket_left_by_a_killed_relayd_is_replaced();
@@ -260,6 +261,52 @@ void relayd_board_test::unplug_and_replug_is_logged_and_polling_resumes()
     QVERIFY2(relayd.wait_for_log(line("^<6>board: port .* reopened, polling board at address 1 every 100 ms$"), 2500ms),
              qPrintable(relayd.log()));
     QVERIFY2(relayd.wait_for_log(line("^<6>board: board at address 1 answering again$")), qPrintable(relayd.log()));
+    const auto after = board.frame_count();
+    QVERIFY(board.wait_for_frame_count(after + 5, 2000ms));
+}
+
+// A board silent for 5 s while its port looks healthy gets the port closed
+// and opened again. Meanwhile another program slows the line down, which
+// only a reopening sets right: the line's speed shows that the port really
+// was opened afresh.
+void relayd_board_test::a_silent_board_gets_its_port_reopened_said_once_per_silence()
+{
+    pty_board board(1);
+    QTemporaryDir dir;
+    const QString port = QString::fromStdString(board.slave_path());
+    relayd_process relayd({"--port", port, "--socket", dir.filePath("b.sock")});
+    QVERIFY2(relayd.wait_for_log(line("^<6>board: board at address 1 answering$")), qPrintable(relayd.log()));
+    const auto reopened = line("^<4>board: board at address 1 silent for 5000 ms; port " +
+                               QRegularExpression::escape(port) +
+                               " closed and reopened, again every 30 s while the silence lasts$");
+
+    const auto line_speed = [&board] {
+        const auto settings = board.slave_settings();
+        return settings ? ::cfgetospeed(&*settings) : speed_t{0};
+    };
+
+    for (int silence = 1; silence <= 2; ++silence) {
+        auto settings = board.slave_settings();
+        QVERIFY(settings);
+        ::cfsetispeed(&*settings, B4800);
+        ::cfsetospeed(&*settings, B4800);
+        QVERIFY(board.set_slave_settings(*settings));
+        board.set_silent(true);
+        const auto silent_from = clock::now();
+        QVERIFY2(relayd.wait_for_log(line("^<4>board: board at address 1 silent: no valid status frame for 600 ms$")),
+                 qPrintable(relayd.log()));
+        QCOMPARE(line_speed(), speed_t{B4800});
+        QVERIFY2(relayd.wait_for_log(reopened, 8000ms), qPrintable(relayd.log()));
+        const double took = seconds_since(silent_from);
+        QVERIFY2(took > 4.5, qPrintable(QString("reopened %1 s into the silence").arg(took)));
+        QCOMPARE(line_speed(), speed_t{B9600});
+
+        board.set_silent(false);
+        QVERIFY2(relayd.wait_for_log(line("^<6>board: board at address 1 answering again$")), qPrintable(relayd.log()));
+    }
+    QCOMPARE(relayd.count_log(reopened), 2);
+    // Reopened, never lost: the link went only between silent and answering.
+    QVERIFY2(!relayd.log().contains(" lost ("), qPrintable(relayd.log()));
     const auto after = board.frame_count();
     QVERIFY(board.wait_for_frame_count(after + 5, 2000ms));
 }

@@ -2,6 +2,8 @@
 // mosquitto broker on a free port of 127.0.0.1, simulated boards on
 // pseudo-terminals, and a plain client outside watching and commanding.
 
+#include "cli/exit_codes.h"
+#include "relayctl_process.h"
 #include "relayd_process.h"
 #include "sim/pty_board.h"
 #include "test_broker.h"
@@ -20,6 +22,7 @@ using namespace std::chrono_literals;
 namespace relay::relayd::testing {
 namespace {
 
+using cli::testing::run_relayctl;
 using mqtt::testing::test_broker;
 using mqtt::testing::test_client;
 using mqtt::testing::wait_until;
@@ -75,6 +78,7 @@ private slots:
     void discovery_a_command_and_its_state_then_offline_on_sigterm();
     void sigkill_leaves_each_boards_availability_offline();
     void a_board_whose_port_opens_later_joins_then();
+    void a_flood_of_commands_leaves_the_board_answered();
     void bad_mqtt_settings_exit_2_before_any_port_data();
     void bad_mqtt_settings_exit_2_before_any_port();
 
@@ -185,6 +189,79 @@ void relayd_mqtt_test::a_board_whose_port_opens_later_joins_then()
     QVERIFY(watcher->publish("relay-panel/late/relay/4/set", "ON"));
     QVERIFY(wait_until([&] { return board.relays()[3]; }));
     QCOMPARE(relayd.count_log(line("on MQTT as")), 1);
+}
+
+// What an administrator did: ten thousand ON and OFF lines to one relay
+// through mosquitto_pub -l. Every line is either sent to the board or
+// refused as the queue is full, and the board is answered throughout: it
+// never falls silent, its availability never leaves "online", and a status
+// query through the control socket afterwards succeeds.
+void relayd_mqtt_test::a_flood_of_commands_leaves_the_board_answered()
+{
+    constexpr int flood_lines = 10000;
+    pty_board board(1);
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("b.sock");
+    relayd_process relayd({"--port", QString::fromStdString(board.slave_path()), "--socket", socket, "--mqtt",
+                           QString::fromStdString(broker->url())});
+    const auto id = id_of_pty(board, 1);
+    QVERIFY2(relayd.wait_for_log(line("^<6>board: board at address 1 answering$")), qPrintable(relayd.log()));
+    QVERIFY2(wait_until([&] { return watcher->last(availability(id)) == "online"; }), qPrintable(relayd.log()));
+
+    QFile flood(dir.filePath("flood"));
+    QVERIFY(flood.open(QIODevice::WriteOnly));
+    for (int i = 0; i < flood_lines; ++i)
+        flood.write(i % 2 == 0 ? "ON\n" : "OFF\n");
+    flood.close();
+    const auto on = encode_command(1, {1, {0, 2, 0, 0}});
+    const auto off = encode_command(1, {1, {0, 1, 0, 0}});
+    const auto commands_at_board = [&] {
+        std::size_t n = 0;
+        for (const auto& f : board.received_frames())
+            n += f.bytes == on || f.bytes == off ? 1 : 0;
+        return n;
+    };
+    const auto error_topic = "relay-panel/" + id + "/error";
+
+    const auto availability_before = watcher->messages_on(availability(id)).size();
+    QProcess publisher;
+    publisher.setProcessChannelMode(QProcess::ForwardedChannels);
+    publisher.setStandardInputFile(flood.fileName());
+    publisher.start("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(broker->port()), "-t",
+                                      QString::fromStdString("relay-panel/" + id + "/relay/2/set"), "-l"});
+    QVERIFY(publisher.waitForStarted(5000));
+    // relayd's log is read all the while: a full pipe would stall relayd
+    // itself, as a stalled journal would.
+    QVERIFY(wait_until([&] { return publisher.state() == QProcess::NotRunning; }, 30000ms));
+    QCOMPARE(publisher.exitCode(), 0);
+    const auto every_line_handled = [&] {
+        relayd.log();
+        return watcher->messages_on(error_topic).size() + commands_at_board() == std::size_t{flood_lines};
+    };
+    const auto handled = [&] {
+        return QString("%1 commands sent to the board, %2 refused")
+            .arg(commands_at_board())
+            .arg(watcher->messages_on(error_topic).size());
+    };
+    QVERIFY2(wait_until(every_line_handled, 30000ms), qPrintable(handled()));
+    qInfo("%s", qPrintable(handled()));
+
+    const auto frames = board.frame_count();
+    QVERIFY(board.wait_for_frame_count(frames + 10, 3000ms));
+    // The log but for the refusals, which are most of it.
+    const auto events = relayd.log().split('\n').filter(QRegularExpression("^(?!.* refused: )")).join('\n');
+    QVERIFY2(!events.contains(" silent"), qPrintable(events));
+    const auto said = watcher->messages_on(availability(id));
+    for (auto it = said.begin() + static_cast<std::ptrdiff_t>(availability_before); it != said.end(); ++it)
+        QCOMPARE(it->payload, std::string("online"));
+    QCOMPARE(watcher->last(availability(id)), std::optional<std::string>("online"));
+    const auto state = "relay-panel/" + id + "/relay/2";
+    QVERIFY(wait_until([&] { return watcher->last(state) == (board.relays()[1] ? "ON" : "OFF"); }));
+
+    const auto status = run_relayctl({"--socket", socket, "status"});
+    QVERIFY(status.finished);
+    QVERIFY2(status.exit_code == int(cli::exit_success), qPrintable(status.err));
+    QCOMPARE(status.out, QString("1=off 2=%1 3=off 4=off\n").arg(board.relays()[1] ? "on" : "off"));
 }
 
 void relayd_mqtt_test::bad_mqtt_settings_exit_2_before_any_port_data()
