@@ -38,6 +38,9 @@ public:
     // The link changed between answering, silent and lost. `reported`
     // is what the indicators now show.
     virtual void link_changed(link_condition now, const relay_statuses& reported) = 0;
+    // The window's own command (its mailbox) went out on the line on this
+    // tick; only the audit of who switched what listens.
+    virtual void window_command_sent(const command_tuple&) {}
 
 protected:
     ~board_observer() = default;

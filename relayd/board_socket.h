@@ -2,6 +2,7 @@
 // The board's control socket as relayd serves it: for the system service
 // 0660 for the service's group, otherwise for the user alone.
 
+#include "panel/command_audit.h"
 #include "panel/panel_controller.h"
 
 #include <memory>
@@ -25,6 +26,8 @@ public:
     serve_result listen(const std::string& path, bool system_mode);
     // Drops the clients and removes the socket file.
     void close();
+    // One line per command a client asks for; see command_audit.h.
+    void set_audit(audit_function audit);
 
     // Where the owner of this device serves it unless told otherwise.
     static std::string usual_path(const std::string& device, bool system_mode);

@@ -76,6 +76,16 @@ live_peer check_existing(const std::string& path)
     return result;
 }
 
+// Who is at the other end, as the kernel saw them connect.
+std::string peer_origin(int fd)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return "socket client (credentials unknown)";
+    return socket_client_origin(peer.uid, peer.pid, program_of(peer.pid));
+}
+
 std::string prepare_folder(const std::string& folder, socket_access access)
 {
     std::error_code error;
@@ -107,6 +117,7 @@ struct control_socket::impl : board_observer {
     struct client {
         QLocalSocket* socket = nullptr;
         line_reader reader{max_request_bytes};
+        std::string origin;
         bool watching = false;
         bool told_once = false;
         relay_statuses told_relays{};
@@ -169,6 +180,7 @@ void control_socket::impl::accept()
         ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
         const auto id = next_client++;
         clients[id].socket = socket;
+        clients[id].origin = peer_origin(static_cast<int>(socket->socketDescriptor()));
         QObject::connect(socket, &QLocalSocket::readyRead, &owner, [this, id] { read(id); });
         QObject::connect(socket, &QLocalSocket::disconnected, &owner, [this, id] { drop(id); });
         // Bytes may have come with the connection.
@@ -220,7 +232,7 @@ void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item
                                  " requests waiting."));
         return;
     }
-    book.take(id, r);
+    book.take(id, r, clients.at(id).origin);
 }
 
 void control_socket::impl::send(std::uint64_t id, const QByteArray& line)
@@ -340,6 +352,15 @@ void control_socket::close()
 bool control_socket::is_listening() const { return d->server.isListening(); }
 
 const std::string& control_socket::path() const { return d->path; }
+
+void control_socket::set_audit(audit_function audit)
+{
+    d->book.set_audit([audit = std::move(audit)](const std::string& command, const std::string& origin,
+                                                 const command_outcome& outcome) {
+        if (audit)
+            audit(audit_line(command, origin, outcome), outcome.confirmed);
+    });
+}
 
 std::size_t control_socket::client_count() const { return d->clients.size(); }
 
