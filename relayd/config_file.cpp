@@ -11,7 +11,7 @@
 namespace relay::relayd {
 namespace {
 
-const char* const board_keys = "port, address, socket";
+const char* const board_keys = "port, address, socket, board_id, relay1_class to relay4_class";
 
 std::string trim(const std::string& s)
 {
@@ -37,6 +37,21 @@ bool is_name_char(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
            c == '.';
+}
+
+// Home Assistant takes only these in the ids made of a board_id.
+bool is_id_char(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// 1 to 4 for relay1_class to relay4_class, else 0.
+int relay_class_key(const std::string& key)
+{
+    if (key.size() != 12 || key.compare(0, 5, "relay") != 0 || key.compare(6, 6, "_class") != 0)
+        return 0;
+    const int relay = key[5] - '0';
+    return relay >= 1 && relay <= relay_count ? relay : 0;
 }
 
 enum class section { none, mqtt, board, other };
@@ -137,6 +152,19 @@ private:
             if (value[0] != '/')
                 return fail("key 'socket' of board '" + board.name + "' needs an absolute path, not '" + value + "'");
             board.socket = value;
+        } else if (key == "board_id") {
+            for (const char c : value)
+                if (!is_id_char(c))
+                    return fail("key 'board_id' of board '" + board.name +
+                                "' may hold only letters, digits, '-' and '_', not '" + value + "'");
+            if (value.size() > 64)
+                return fail("key 'board_id' of board '" + board.name + "' is longer than 64 characters");
+            board.board_id = value;
+        } else if (const int relay = relay_class_key(key); relay > 0) {
+            if (value != "switch" && value != "outlet")
+                return fail("key '" + key + "' of board '" + board.name + "' must be switch or outlet, not '" +
+                            value + "'");
+            board.outlets[static_cast<std::size_t>(relay - 1)] = value == "outlet";
         } else {
             return fail("unknown key '" + key + "' in [board " + board.name + "]: the keys are " + board_keys);
         }
@@ -158,6 +186,12 @@ private:
                 if (boards[j].port == boards[i].port) {
                     line_number = board_start_lines[i];
                     fail("key 'port' of board '" + boards[i].name + "': port '" + boards[i].port +
+                         "' is already board '" + boards[j].name + "'s");
+                    return result;
+                }
+                if (!boards[i].board_id.empty() && boards[j].board_id == boards[i].board_id) {
+                    line_number = board_start_lines[i];
+                    fail("key 'board_id' of board '" + boards[i].name + "': '" + boards[i].board_id +
                          "' is already board '" + boards[j].name + "'s");
                     return result;
                 }
