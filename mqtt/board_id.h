@@ -29,8 +29,7 @@ std::string adapter_serial_number(const std::string& device_path);
 // The USB socket of a USB serial adapter, from udev's links in by_path_dir
 // ("pci-0000:00:14.0-usb-0:2:1.0-port0" gives "usb-0-2-1-0-port0"); empty
 // for a device with no such link.
-std::string usb_socket_name(const std::string& device_path,
-                            const std::string& by_path_dir = "/dev/serial/by-path");
+std::string usb_socket_name(const std::string& device_path, const std::string& by_path_dir = "/dev/serial/by-path");
 
 // The board's node in Home Assistant's ids: the board_id its section of
 // the file gives, else the host and the board id ("pi_cabinet"), so that

@@ -35,6 +35,8 @@ discovery_record::discovery_record(std::string path_, std::set<std::string> conf
 
 std::vector<std::string> discovery_record::stale() const
 {
+    if (path.empty())
+        return {};
     std::set<std::string> kept;
     for (const auto& [board, announced] : topics)
         if (configured.count(board) != 0)
@@ -50,7 +52,7 @@ std::vector<std::string> discovery_record::stale() const
 
 void discovery_record::cleared(const std::vector<std::string>& done)
 {
-    if (done.empty())
+    if (path.empty() || done.empty())
         return;
     for (auto& [board, announced] : topics)
         if (configured.count(board) == 0)
@@ -62,6 +64,8 @@ void discovery_record::cleared(const std::vector<std::string>& done)
 
 void discovery_record::announced(const std::string& board, const std::vector<std::string>& now)
 {
+    if (path.empty())
+        return;
     const std::set<std::string> wanted(now.begin(), now.end());
     const auto it = topics.find(board);
     const std::set<std::string> before = it == topics.end() ? std::set<std::string>() : it->second;

@@ -47,7 +47,6 @@ std::string mqtt_bridge::add_board(panel_controller& controller, const std::stri
 {
     board_options options;
     options.name = name;
-    options.record_name = name;
     return add_board(controller, options);
 }
 

@@ -108,9 +108,8 @@ void command_audit::link_changed(link_condition now, const relay_statuses&)
     if (now == link_condition::answering)
         return;
     // Waiting ones hear of a lost port through client_command_dropped.
-    const std::string why = now == link_condition::lost
-                                ? "the port went away before the board confirmed the command"
-                                : "the board fell silent before confirming the command";
+    const std::string why = now == link_condition::lost ? "the port went away before the board confirmed the command"
+                                                        : "the board fell silent before confirming the command";
     std::vector<std::uint64_t> sent;
     for (const auto& [key, e] : entries)
         if (e.sent)

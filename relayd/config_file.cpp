@@ -162,8 +162,8 @@ private:
             board.board_id = value;
         } else if (const int relay = relay_class_key(key); relay > 0) {
             if (value != "switch" && value != "outlet")
-                return fail("key '" + key + "' of board '" + board.name + "' must be switch or outlet, not '" +
-                            value + "'");
+                return fail("key '" + key + "' of board '" + board.name + "' must be switch or outlet, not '" + value +
+                            "'");
             board.outlets[static_cast<std::size_t>(relay - 1)] = value == "outlet";
         } else {
             return fail("unknown key '" + key + "' in [board " + board.name + "]: the keys are " + board_keys);

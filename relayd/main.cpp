@@ -124,10 +124,10 @@ int main(int argc, char** argv)
             std::set<std::string> names;
             for (const auto& board : boards)
                 names.insert(board.name);
-            on_mqtt->record_discovery(discovery_record_file(state_folder(state_environment_now(),
-                                                                         runs_as_system_service(opts)),
-                                                            opts.config, opts.port, opts.address),
-                                      names);
+            on_mqtt->record_discovery(
+                discovery_record_file(state_folder(state_environment_now(), runs_as_system_service(opts)), opts.config,
+                                      opts.port, opts.address),
+                names);
         }
 
         log_line(priority::info, version_text() + " started: " + std::to_string(boards.size()) +

@@ -48,8 +48,8 @@ std::string state_folder(const state_environment& env, bool system_mode)
     return {};
 }
 
-std::string discovery_record_file(const std::string& folder, const std::string& config_path,
-                                  const std::string& port, std::uint8_t address)
+std::string discovery_record_file(const std::string& folder, const std::string& config_path, const std::string& port,
+                                  std::uint8_t address)
 {
     if (folder.empty())
         return {};

@@ -9,10 +9,11 @@
 
 namespace relay::relayd {
 
+// $STATE_DIRECTORY (set by systemd, colon-separated), $XDG_STATE_HOME, $HOME.
 struct state_environment {
-    std::string state_directory;  // $STATE_DIRECTORY, set by systemd (colon-separated)
-    std::string xdg_state_home;   // $XDG_STATE_HOME
-    std::string home;             // $HOME
+    std::string state_directory;
+    std::string xdg_state_home;
+    std::string home;
 };
 
 state_environment state_environment_now();
@@ -24,7 +25,7 @@ std::string state_folder(const state_environment& env, bool system_mode);
 // One record per configuration, so that two relayd of one user never
 // remove each other's boards: named after the absolute path of the
 // configuration file, or the port and address of the command line.
-std::string discovery_record_file(const std::string& folder, const std::string& config_path,
-                                  const std::string& port, std::uint8_t address);
+std::string discovery_record_file(const std::string& folder, const std::string& config_path, const std::string& port,
+                                  std::uint8_t address);
 
 }  // namespace relay::relayd

@@ -263,7 +263,8 @@ void request_book::link_changed(link_condition now, const relay_statuses&)
         if (e.now == stage::sent)
             sent.push_back(key);
     for (const auto key : sent)
-        fail(key, reply_code::port, "The port " + board.port().path + " went away before the board confirmed the command.");
+        fail(key, reply_code::port,
+             "The port " + board.port().path + " went away before the board confirmed the command.");
 }
 
 }  // namespace relay

@@ -33,8 +33,8 @@ public:
     using answer_fn = std::function<void(client_id, const QByteArray& line)>;
     // Where each command that asks a relay to change ends up, whether or
     // not its client is still there to hear the reply.
-    using audit_fn = std::function<void(const std::string& command, const std::string& origin,
-                                        const command_outcome& outcome)>;
+    using audit_fn =
+        std::function<void(const std::string& command, const std::string& origin, const command_outcome& outcome)>;
 
     request_book(panel_controller& board, answer_fn answer, QObject* parent = nullptr);
     ~request_book() override;

@@ -54,7 +54,8 @@ private slots:
         for (int relay = 1; relay <= relay_count; ++relay) {
             const auto n = QString::number(relay);
             QTest::newRow(qPrintable("relay " + n))
-                << "switch" << "relay" + n
+                << "switch"
+                << "relay" + n
                 << QJsonObject{{"name", "Relay " + n},
                                {"device_class", "switch"},
                                {"command_topic", base + "/relay/" + n + "/set"},
@@ -71,7 +72,8 @@ private slots:
         }
         // Reads the availability topic itself, with no availability of its
         // own: it says "disconnected" when the board is, not "unavailable".
-        QTest::newRow("link") << "binary_sensor" << "link"
+        QTest::newRow("link") << "binary_sensor"
+                              << "link"
                               << QJsonObject{{"name", "Link"},
                                              {"device_class", "connectivity"},
                                              {"entity_category", "diagnostic"},
@@ -108,8 +110,9 @@ private slots:
         expected["origin"] = QJsonObject{
             {"name", "relayd"}, {"sw_version", RELAY_PANEL_VERSION}, {"support_url", RELAY_PANEL_SUPPORT_URL}};
         for (const auto& key : expected.keys())
-            QVERIFY2(config[key] == expected[key],
-                     qPrintable(key + ": " + QJsonDocument(QJsonObject{{key, config[key]}}).toJson(QJsonDocument::Compact)));
+            QVERIFY2(
+                config[key] == expected[key],
+                qPrintable(key + ": " + QJsonDocument(QJsonObject{{key, config[key]}}).toJson(QJsonDocument::Compact)));
         QCOMPARE(config.keys(), expected.keys());  // nothing unchecked
         // What Home Assistant refuses a discovery message without.
         QVERIFY(config.contains(component == "switch" ? "command_topic" : "state_topic"));
@@ -226,8 +229,8 @@ private slots:
         }
         QVERIFY(!rig.watcher->last(rig.topics.error()).has_value());
         // Who switched what: one line, once the board confirmed it.
-        const auto audit = "command \"" + describe_command(expected) + "\" from MQTT topic " + rig.topics.root() +
-                           "/" + subtopic.toStdString() + ": confirmed, the board reports";
+        const auto audit = "command \"" + describe_command(expected) + "\" from MQTT topic " + rig.topics.root() + "/" +
+                           subtopic.toStdString() + ": confirmed, the board reports";
         QVERIFY2(wait_until([&] { return rig.log_has(audit); }), audit.c_str());
     }
 

@@ -67,8 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         set_row{"one", "relay/1/set", "1", false, unknown, std::nullopt, "takes ON, OFF or TOGGLE"},
         set_row{"true", "relay/1/set", "true", false, unknown, std::nullopt, "takes ON, OFF or TOGGLE"},
         set_row{"nul_inside", "relay/1/set", std::string("O\0N", 3), false, unknown, std::nullopt, "takes ON"},
-        set_row{"binary", "relay/1/set", std::string("\xff\xfe\x00\x01", 4), false, unknown, std::nullopt,
-                "takes ON"},
+        set_row{"binary", "relay/1/set", std::string("\xff\xfe\x00\x01", 4), false, unknown, std::nullopt, "takes ON"},
         set_row{"ten_kb", "relay/1/set", ten_kb, false, unknown, std::nullopt, "takes ON"},
         set_row{"json", "relay/1/set", "{\"state\":\"ON\"}", false, unknown, std::nullopt, "takes ON"},
         set_row{"relay_0", "relay/0/set", "ON", false, unknown, std::nullopt, "numbered 1 to 4"},
@@ -119,20 +118,19 @@ TEST_P(board_id, is_safe_and_stable)
 
 INSTANTIATE_TEST_SUITE_P(
     sources, board_id,
-    ::testing::Values(
-        id_row{"configured", "garage", "A50285BI", "usb-0-2", "/dev/ttyUSB0", 1, "garage"},
-        id_row{"configured_unsafe", "Garage door/#1 +", "", "", "/dev/ttyUSB0", 1, "Garage-door-1"},
-        id_row{"serial", "", "A50285BI", "usb-0-2-1-0-port0", "/dev/ttyUSB0", 1, "A50285BI-1"},
-        id_row{"serial_unsafe", "", "0001 #A/b", "", "/dev/ttyUSB0", 7, "0001-A-b-7"},
-        // No serial number: the USB socket stays when ttyUSB0 becomes ttyUSB1.
-        id_row{"usb_socket", "", "", "usb-0-2-1-0-port0", "/dev/ttyUSB1", 1, "usb-0-2-1-0-port0-1"},
-        id_row{"usb_device", "", "", "", "/dev/ttyUSB0", 1, "ttyUSB0-1"},
-        // A new number each time a pseudo-terminal is made: never in an id.
-        id_row{"pts", "", "", "", "/dev/pts/3", 1, "pty-1"},
-        id_row{"pts_other_number", "", "", "", "/dev/pts/17", 1, "pty-1"},
-        id_row{"address_255", "", "", "", "/dev/ttyACM0", 255, "ttyACM0-255"},
-        id_row{"symlink_elsewhere", "", "", "", "/tmp/x/relay-board", 2, "relay-board-2"},
-        id_row{"nothing_safe", "+++", "###", "", "/dev/+", 3, "board-3"}),
+    ::testing::Values(id_row{"configured", "garage", "A50285BI", "usb-0-2", "/dev/ttyUSB0", 1, "garage"},
+                      id_row{"configured_unsafe", "Garage door/#1 +", "", "", "/dev/ttyUSB0", 1, "Garage-door-1"},
+                      id_row{"serial", "", "A50285BI", "usb-0-2-1-0-port0", "/dev/ttyUSB0", 1, "A50285BI-1"},
+                      id_row{"serial_unsafe", "", "0001 #A/b", "", "/dev/ttyUSB0", 7, "0001-A-b-7"},
+                      // No serial number: the USB socket stays when ttyUSB0 becomes ttyUSB1.
+                      id_row{"usb_socket", "", "", "usb-0-2-1-0-port0", "/dev/ttyUSB1", 1, "usb-0-2-1-0-port0-1"},
+                      id_row{"usb_device", "", "", "", "/dev/ttyUSB0", 1, "ttyUSB0-1"},
+                      // A new number each time a pseudo-terminal is made: never in an id.
+                      id_row{"pts", "", "", "", "/dev/pts/3", 1, "pty-1"},
+                      id_row{"pts_other_number", "", "", "", "/dev/pts/17", 1, "pty-1"},
+                      id_row{"address_255", "", "", "", "/dev/ttyACM0", 255, "ttyACM0-255"},
+                      id_row{"symlink_elsewhere", "", "", "", "/tmp/x/relay-board", 2, "relay-board-2"},
+                      id_row{"nothing_safe", "+++", "###", "", "/dev/+", 3, "board-3"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct node_row {
@@ -149,14 +147,13 @@ TEST_P(node, carries_the_host_unless_the_user_named_it)
     EXPECT_EQ(node_id(r.board_id, r.host, r.board), r.node);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ids, node,
-    ::testing::Values(node_row{"host_and_board", "", "pi", "cabinet", "pi_cabinet"},
-                      node_row{"other_host_same_board", "", "attic", "cabinet", "attic_cabinet"},
-                      node_row{"dotted_host", "", "pi.lan", "cabinet", "pi-lan_cabinet"},
-                      node_row{"no_host", "", "", "pty-1", "host_pty-1"},
-                      node_row{"board_id_wins", "pump_house", "pi", "cabinet", "pump_house"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ids, node,
+                         ::testing::Values(node_row{"host_and_board", "", "pi", "cabinet", "pi_cabinet"},
+                                           node_row{"other_host_same_board", "", "attic", "cabinet", "attic_cabinet"},
+                                           node_row{"dotted_host", "", "pi.lan", "cabinet", "pi-lan_cabinet"},
+                                           node_row{"no_host", "", "", "pty-1", "host_pty-1"},
+                                           node_row{"board_id_wins", "pump_house", "pi", "cabinet", "pump_house"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // udev's links under /dev/serial/by-path name the socket an adapter is in.
 TEST(usb_socket, is_read_from_the_link_to_the_device)

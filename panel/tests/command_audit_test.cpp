@@ -27,10 +27,13 @@ const std::string from_mqtt = "MQTT topic relay-panel/bench/relay/3/set";
 class audit_rig : public panel_test {
 public:
     explicit audit_rig(command_audit::window_commands window)
-        : audit(logic, [this](const std::string& line, bool confirmed) { lines.push_back({line, confirmed}); },
-                window)
-    {
-    }
+        : audit(
+              logic,
+              [this](const std::string& line, bool confirmed) {
+                  lines.push_back({line, confirmed});
+              },
+              window)
+    {}
     void TestBody() override {}
     using panel_test::answer;
     using panel_test::connect_panel;
@@ -157,8 +160,8 @@ TEST(command_audit, follows_a_bounded_number_of_commands)
     }
     EXPECT_EQ(rig.audit.following(), most_followed);
     ASSERT_EQ(rig.lines.size(), 3u);
-    EXPECT_EQ(rig.lines[0], (heard{"command \"switch relay 1 on\" from the window: failed: no answer from the board",
-                                   false}));
+    EXPECT_EQ(rig.lines[0],
+              (heard{"command \"switch relay 1 on\" from the window: failed: no answer from the board", false}));
 }
 
 TEST(command_audit, origins_name_the_client)

@@ -88,8 +88,8 @@ private slots:
         QFETCH(QString, line);
         if (silent) {
             board->set_silent(true);
-            QVERIFY(relayd->wait_for_log(QRegularExpression("^<4>board: board at address 1 silent",
-                                                            QRegularExpression::MultilineOption)));
+            QVERIFY(relayd->wait_for_log(
+                QRegularExpression("^<4>board: board at address 1 silent", QRegularExpression::MultilineOption)));
         }
         const QRegularExpression any_command("^<\\d>board: command ", QRegularExpression::MultilineOption);
         const int before = relayd->count_log(any_command);

@@ -232,8 +232,7 @@ void relayd_mqtt_test::a_board_taken_out_of_the_file_leaves_home_assistant_at_th
         QVERIFY(relayd.wait_for_exit());
     }
     // What relayd remembers, under the state folder.
-    QVERIFY(QFile::exists(state_home->filePath("relayd/ha-discovery-" +
-                                          QString(config).mid(1).replace('/', '-'))));
+    QVERIFY(QFile::exists(state_home->filePath("relayd/ha-discovery-" + QString(config).mid(1).replace('/', '-'))));
 
     QVERIFY(write_file(config, (mqtt + section("cabinet", cabinet, 1)).toUtf8()));
     watcher->clear();
