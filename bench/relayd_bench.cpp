@@ -23,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -167,6 +168,9 @@ mqtt_figures many_boards_on_mqtt(const std::string& dir, int rounds)
 {
     namespace rt = relay::mqtt::testing;
     mqtt_figures out;
+    // relayd remembers its Home Assistant discovery messages in the state
+    // folder: the run's own, not the user's.
+    ::setenv("XDG_STATE_HOME", dir.c_str(), 1);
     rt::test_broker broker;
     std::string why;
     if (!broker.start(why)) {

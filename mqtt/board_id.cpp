@@ -1,5 +1,6 @@
 #include "mqtt/board_id.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
@@ -29,14 +30,18 @@ std::string safe_id(const std::string& text)
 }
 
 std::string make_board_id(const std::string& configured, const std::string& adapter_serial,
-                          const std::string& device_path, std::uint8_t address)
+                          const std::string& usb_socket, const std::string& device_path, std::uint8_t address)
 {
     if (const auto name = safe_id(configured); !name.empty())
         return name;
     const auto suffix = "-" + std::to_string(address);
     if (const auto serial = safe_id(adapter_serial); !serial.empty())
         return serial + suffix;
+    if (const auto socket = safe_id(usb_socket); !socket.empty())
+        return socket + suffix;
     const std::string dev = "/dev/";
+    if (device_path.compare(0, 9, "/dev/pts/") == 0)
+        return "pty" + suffix;
     auto device = device_path.compare(0, dev.size(), dev) == 0 ? device_path.substr(dev.size()) : device_path;
     // A path elsewhere (a symlink a test or udev made) is known by its file name.
     if (device_path.compare(0, dev.size(), dev) != 0) {
@@ -58,6 +63,32 @@ std::string adapter_serial_number(const std::string& device_path)
             return info.serialNumber().toStdString();
     }
     return {};
+}
+
+std::string usb_socket_name(const std::string& device_path, const std::string& by_path_dir)
+{
+    const auto wanted = QFileInfo(QString::fromStdString(device_path)).canonicalFilePath();
+    if (wanted.isEmpty())
+        return {};
+    const QDir links(QString::fromStdString(by_path_dir));
+    for (const auto& link : links.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (link.canonicalFilePath() != wanted)
+            continue;
+        // The part from "usb-" on names the socket; what comes before
+        // names the controller, which says nothing more on one machine.
+        const auto name = link.fileName().toStdString();
+        const auto usb = name.find("usb");
+        return usb == std::string::npos ? std::string() : safe_id(name.substr(usb));
+    }
+    return {};
+}
+
+std::string node_id(const std::string& board_id_key, const std::string& host, const std::string& board)
+{
+    if (const auto chosen = safe_id(board_id_key); !chosen.empty())
+        return chosen;
+    const auto machine = safe_id(host);
+    return (machine.empty() ? std::string("host") : machine) + "_" + board;
 }
 
 }  // namespace relay::mqtt

@@ -12,14 +12,17 @@ constexpr client_ticket first_ticket = 0x4D51'0000'0000'0000ULL;
 }  // namespace
 
 board_topics_link::board_topics_link(panel_controller& controller, std::string board_id,
-                                     const std::string& topic_prefix, std::string discovery_prefix_,
-                                     publish_function publish_, log_function log_)
+                                     const std::string& topic_prefix, discovered_board discovery_,
+                                     publish_function publish_, log_function log_, audit_function audit)
     : logic(controller),
       own{std::move(board_id)},
       topics(topic_prefix, own.id),
-      discovery_prefix(std::move(discovery_prefix_)),
+      discovery(std::move(discovery_)),
       publish(std::move(publish_)),
       log(std::move(log_)),
+      audits(controller,
+             audit ? std::move(audit) : [this](const std::string& line, bool) { log(line); },
+             command_audit::window_commands::ignored),
       next_ticket(first_ticket)
 {
     logic.add_observer(this);
@@ -38,12 +41,19 @@ void board_topics_link::publish_everything()
 
 void board_topics_link::publish_discovery()
 {
-    if (discovery_prefix.empty())
+    if (discovery.discovery_prefix.empty())
         return;
-    for (int relay = 1; relay <= relay_count; ++relay) {
-        const auto message = relay_discovery(discovery_prefix, own.id, topics, relay);
+    for (const auto& message : board_discovery(discovery, topics))
         publish(message.topic, message.payload, true);
-    }
+}
+
+std::vector<std::string> board_topics_link::discovery_topics() const
+{
+    std::vector<std::string> all;
+    if (!discovery.discovery_prefix.empty())
+        for (const auto& message : board_discovery(discovery, topics))
+            all.push_back(message.topic);
+    return all;
 }
 
 void board_topics_link::publish_offline()
@@ -94,9 +104,8 @@ void board_topics_link::client_command_dropped(client_ticket ticket, const std::
         return;
     const auto what = it->second;
     waiting.erase(it);
-    const auto line = what + " was not carried out: " + why;
-    log(line);
-    publish(topics.error(), line, false);
+    // The log has it from the audit, as a failed command.
+    publish(topics.error(), what + " was not carried out: " + why, false);
 }
 
 void board_topics_link::refuse(const std::string& topic, const std::string& payload, const std::string& why)
@@ -110,6 +119,8 @@ void board_topics_link::handle_command(const std::string& subtopic, const std::s
 {
     const auto topic = topics.root() + "/" + subtopic;
     const auto request = parse_set_request(subtopic, payload, retained, logic.reported_statuses());
+    if (request.ignored)
+        return;
     if (!request.command) {
         refuse(topic, payload, request.error);
         return;
@@ -127,6 +138,7 @@ void board_topics_link::handle_command(const std::string& subtopic, const std::s
         return;
     }
     waiting[ticket] = topic + " " + shown_payload(payload) + " (" + describe_command(*request.command) + ")";
+    audits.follow(ticket, *request.command, mqtt_origin(topic));
 }
 
 }  // namespace relay::mqtt

@@ -3,7 +3,9 @@
 // say, and turns messages on its set topics into client commands. Lives on
 // the session's thread, like the controller it watches.
 
+#include "mqtt/discovery.h"
 #include "mqtt/topics.h"
+#include "panel/command_audit.h"
 #include "panel/panel_controller.h"
 
 #include <array>
@@ -11,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace relay::mqtt {
 
@@ -19,9 +22,11 @@ using log_function = std::function<void(const std::string& line)>;
 
 class board_topics_link : private board_observer {
 public:
-    // discovery_prefix empty: no discovery messages.
+    // discovery.discovery_prefix empty: no discovery messages. audit hears
+    // one line per command (command_audit.h); without it, log does.
     board_topics_link(panel_controller& controller, std::string board_id, const std::string& topic_prefix,
-                      std::string discovery_prefix, publish_function publish, log_function log);
+                      discovered_board discovery, publish_function publish, log_function log,
+                      audit_function audit = {});
     ~board_topics_link();
     board_topics_link(const board_topics_link&) = delete;
     board_topics_link& operator=(const board_topics_link&) = delete;
@@ -32,6 +37,8 @@ public:
     // restarted broker, so all of them go out again.
     void publish_everything();
     void publish_discovery();
+    // The topics publish_discovery() publishes on; none with discovery off.
+    std::vector<std::string> discovery_topics() const;
     // relayd stops cleanly: the board is no longer served.
     void publish_offline();
 
@@ -53,9 +60,10 @@ private:
         std::string id;
     } own;
     board_topics topics;
-    std::string discovery_prefix;
+    discovered_board discovery;
     publish_function publish;
     log_function log;
+    command_audit audits;
 
     std::optional<bool> published_online;
     relay_statuses published_states{};

@@ -5,35 +5,105 @@
 #include <QJsonObject>
 
 namespace relay::mqtt {
+namespace {
 
-discovery_message relay_discovery(const std::string& discovery_prefix, const std::string& board,
-                                  const board_topics& topics, int relay)
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// Shared by every entity of the board, so they make one device. A board
+// reports no maker, model or firmware of its own: the model is what it
+// does and the software is relayd, which stands for it.
+QJsonObject device_of(const discovered_board& board)
 {
-    const auto q = [](const std::string& s) { return QString::fromStdString(s); };
-    const auto object_id = board + "_relay" + std::to_string(relay);
-
-    QJsonObject device{
-        {"identifiers", QJsonArray{q("relay-panel_" + board)}},
-        {"name", q("Relay board " + board)},
+    return QJsonObject{
+        {"identifiers", QJsonArray{q("relayd_" + board.node)}},
+        {"name", q("Relay board " + board.board)},
+        {"manufacturer", "Generic"},
         {"model", "Four-channel serial relay board"},
+        {"sw_version", RELAY_PANEL_VERSION},
     };
-    QJsonObject config{
-        {"unique_id", q(object_id)},
-        {"name", q("Relay " + std::to_string(relay))},
-        {"device", device},
-        {"availability_topic", q(topics.availability())},
-        {"payload_available", payload_online},
-        {"payload_not_available", payload_offline},
-        {"state_topic", q(topics.relay_state(relay))},
-        {"command_topic", q(topics.relay_set(relay))},
-        {"payload_on", payload_on},
-        {"payload_off", payload_off},
-        {"state_on", payload_on},
-        {"state_off", payload_off},
-        {"retain", false},
+}
+
+// Home Assistant logs it when the entity is added or changed.
+QJsonObject origin()
+{
+    return QJsonObject{
+        {"name", "relayd"},
+        {"sw_version", RELAY_PANEL_VERSION},
+        {"support_url", RELAY_PANEL_SUPPORT_URL},
     };
-    return {discovery_prefix + "/switch/" + object_id + "/config",
+}
+
+discovery_message message(const discovered_board& board, const char* component, const std::string& object,
+                          QJsonObject config)
+{
+    // The entity id Home Assistant gives it: object_id until 2025.10,
+    // default_entity_id from then on; a version drops the key it does not
+    // know.
+    const auto id = board.node + "_" + object;
+    config["unique_id"] = q(id);
+    config["object_id"] = q(id);
+    config["default_entity_id"] = q(std::string(component) + "." + id);
+    config["device"] = device_of(board);
+    config["origin"] = origin();
+    return {board.discovery_prefix + "/" + component + "/" + board.node + "/" + object + "/config",
             QJsonDocument(config).toJson(QJsonDocument::Compact).toStdString()};
+}
+
+}  // namespace
+
+const char* device_class_word(relay_kind kind) { return kind == relay_kind::outlet ? "outlet" : "switch"; }
+
+bool relay_kind_from_word(const std::string& word, relay_kind& kind)
+{
+    if (word == "switch")
+        kind = relay_kind::generic;
+    else if (word == "outlet")
+        kind = relay_kind::outlet;
+    else
+        return false;
+    return true;
+}
+
+discovery_message relay_discovery(const discovered_board& board, const board_topics& topics, int relay)
+{
+    const auto n = std::to_string(relay);
+    return message(board, "switch", "relay" + n,
+                   QJsonObject{
+                       {"name", q("Relay " + n)},
+                       {"device_class", device_class_word(board.kinds[static_cast<std::size_t>(relay - 1)])},
+                       {"availability_topic", q(topics.availability())},
+                       {"payload_available", payload_online},
+                       {"payload_not_available", payload_offline},
+                       {"state_topic", q(topics.relay_state(relay))},
+                       {"command_topic", q(topics.relay_set(relay))},
+                       {"payload_on", payload_on},
+                       {"payload_off", payload_off},
+                       {"state_on", payload_on},
+                       {"state_off", payload_off},
+                       {"retain", false},
+                   });
+}
+
+discovery_message link_discovery(const discovered_board& board, const board_topics& topics)
+{
+    return message(board, "binary_sensor", "link",
+                   QJsonObject{
+                       {"name", "Link"},
+                       {"device_class", "connectivity"},
+                       {"entity_category", "diagnostic"},
+                       {"state_topic", q(topics.availability())},
+                       {"payload_on", payload_online},
+                       {"payload_off", payload_offline},
+                   });
+}
+
+std::vector<discovery_message> board_discovery(const discovered_board& board, const board_topics& topics)
+{
+    std::vector<discovery_message> all;
+    for (int relay = 1; relay <= relay_count; ++relay)
+        all.push_back(relay_discovery(board, topics, relay));
+    all.push_back(link_discovery(board, topics));
+    return all;
 }
 
 }  // namespace relay::mqtt

@@ -45,9 +45,26 @@ bool mqtt_bridge::is_connected() const
 
 std::string mqtt_bridge::add_board(panel_controller& controller, const std::string& name)
 {
+    board_options options;
+    options.name = name;
+    return add_board(controller, options);
+}
+
+void mqtt_bridge::record_discovery(const std::string& path, const std::set<std::string>& configured)
+{
+    record = discovery_record(path, configured);
+    if (const auto problem = record.take_problem(); !problem.empty())
+        log("MQTT: " + problem + "; boards taken out of the configuration may stay in Home Assistant");
+}
+
+std::string mqtt_bridge::add_board(panel_controller& controller, const board_options& options)
+{
+    const auto& name = options.name;
     const auto& device = controller.port().path;
     const auto address = address_from_text(controller.controls().add.text).value_or(0);
-    const auto wanted = make_board_id(name, name.empty() ? adapter_serial_number(device) : std::string(), device, address);
+    const bool from_port = safe_id(name).empty();
+    const auto wanted = make_board_id(name, from_port ? adapter_serial_number(device) : std::string(),
+                                      from_port ? usb_socket_name(device) : std::string(), device, address);
     auto id = wanted;
     for (int n = 2; ids.count(id) != 0; ++n)
         id = wanted + "-" + std::to_string(n);
@@ -82,14 +99,20 @@ std::string mqtt_bridge::add_board(panel_controller& controller, const std::stri
                                                          last_will{topics.availability(), payload_offline},
                                                          std::move(subscriptions), std::move(events));
     auto* connection = board.connection.get();
+    board.record_name = options.record_name;
+    discovered_board discovery;
+    discovery.discovery_prefix = settings.discovery_prefix;
+    discovery.board = id;
+    discovery.node = node_id(options.board_id, settings.machine_name, id);
+    discovery.kinds = options.kinds;
     board.link = std::make_unique<board_topics_link>(
-        controller, id, settings.topic_prefix, settings.discovery_prefix,
+        controller, id, settings.topic_prefix, discovery,
         [connection](const std::string& topic, const std::string& payload, bool retained) {
             // Nothing waits while the broker is away: the next connect
             // publishes everything again.
             connection->publish(topic, payload, retained);
         },
-        log);
+        log, options.audit);
     if (started)
         connection->start();
     return id;
@@ -107,6 +130,26 @@ void mqtt_bridge::connected(served_board& board)
     log("MQTT: board " + board.link->id() + " connected to " + board.connection->broker() + " as " +
         client_id_for(board.link->id()));
     board.link->publish_everything();
+    if (!board.record_name.empty())
+        record.announced(board.record_name, board.link->discovery_topics());
+    clear_stale_discovery(*board.connection);
+}
+
+void mqtt_bridge::clear_stale_discovery(mqtt_connection& connection)
+{
+    // Any board's connection will do: an empty retained message on a
+    // discovery topic removes that entity from Home Assistant, and the
+    // broker's copy with it.
+    std::vector<std::string> cleared;
+    for (const auto& topic : record.stale())
+        if (connection.publish(topic, {}, true))
+            cleared.push_back(topic);
+    record.cleared(cleared);
+    if (!cleared.empty())
+        log("MQTT: removed " + std::to_string(cleared.size()) +
+            " Home Assistant discovery message(s) of boards no longer configured");
+    if (const auto problem = record.take_problem(); !problem.empty())
+        log("MQTT: " + problem + "; boards taken out of the configuration may stay in Home Assistant");
 }
 
 void mqtt_bridge::message(served_board& board, const std::string& topic, const std::string& payload, bool retained)

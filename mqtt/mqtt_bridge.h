@@ -14,6 +14,7 @@
 // and a broker that is slow, down or unreachable never delays a poll tick.
 
 #include "mqtt/board_topics_link.h"
+#include "mqtt/discovery_record.h"
 #include "mqtt/mqtt_connection.h"
 #include "mqtt/mqtt_settings.h"
 
@@ -25,6 +26,21 @@
 #include <vector>
 
 namespace relay::mqtt {
+
+// What the configuration says of one board on the broker.
+struct board_options {
+    // Its topic level; empty: the adapter's serial number (or USB socket,
+    // or device) and the board address.
+    std::string name;
+    // Its name in the record of discovery messages (the configuration's
+    // board name); empty: its messages are not recorded.
+    std::string record_name;
+    // Its node in Home Assistant's ids; empty: the host and its id.
+    std::string board_id;
+    std::array<relay_kind, relay_count> kinds{};
+    // One line per command it is asked for; empty: the bridge's log.
+    audit_function audit;
+};
 
 class mqtt_bridge : public QObject {
     Q_OBJECT
@@ -43,6 +59,11 @@ public:
     // board address; a name already in use gets a -2, -3... Returns the id
     // the board's topics carry.
     std::string add_board(panel_controller& controller, const std::string& name = {});
+    std::string add_board(panel_controller& controller, const board_options& options);
+    // Remembers in this file which discovery messages went out, by board,
+    // and removes those of boards no longer among configured once a board
+    // connects. Call before the first add_board.
+    void record_discovery(const std::string& path, const std::set<std::string>& configured);
     // Connects every board added so far and, from now on, each one added.
     void start();
 
@@ -55,8 +76,10 @@ private:
     struct served_board {
         std::unique_ptr<mqtt_connection> connection;
         std::unique_ptr<board_topics_link> link;
+        std::string record_name;
     };
     void connected(served_board& board);
+    void clear_stale_discovery(mqtt_connection& connection);
     void message(served_board& board, const std::string& topic, const std::string& payload, bool retained);
 
     mqtt_settings settings;
@@ -65,6 +88,7 @@ private:
     bool started = false;
     std::vector<std::unique_ptr<served_board>> boards;
     std::set<std::string> ids;
+    discovery_record record{{}, {}};
 };
 
 }  // namespace relay::mqtt

@@ -147,6 +147,7 @@ settings_result parse_mqtt_settings(const std::string& url, const std::map<std::
     if (!s.ca_file.empty() && !s.tls)
         return refuse("ca_file is set but the broker URL is mqtt://; use mqtts:// for TLS");
 
+    s.machine_name = machine_name;
     s.client_id = get("client_id");
     if (s.client_id.empty())
         s.client_id = "relayd-" + (machine_name.empty() ? std::string("host") : machine_name);

@@ -32,6 +32,9 @@ struct mqtt_settings {
     std::string topic_prefix = default_topic_prefix;
     // Empty when Home Assistant discovery is off.
     std::string discovery_prefix = default_discovery_prefix;
+    // The machine's name: part of a board's ids in Home Assistant unless
+    // its board_id is set.
+    std::string machine_name;
 };
 
 struct settings_result {

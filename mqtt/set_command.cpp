@@ -54,6 +54,8 @@ std::string shown_payload(const std::string& payload, std::size_t max_bytes)
 set_request parse_set_request(const std::string& subtopic, const std::string& payload, bool retained,
                               const relay_statuses& reported)
 {
+    if (payload.empty())
+        return {std::nullopt, {}, true};
     // A retained command would switch the relay again at every reconnect.
     if (retained)
         return refuse("a retained command is ignored: publish commands without the retain flag (and clear this "

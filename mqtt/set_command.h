@@ -13,7 +13,11 @@ namespace relay::mqtt {
 // The topic below the board's own level: "relay/2/set" or "all/set".
 struct set_request {
     std::optional<command_tuple> command;
-    std::string error;  // plain words when command is empty
+    std::string error;  // plain words when command is empty and not ignored
+    // An empty payload: what clearing a retained command as the error
+    // message advises looks like to a subscriber. Nothing to do, nothing
+    // to say.
+    bool ignored = false;
 };
 
 set_request parse_set_request(const std::string& subtopic, const std::string& payload, bool retained,

@@ -2,7 +2,7 @@
 # package does, and checks that every file a user needs is there and sound.
 # Run with cmake -P; the -D values come from packaging.cmake.
 
-foreach(var BUILD_DIR SCRATCH_DIR PROJECT_VERSION BINDIR DATADIR MANDIR DOCDIR UNITDIR)
+foreach(var BUILD_DIR SCRATCH_DIR PROJECT_VERSION BINDIR DATADIR MANDIR DOCDIR UNITDIR CHANGELOG)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "install_tree_test needs -D${var}=...")
   endif()
@@ -41,8 +41,11 @@ set(expected
   ${MANDIR}/man8/relayd.8.gz
   ${UNITDIR}/relayd.service
   lib/sysusers.d/relayd.conf
-  ${DOCDIR}/examples/relayd.conf)
-list(APPEND expected ${BINDIR}/relay-panel)
+  ${DOCDIR}/examples/relayd.conf
+  ${DOCDIR}/copyright
+  ${DOCDIR}/changelog.gz
+  ${DATADIR}/lintian/overrides/relay-panel)
+list(APPEND expected ${BINDIR}/relay-panel ${MANDIR}/man1/relay-panel.1.gz)
 foreach(path IN LISTS expected)
   if(NOT EXISTS ${root}/${path} OR IS_DIRECTORY ${root}/${path})
     fail("missing: ${prefix}/${path}")
@@ -73,7 +76,7 @@ endforeach()
 # Each manual page is gzip data whose header line carries the version and
 # which explains every exit status of its program.
 find_program(GZIP_PROGRAM gzip)
-foreach(page "relayctl|1|RELAYCTL|0;1;2;3;4;5;6" "relayd|8|RELAYD|0;1;2")
+foreach(page "relayctl|1|RELAYCTL|0;1;2;3;4;5;6" "relayd|8|RELAYD|0;1;2" "relay-panel|1|RELAY-PANEL|0")
   string(REPLACE "|" ";" fields "${page}")
   list(GET fields 0 name)
   list(GET fields 1 section)
@@ -101,6 +104,32 @@ foreach(page "relayctl|1|RELAYCTL|0;1;2;3;4;5;6" "relayd|8|RELAYD|0;1;2")
     endif()
   endif()
 endforeach()
+
+# Every gzip file is as gzip -n makes it: no file name and no time stamp
+# in its header (flags 00, time 00000000), so that two builds give the same
+# package.
+foreach(path IN LISTS expected)
+  if(path MATCHES "\\.gz$" AND EXISTS ${root}/${path})
+    file(READ ${root}/${path} head LIMIT 8 HEX)
+    if(NOT head STREQUAL "1f8b080000000000")
+      fail("${prefix}/${path} is not gzipped without name and time stamp (header ${head})")
+    endif()
+  endif()
+endforeach()
+
+# The changelog's latest entry is this version; the copyright file is in
+# Debian's machine-readable form.
+file(STRINGS ${CHANGELOG} first LIMIT_COUNT 1)
+if(NOT first MATCHES "^relay-panel \\(${PROJECT_VERSION}\\) ")
+  fail("the changelog's latest entry is '${first}', not version ${PROJECT_VERSION}")
+endif()
+if(EXISTS ${root}/${DOCDIR}/copyright)
+  file(STRINGS ${root}/${DOCDIR}/copyright lines)
+  list(GET lines 0 format)
+  if(NOT format STREQUAL "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/")
+    fail("the copyright file does not start with the machine-readable Format line")
+  endif()
+endif()
 
 # The example configuration is one relayd accepts, and the system user is
 # in the serial ports' group.

@@ -22,6 +22,21 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/relayd.sysusers
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/relayd.conf.example
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples RENAME relayd.conf COMPONENT relayd)
 
+# What Debian asks of every package: the copyright in its machine-readable
+# form and the changelog, gzipped without a time stamp like the manuals; and
+# lintian's overrides, each with its reason.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog COPYONLY)
+set(RELAY_PANEL_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${RELAY_PANEL_CHANGELOG}
+                   COMMAND ${RELAY_GZIP} -9 -n -k -f ${CMAKE_CURRENT_BINARY_DIR}/changelog
+                   DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog
+                   COMMENT "Compressing the changelog"
+                   VERBATIM)
+add_custom_target(relay_panel_changelog ALL DEPENDS ${RELAY_PANEL_CHANGELOG})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${RELAY_PANEL_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME relay-panel)
+
 if(BUILD_TESTING)
   add_test(NAME relayd_unit_verify_test
            COMMAND ${CMAKE_COMMAND}
@@ -43,6 +58,7 @@ if(BUILD_TESTING)
                    -DMANDIR=${CMAKE_INSTALL_MANDIR}
                    -DDOCDIR=${CMAKE_INSTALL_DOCDIR}
                    -DUNITDIR=${RELAYD_UNITDIR}
+                   -DCHANGELOG=${CMAKE_CURRENT_LIST_DIR}/debian/changelog
                    -P ${CMAKE_CURRENT_LIST_DIR}/install_tree_test.cmake)
   set_tests_properties(install_tree_test PROPERTIES LABELS fast)
 endif()
@@ -72,6 +88,7 @@ string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "through a control socket in /run/relayd. Its unit is installed but not"
   "enabled; see /usr/share/doc/relay-panel/examples/relayd.conf.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${RELAY_PANEL_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -43,6 +43,9 @@ public:
     // silence, from 1. The link stays "silent" throughout: only a log has
     // anything to say about it.
     virtual void silent_port_reopened(int times) { static_cast<void>(times); }
+    // The window's own command (its mailbox) went out on the line on this
+    // tick; only the audit of who switched what listens.
+    virtual void window_command_sent(const command_tuple&) {}
 
 protected:
     ~board_observer() = default;

@@ -161,6 +161,8 @@ void panel_controller::send_next()
         const auto result = send(*address, own.pending_cmd);
         if (result == send_result::sent || result == send_result::write_failed)
             own.pending_flag = 0;
+        if (result == send_result::sent)
+            tell_observers([&](board_observer& o) { o.window_command_sent(own.pending_cmd); });
         return;
     }
     if (!client_queue.empty()) {

@@ -63,6 +63,7 @@ bool board_service::serve_socket()
         return false;
     }
     socket = std::make_unique<board_socket>(session.controller());
+    socket->set_audit([this](const std::string& line, bool confirmed) { audit(line, confirmed); });
     const auto result = socket->listen(own.socket_path, system_mode);
     if (result.ok && !result.served) {
         log(priority::warning, result.reason + ": the board is polled but not shared");
@@ -192,6 +193,11 @@ void board_service::stop()
 std::string board_service::board_words() const
 {
     return "board at address " + std::to_string(own.config.address);
+}
+
+void board_service::audit(const std::string& line, bool confirmed) const
+{
+    log(confirmed ? priority::info : priority::warning, line);
 }
 
 void board_service::log(priority level, const std::string& text) const

@@ -40,6 +40,9 @@ public:
     const std::string& socket_path() const { return own.socket_path; }
     link_condition link() const { return own.link; }
     panel_controller& controller() { return session.controller(); }
+    // A command's audit line (command_audit.h) under the board's name: info
+    // when the board confirmed it, warning when it failed.
+    void audit(const std::string& line, bool confirmed) const;
 
 signals:
     // The link went between answering, silent and lost.

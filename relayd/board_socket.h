@@ -3,6 +3,7 @@
 // 0660 for the group relayd (when it exists), otherwise 0600 for the user
 // alone.
 
+#include "panel/command_audit.h"
 #include "panel/panel_controller.h"
 
 #include <memory>
@@ -30,6 +31,8 @@ public:
     std::string also_answer_at(const std::string& usual, bool system_mode);
     // Drops the clients and removes the socket file and the link.
     void close();
+    // One line per command a client asks for; see command_audit.h.
+    void set_audit(audit_function audit);
 
     // Where the owner of this device serves it unless told otherwise.
     static std::string usual_path(const std::string& device, bool system_mode);

@@ -16,7 +16,7 @@
 namespace relay::relayd {
 namespace {
 
-const char* const board_keys = "port, address, socket";
+const char* const board_keys = "port, address, socket, board_id, relay1_class to relay4_class";
 
 std::string trim(const std::string& s)
 {
@@ -60,6 +60,21 @@ std::optional<std::size_t> control_byte_at(const std::string& line)
 }
 
 std::string in_quotes(const std::string& text) { return "'" + shown_text(text) + "'"; }
+
+// Home Assistant takes only these in the ids made of a board_id.
+bool is_id_char(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
+// 1 to 4 for relay1_class to relay4_class, else 0.
+int relay_class_key(const std::string& key)
+{
+    if (key.size() != 12 || key.compare(0, 5, "relay") != 0 || key.compare(6, 6, "_class") != 0)
+        return 0;
+    const int relay = key[5] - '0';
+    return relay >= 1 && relay <= relay_count ? relay : 0;
+}
 
 enum class section { none, mqtt, board, other };
 
@@ -167,6 +182,19 @@ private:
                             in_quotes(value));
             board.socket = value;
             socket_lines.back() = line_number;
+        } else if (key == "board_id") {
+            for (const char c : value)
+                if (!is_id_char(c))
+                    return fail("key 'board_id' of board '" + board.name +
+                                "' may hold only letters, digits, '-' and '_', not " + in_quotes(value));
+            if (value.size() > 64)
+                return fail("key 'board_id' of board '" + board.name + "' is longer than 64 characters");
+            board.board_id = value;
+        } else if (const int relay = relay_class_key(key); relay > 0) {
+            if (value != "switch" && value != "outlet")
+                return fail("key '" + key + "' of board '" + board.name + "' must be switch or outlet, not " +
+                            in_quotes(value));
+            board.outlets[static_cast<std::size_t>(relay - 1)] = value == "outlet";
         } else {
             return fail("unknown key " + in_quotes(key) + " in [board " + board.name + "]: the keys are " + board_keys);
         }
@@ -182,6 +210,7 @@ private:
         std::map<std::string, std::size_t> port_paths;
         std::map<std::uint64_t, std::size_t> devices;
         std::map<std::string, std::size_t> sockets;
+        std::map<std::string, std::size_t> board_ids;
         for (std::size_t i = 0; i < boards.size(); ++i) {
             if (port_lines[i] == 0) {
                 line_number = board_start_lines[i];
@@ -206,6 +235,16 @@ private:
             port_paths.emplace(port.path, i);
             if (port.device)
                 devices.emplace(*port.device, i);
+
+            if (!boards[i].board_id.empty()) {
+                if (const auto other = board_ids.find(boards[i].board_id); other != board_ids.end()) {
+                    line_number = board_start_lines[i];
+                    fail("key 'board_id' of board '" + boards[i].name + "': " + in_quotes(boards[i].board_id) +
+                         " is already board '" + boards[other->second].name + "''s");
+                    return result;
+                }
+                board_ids.emplace(boards[i].board_id, i);
+            }
 
             if (boards[i].socket.empty())
                 continue;

@@ -9,6 +9,8 @@
 //   port = /dev/ttyUSB0    # required: a port number or a device
 //   address = 1            # 0 to 255, default 1
 //   socket = /run/relayd/cabinet.sock   # optional, absolute
+//   board_id = cabinet-pump-house       # optional: its name in Home Assistant's ids
+//   relay2_class = outlet  # optional, relay1_class to relay4_class: switch (default) or outlet
 //
 // Any mistake is reported with the file, the line and the key, and the
 // daemon does not start: a half-understood file would run the wrong boards.
@@ -17,6 +19,9 @@
 
 #include "serial/port_catalog.h"
 
+#include "protocol/frame.h"
+
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -29,6 +34,12 @@ struct board_config {
     std::string port = "1";
     std::uint8_t address = 1;
     std::string socket;  // empty: the usual place for the port
+    // Home Assistant: the board's node in every id (letters, digits, '_'
+    // and '-'), set once by the user so that the ids never change; empty:
+    // the host and the board's name. And which relays show as outlets
+    // rather than switches.
+    std::string board_id{};
+    std::array<bool, relay_count> outlets{};
 };
 
 struct daemon_config {

@@ -9,6 +9,7 @@
 #include "relayd/open_files.h"
 #include "relayd/options.h"
 #include "relayd/service_manager.h"
+#include "relayd/state_folder.h"
 #include "relayd/usage.h"
 #include "serial/system_port_catalog.h"
 #include "session/event_dispatcher.h"
@@ -25,6 +26,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,7 +62,8 @@ std::string board_names(const std::vector<relay::relayd::board_config>& boards)
 void mqtt_log(const std::string& line)
 {
     using relay::relayd::priority;
-    const bool up = line.rfind("MQTT: board ", 0) == 0 && line.find(" connected to ") != std::string::npos;
+    const bool up = (line.rfind("MQTT: board ", 0) == 0 && line.find(" connected to ") != std::string::npos) ||
+                    line.rfind("MQTT: removed ", 0) == 0;
     relay::relayd::log_line(up ? priority::info : priority::warning, line);
 }
 
@@ -144,6 +147,13 @@ int main(int argc, char** argv)
                 return exit_usage;
             }
             on_mqtt = std::make_unique<mqtt_boards>(std::move(started.bridge));
+            std::set<std::string> names;
+            for (const auto& board : boards)
+                names.insert(board.name);
+            on_mqtt->record_discovery(
+                discovery_record_file(state_folder(state_environment_now(), runs_as_system_service(opts)), opts.config,
+                                      opts.port, opts.address),
+                names);
         }
 
         log_line(priority::info, version_text() + " started: " + std::to_string(boards.size()) +

@@ -21,11 +21,24 @@ void mqtt_boards::serve(board_service& board, const std::string& name)
             Qt::SingleShotConnection);
 }
 
+void mqtt_boards::record_discovery(const std::string& path, const std::set<std::string>& configured)
+{
+    if (bridge)
+        bridge->record_discovery(path, configured);
+}
+
 void mqtt_boards::add(board_service& board, const std::string& name)
 {
     if (!bridge)
         return;
-    const auto id = bridge->add_board(board.controller(), name);
+    mqtt::board_options options;
+    options.name = name;
+    options.record_name = board.config().name;
+    options.board_id = board.config().board_id;
+    for (std::size_t i = 0; i < options.kinds.size(); ++i)
+        options.kinds[i] = board.config().outlets[i] ? mqtt::relay_kind::outlet : mqtt::relay_kind::generic;
+    options.audit = [&board](const std::string& line, bool confirmed) { board.audit(line, confirmed); };
+    const auto id = bridge->add_board(board.controller(), options);
     log_line(priority::info, board.config().name + ": on MQTT as " + id + ", client id " + bridge->client_id_for(id));
 }
 

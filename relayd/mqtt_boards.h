@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <memory>
+#include <set>
 #include <string>
 
 namespace relay::relayd {
@@ -20,8 +21,13 @@ public:
     explicit mqtt_boards(std::unique_ptr<mqtt::mqtt_bridge> bridge, QObject* parent = nullptr);
     ~mqtt_boards() override;
 
+    // Remembers in this file which Home Assistant discovery messages each
+    // board announced, and removes those of boards not among configured.
+    // Call before serve().
+    void record_discovery(const std::string& path, const std::set<std::string>& configured);
     // name: the board's name in the config file, empty for a board from
-    // the command line.
+    // the command line. Its discovery messages are recorded under its
+    // configured name either way.
     void serve(board_service& board, const std::string& name);
     // Every board offline and each connection closed cleanly. Called before
     // the ports close, so that no board is left "online" on the broker.

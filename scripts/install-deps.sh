@@ -10,7 +10,7 @@ packages=(
   fonts-wqy-microhei
   xvfb xauth
   dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-gi
-  desktop-file-utils dpkg-dev file
+  desktop-file-utils dpkg-dev file lintian
   util-linux
   libmosquitto-dev mosquitto mosquitto-clients openssl
   libsystemd-dev systemd

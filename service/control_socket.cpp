@@ -1,5 +1,6 @@
 #include "service/control_socket.h"
 
+#include "serial/port_holders.h"
 #include "service/client_connection.h"
 #include "service/line_reader.h"
 #include "service/replies.h"
@@ -63,6 +64,16 @@ std::string octal(mode_t mode)
     char text[8];
     std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
     return text;
+}
+
+// Who is at the other end, as the kernel saw them connect.
+std::string peer_origin(int fd)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return "socket client (credentials unknown)";
+    return socket_client_origin(peer.uid, peer.pid, program_of(peer.pid));
 }
 
 std::string user_words(uid_t uid)
@@ -164,6 +175,7 @@ struct control_socket::impl : board_observer {
     struct client {
         client_connection* connection = nullptr;  // deletes itself once closed
         line_reader reader{max_request_bytes};
+        std::string origin;
         bool watching = false;
         bool told_once = false;
         relay_statuses told_relays{};
@@ -231,6 +243,7 @@ void control_socket::impl::accept(int fd)
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     const auto id = next_client++;
     clients[id].connection = connection;
+    clients[id].origin = peer_origin(fd);
     QObject::connect(connection, &client_connection::received, &owner,
                      [this, id](const QByteArray& bytes) { read(id, bytes); });
     QObject::connect(connection, &client_connection::input_finished, &owner, [this, id] { input_ended(id); });
@@ -293,7 +306,7 @@ void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item
                                  " requests waiting."));
         return;
     }
-    book.take(id, r);
+    book.take(id, r, clients.at(id).origin);
 }
 
 void control_socket::impl::send(std::uint64_t id, const QByteArray& line)
@@ -442,6 +455,15 @@ void control_socket::close()
 bool control_socket::is_listening() const { return d->server.isListening(); }
 
 const std::string& control_socket::path() const { return d->path; }
+
+void control_socket::set_audit(audit_function audit)
+{
+    d->book.set_audit([audit = std::move(audit)](const std::string& command, const std::string& origin,
+                                                 const command_outcome& outcome) {
+        if (audit)
+            audit(audit_line(command, origin, outcome), outcome.confirmed);
+    });
+}
 
 std::size_t control_socket::client_count() const { return d->clients.size(); }
 

@@ -3,6 +3,7 @@
 // which scripts, relayctl and other programs share the board with whoever
 // owns its port (relayd or a connected panel).
 
+#include "panel/command_audit.h"
 #include "panel/panel_controller.h"
 
 #include <QObject>
@@ -42,6 +43,9 @@ public:
     bool is_listening() const;
     const std::string& path() const;
     std::size_t client_count() const;
+    // Hears one line for each command a client asks for, naming the client
+    // by its uid, pid and program (the socket's peer credentials).
+    void set_audit(audit_function audit);
 
 private:
     struct impl;

@@ -2,10 +2,21 @@
 
 #include <QDebug>
 
+#include <cstdio>
+
 namespace relay {
 
-port_owner::port_owner(panel_controller& board, QObject* parent) : QObject(parent), board(board), socket(board)
+port_owner::port_owner(panel_controller& board, log_function log_, QObject* parent)
+    : QObject(parent), board(board), log(std::move(log_)), socket(board)
 {
+    if (!log)
+        log = [](const std::string& line) {
+            std::fwrite(line.data(), 1, line.size(), stderr);
+            std::fflush(stderr);
+        };
+    const auto tell = [this](const std::string& line, bool confirmed) { audit(line, confirmed); };
+    socket.set_audit(tell);
+    window_commands = std::make_unique<command_audit>(board, tell, command_audit::window_commands::followed);
     // Connecting and disconnecting both change the link (to silent, to lost),
     // which is the one moment this needs to look.
     board.add_observer(this);
@@ -13,6 +24,13 @@ port_owner::port_owner(panel_controller& board, QObject* parent) : QObject(paren
 }
 
 port_owner::~port_owner() { board.remove_observer(this); }
+
+void port_owner::audit(const std::string& line, bool confirmed) const
+{
+    // The priority prefix as relayd writes it, for a journal that reads
+    // the panel's stderr.
+    log(std::string(confirmed ? "<6>" : "<4>") + "relay-panel: " + board.port().path + ": " + line + "\n");
+}
 
 void port_owner::link_changed(link_condition, const relay_statuses&) { follow_connection(); }
 

@@ -9,6 +9,8 @@
 
 #include <QObject>
 
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace relay {
@@ -16,7 +18,12 @@ namespace relay {
 class port_owner : public QObject, private board_observer {
     Q_OBJECT
 public:
-    explicit port_owner(panel_controller& board, QObject* parent = nullptr);
+    // Takes each whole log line; stderr unless a test listens.
+    using log_function = std::function<void(const std::string& line)>;
+
+    // Every command the window or a socket client sends is logged, one
+    // line each: "<6>relay-panel: /dev/ttyUSB0: command ... from ...".
+    explicit port_owner(panel_controller& board, log_function log = {}, QObject* parent = nullptr);
     ~port_owner() override;
 
     bool is_serving() const { return socket.is_listening(); }
@@ -33,9 +40,12 @@ private:
     void status_frame_accepted(const relay_statuses&) override {}
     void link_changed(link_condition now, const relay_statuses& reported) override;
     void follow_connection();
+    void audit(const std::string& line, bool confirmed) const;
 
     panel_controller& board;
+    log_function log;
     control_socket socket;
+    std::unique_ptr<command_audit> window_commands;
     struct {
         std::string last_problem;
     } own;

@@ -63,21 +63,32 @@ std::size_t request_book::open_requests(client_id client) const
 {
     std::size_t count = 0;
     for (const auto& [key, e] : entries)
-        if (e.client == client)
+        if (e.client == client && !e.client_gone)
             ++count;
     return count;
 }
 
 void request_book::forget(client_id client)
 {
-    for (auto it = entries.begin(); it != entries.end();)
-        it = it->second.client == client ? entries.erase(it) : std::next(it);
+    for (auto it = entries.begin(); it != entries.end();) {
+        auto& e = it->second;
+        if (e.client != client) {
+            ++it;
+        } else if (e.now == stage::waiting_for_status) {
+            // Never queued: nothing of it reaches the board.
+            it = entries.erase(it);
+        } else {
+            // Goes out all the same, so its end is still audited.
+            e.client_gone = true;
+            ++it;
+        }
+    }
 }
 
-void request_book::take(client_id client, const request& r)
+void request_book::take(client_id client, const request& r, const std::string& origin)
 {
     const auto key = next_ticket();
-    entry e{client, r, {}, stage::waiting_for_status, 0, std::nullopt};
+    entry e{client, r, origin, false, {}, stage::waiting_for_status, 0, std::nullopt};
 
     if (r.kind == request_kind::status) {
         if (board.link_now() == link_condition::answering) {
@@ -89,10 +100,14 @@ void request_book::take(client_id client, const request& r)
         return;
     }
 
+    if (const auto fixed = fixed_command(r))
+        e.command = *fixed;
     // A command for a port that is gone would sit in the queue until the
     // port came back, long after its sender was told it failed.
     if (board.link_now() == link_condition::lost) {
-        answer(client, error_reply(r.id, reply_code::port, port_gone_words()));
+        const auto why = port_gone_words();
+        answer(client, error_reply(r.id, reply_code::port, why));
+        audit(e, failed_because(why));
         return;
     }
 
@@ -104,8 +119,6 @@ void request_book::take(client_id client, const request& r)
             return;
         }
         e.command = *command;
-    } else {
-        e.command = *fixed_command(r);
     }
     auto& placed = entries.emplace(key, std::move(e)).first->second;
     queue_command(key, placed);
@@ -117,9 +130,9 @@ void request_book::queue_command(std::uint64_t key, entry& e)
     // No deadline while queued; see reply_deadline.
     deadline_generation.erase(key);
     if (!board.queue_client_command(e.command, key))
-        finish(key, error_reply(e.asked.id, reply_code::busy,
-                                "Too many commands are waiting for the board (" +
-                                    std::to_string(client_queue_capacity) + "); try again shortly."));
+        fail(key, reply_code::busy,
+             "Too many commands are waiting for the board (" + std::to_string(client_queue_capacity) +
+                 "); try again shortly.");
 }
 
 void request_book::start_deadline(std::uint64_t key)
@@ -140,27 +153,53 @@ void request_book::deadline_passed(std::uint64_t key)
     const auto& e = it->second;
     const auto ms = std::to_string(reply_deadline.count());
     if (e.now == stage::sent && e.last_seen) {
-        finish(key, error_reply(e.asked.id, reply_code::refused,
-                                "The board answered but did not " + describe_command(e.command) + " within " + ms +
-                                    " ms.",
-                                e.last_seen));
+        fail(key, reply_code::refused,
+             "The board answered but did not " + describe_command(e.command) + " within " + ms + " ms.", e.last_seen);
     } else if (board.link_now() == link_condition::lost) {
-        finish(key, error_reply(e.asked.id, reply_code::port, port_gone_words()));
+        fail(key, reply_code::port, port_gone_words());
     } else {
-        finish(key, error_reply(e.asked.id, reply_code::timeout,
-                                "No valid answer from the board on " + board.port().path + " within " + ms + " ms."));
+        fail(key, reply_code::timeout,
+             "No valid answer from the board on " + board.port().path + " within " + ms + " ms.");
     }
 }
 
-void request_book::finish(std::uint64_t key, const QByteArray& line)
+void request_book::succeed(std::uint64_t key, const relay_statuses& reported)
+{
+    const auto it = entries.find(key);
+    if (it != entries.end())
+        finish(key, ok_reply(it->second.asked.id, reported, facts()), confirmed_by(reported));
+}
+
+void request_book::fail(std::uint64_t key, reply_code code, const std::string& why,
+                        const std::optional<relay_statuses>& seen)
+{
+    const auto it = entries.find(key);
+    if (it != entries.end())
+        finish(key, error_reply(it->second.asked.id, code, why, seen), failed_because(why));
+}
+
+void request_book::finish(std::uint64_t key, const QByteArray& line, const command_outcome& outcome)
 {
     const auto it = entries.find(key);
     if (it == entries.end())
         return;
-    const auto client = it->second.client;
+    const auto e = std::move(it->second);
     entries.erase(it);
     deadline_generation.erase(key);
-    answer(client, line);
+    if (!e.client_gone)
+        answer(e.client, line);
+    audit(e, outcome);
+}
+
+void request_book::audit(const entry& e, const command_outcome& outcome) const
+{
+    // A status changes nothing; a toggle whose relay was never known never
+    // became a command, but its asking is told all the same.
+    if (!audited || e.asked.kind == request_kind::status || e.asked.kind == request_kind::watch)
+        return;
+    const auto command = e.command.code == code_set_relays ? describe_command(e.command)
+                                                           : "toggle relay " + std::to_string(e.asked.relay);
+    audited(command, e.origin, outcome);
 }
 
 void request_book::client_command_sent(client_ticket ticket)
@@ -174,10 +213,7 @@ void request_book::client_command_sent(client_ticket ticket)
 
 void request_book::client_command_dropped(client_ticket ticket, const std::string& why)
 {
-    const auto it = entries.find(ticket);
-    if (it == entries.end())
-        return;
-    finish(ticket, error_reply(it->second.asked.id, reply_code::port, why));
+    fail(ticket, reply_code::port, why);
 }
 
 void request_book::status_frame_accepted(const relay_statuses& reported)
@@ -195,7 +231,7 @@ void request_book::status_frame_accepted(const relay_statuses& reported)
         auto& e = it->second;
         if (e.now == stage::waiting_for_status) {
             if (e.asked.kind == request_kind::status) {
-                finish(key, ok_reply(e.asked.id, reported, facts()));
+                succeed(key, reported);
                 continue;
             }
             const auto command = toggle_relay(e.asked.relay, reported);
@@ -209,12 +245,11 @@ void request_book::status_frame_accepted(const relay_statuses& reported)
         if (e.now != stage::sent)
             continue;
         e.last_seen = reported;
-        if (confirms(e.command, reported)) {
-            finish(key, ok_reply(e.asked.id, reported, facts()));
-        } else if (++e.refusals >= frames_before_refusal) {
-            finish(key, error_reply(e.asked.id, reply_code::refused,
-                                    "The board answered but did not " + describe_command(e.command) + ".", reported));
-        }
+        if (confirms(e.command, reported))
+            succeed(key, reported);
+        else if (++e.refusals >= frames_before_refusal)
+            fail(key, reply_code::refused, "The board answered but did not " + describe_command(e.command) + ".",
+                 reported);
     }
 }
 
@@ -227,15 +262,11 @@ void request_book::link_changed(link_condition now, const relay_statuses&)
     for (const auto& [key, e] : entries)
         if (e.now == stage::sent)
             sent.push_back(key);
-    for (const auto key : sent) {
-        // Answering one may drop its client, and with it that client's others.
-        const auto it = entries.find(key);
-        if (it == entries.end())
-            continue;
-        finish(key, error_reply(it->second.asked.id, reply_code::port,
-                                "The port " + board.port().path + " went away before the board confirmed " +
-                                    "the command."));
-    }
+    // Answering one may drop its client, and with it that client's others;
+    // fail() passes over those already gone.
+    for (const auto key : sent)
+        fail(key, reply_code::port,
+             "The port " + board.port().path + " went away before the board confirmed the command.");
 }
 
 }  // namespace relay

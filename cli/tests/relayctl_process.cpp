@@ -53,7 +53,11 @@ bool relayctl_process::wait_for_lines(int lines, std::chrono::milliseconds limit
         static_cast<int>(limit.count()));
 }
 
-qint64 relayctl_process::pid() const { return self->process.processId(); }
+qint64 relayctl_process::pid() const
+{
+    self->process.waitForStarted();
+    return self->process.processId();
+}
 
 relayctl_run relayctl_process::collect(bool finished)
 {

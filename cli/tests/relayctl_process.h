@@ -33,6 +33,7 @@ public:
     relayctl_run finish_serving(std::chrono::milliseconds limit = std::chrono::milliseconds{20000});
     // Waits, serving, until relayctl has printed this many lines.
     bool wait_for_lines(int lines, std::chrono::milliseconds limit);
+    // Its process id, which the owner of the port logs with its commands.
     qint64 pid() const;
 
 private:

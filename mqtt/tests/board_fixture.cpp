@@ -28,7 +28,9 @@ std::string board_rig::start_bridge(const std::map<std::string, std::string>& co
     if (!started.bridge)
         return started.error;
     bridge = std::move(started.bridge);
-    bridge->add_board(session->controller(), board_name);
+    auto board_options = options;
+    board_options.name = board_name;
+    bridge->add_board(session->controller(), board_options);
     if (!wait_until([&] { return watcher->last(topics.availability()) == std::string(payload_online); }))
         return "the board's availability never reads online";
     return {};

@@ -24,6 +24,8 @@ struct board_rig {
     std::unique_ptr<mqtt_bridge> bridge;
     std::vector<std::string> log;
     board_topics topics{"relay-panel", board_name};
+    // How the bridge is told of the board (its name is board_name).
+    board_options options;
 
     // Everything up, the board answering and its availability online.
     // Empty on success, else what failed.

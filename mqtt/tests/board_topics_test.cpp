@@ -3,10 +3,12 @@
 // payloads switching nothing, and availability following the board.
 
 #include "board_fixture.h"
+#include "mqtt/board_id.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <QtTest>
 
 #include <algorithm>
@@ -41,60 +43,114 @@ private slots:
 
     void cleanup() { rig.stop(); }
 
-    void discovery_describes_every_relay_as_a_switch_of_one_device()
+    // One row per entity: the keys Home Assistant's MQTT switch and binary
+    // sensor read, what each must hold, and nothing else.
+    void discovery_payloads_as_home_assistant_reads_them_data()
     {
+        QTest::addColumn<QString>("component");
+        QTest::addColumn<QString>("object");
+        QTest::addColumn<QJsonObject>("entity");  // every key but the shared ones
+        const QString base = "relay-panel/bench";
         for (int relay = 1; relay <= relay_count; ++relay) {
-            const auto topic = "homeassistant/switch/bench_relay" + std::to_string(relay) + "/config";
-            QVERIFY(wait_until([&] { return rig.watcher->last(topic).has_value(); }));
-            const auto message = rig.watcher->messages_on(topic).back();
-            QJsonParseError error{};
-            const auto doc = QJsonDocument::fromJson(QByteArray::fromStdString(message.payload), &error);
-            QCOMPARE(error.error, QJsonParseError::NoError);
-            const auto c = doc.object();
             const auto n = QString::number(relay);
-            QCOMPARE(c["unique_id"].toString(), "bench_relay" + n);
-            QCOMPARE(c["name"].toString(), "Relay " + n);
-            QCOMPARE(c["state_topic"].toString(), "relay-panel/bench/relay/" + n);
-            QCOMPARE(c["command_topic"].toString(), "relay-panel/bench/relay/" + n + "/set");
-            QCOMPARE(c["payload_on"].toString(), QString("ON"));
-            QCOMPARE(c["payload_off"].toString(), QString("OFF"));
-            QCOMPARE(c["state_on"].toString(), QString("ON"));
-            QCOMPARE(c["state_off"].toString(), QString("OFF"));
-            QCOMPARE(c["retain"], QJsonValue(false));
-            QCOMPARE(c["payload_available"].toString(), QString("online"));
-            QCOMPARE(c["payload_not_available"].toString(), QString("offline"));
-            // The board's own topic, which its connection's last will sets.
-            QCOMPARE(c["availability_topic"].toString(), QString("relay-panel/bench/availability"));
-            const auto device = c["device"].toObject();
-            QCOMPARE(device["identifiers"].toArray(), QJsonArray{"relay-panel_bench"});
-            QCOMPARE(device["name"].toString(), QString("Relay board bench"));
-            QCOMPARE(device["model"].toString(), QString("Four-channel serial relay board"));
-            QCOMPARE(c.keys().size(), 13);  // nothing unchecked
+            QTest::newRow(qPrintable("relay " + n))
+                << "switch"
+                << "relay" + n
+                << QJsonObject{{"name", "Relay " + n},
+                               {"device_class", "switch"},
+                               {"command_topic", base + "/relay/" + n + "/set"},
+                               {"state_topic", base + "/relay/" + n},
+                               {"payload_on", "ON"},
+                               {"payload_off", "OFF"},
+                               {"state_on", "ON"},
+                               {"state_off", "OFF"},
+                               {"retain", false},
+                               // The board's own topic, which its connection's last will sets.
+                               {"availability_topic", base + "/availability"},
+                               {"payload_available", "online"},
+                               {"payload_not_available", "offline"}};
         }
-        // The board's states, from its first answers, and its availability
-        // are there too.
-        for (int relay = 1; relay <= relay_count; ++relay)
-            QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.relay_state(relay)) == "OFF"; }));
-        QCOMPARE(rig.watcher->last(rig.topics.availability()), std::optional<std::string>("online"));
+        // Reads the availability topic itself, with no availability of its
+        // own: it says "disconnected" when the board is, not "unavailable".
+        QTest::newRow("link") << "binary_sensor"
+                              << "link"
+                              << QJsonObject{{"name", "Link"},
+                                             {"device_class", "connectivity"},
+                                             {"entity_category", "diagnostic"},
+                                             {"state_topic", base + "/availability"},
+                                             {"payload_on", "online"},
+                                             {"payload_off", "offline"}};
+    }
 
-        // A client that comes later gets all of it from the broker, retained:
-        // four discovery messages, four states and the availability.
-        test_client late(rig.broker->port(), {"relay-panel/#", "homeassistant/#"});
-        QVERIFY(wait_until([&] { return late.messages().size() >= 4 + 4 + 1; }));
-        for (const auto& m : late.messages())
-            QVERIFY2(m.retained, m.topic.c_str());
-        QVERIFY(late.last("homeassistant/switch/bench_relay2/config") ==
-                rig.watcher->last("homeassistant/switch/bench_relay2/config"));
+    void discovery_payloads_as_home_assistant_reads_them()
+    {
+        QFETCH(QString, component);
+        QFETCH(QString, object);
+        QFETCH(QJsonObject, entity);
+        // The host is in every id, so that a board of the same name on
+        // another host is another device.
+        const auto node = QString::fromStdString(safe_id(QSysInfo::machineHostName().toStdString())) + "_bench";
+        const auto topic = ("homeassistant/" + component + "/" + node + "/" + object + "/config").toStdString();
+        QVERIFY2(wait_until([&] { return rig.watcher->last(topic).has_value(); }), topic.c_str());
+        const auto message = rig.watcher->messages_on(topic).back();
+        QJsonParseError error{};
+        const auto config = QJsonDocument::fromJson(QByteArray::fromStdString(message.payload), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+
+        auto expected = entity;
+        const auto id = node + "_" + object;
+        expected["unique_id"] = id;
+        expected["object_id"] = id;
+        expected["default_entity_id"] = component + "." + id;
+        expected["device"] = QJsonObject{{"identifiers", QJsonArray{"relayd_" + node}},
+                                         {"name", "Relay board bench"},
+                                         {"manufacturer", "Generic"},
+                                         {"model", "Four-channel serial relay board"},
+                                         {"sw_version", RELAY_PANEL_VERSION}};
+        expected["origin"] = QJsonObject{
+            {"name", "relayd"}, {"sw_version", RELAY_PANEL_VERSION}, {"support_url", RELAY_PANEL_SUPPORT_URL}};
+        for (const auto& key : expected.keys())
+            QVERIFY2(
+                config[key] == expected[key],
+                qPrintable(key + ": " + QJsonDocument(QJsonObject{{key, config[key]}}).toJson(QJsonDocument::Compact)));
+        QCOMPARE(config.keys(), expected.keys());  // nothing unchecked
+        // What Home Assistant refuses a discovery message without.
+        QVERIFY(config.contains(component == "switch" ? "command_topic" : "state_topic"));
+        QVERIFY(!config["origin"].toObject()["name"].toString().isEmpty());
+        QVERIFY(!config["device"].toObject()["identifiers"].toArray().isEmpty());
+
+        // A client that comes later gets it from the broker, retained.
+        test_client late(rig.broker->port(), {topic});
+        QVERIFY(wait_until([&] { return late.last(topic).has_value(); }));
+        QVERIFY(late.messages_on(topic).back().retained);
+        QCOMPARE(late.last(topic), rig.watcher->last(topic));
+    }
+
+    void relays_named_outlets_in_the_file_are_outlets()
+    {
+        cleanup();
+        rig.options.kinds = {relay_kind::generic, relay_kind::outlet, relay_kind::generic, relay_kind::outlet};
+        const auto failed = rig.start();
+        QVERIFY2(failed.empty(), failed.c_str());
+        const auto node = safe_id(QSysInfo::machineHostName().toStdString()) + "_bench";
+        for (int relay = 1; relay <= relay_count; ++relay) {
+            const auto topic = "homeassistant/switch/" + node + "/relay" + std::to_string(relay) + "/config";
+            QVERIFY(wait_until([&] { return rig.watcher->last(topic).has_value(); }));
+            const auto config = QJsonDocument::fromJson(QByteArray::fromStdString(*rig.watcher->last(topic))).object();
+            QCOMPARE(config["device_class"].toString(), QString(relay % 2 == 0 ? "outlet" : "switch"));
+        }
     }
 
     void discovery_comes_again_when_home_assistant_says_online()
     {
-        const auto topic = "homeassistant/switch/bench_relay4/config";
+        const auto node = safe_id(QSysInfo::machineHostName().toStdString()) + "_bench";
+        const auto topic = "homeassistant/switch/" + node + "/relay4/config";
+        const auto link = "homeassistant/binary_sensor/" + node + "/link/config";
         QVERIFY(wait_until([&] { return rig.watcher->last(topic).has_value(); }));
         rig.watcher->clear();
         QVERIFY(rig.watcher->publish("homeassistant/status", "online"));
-        QVERIFY(wait_until([&] { return rig.watcher->messages_on(topic).size() == 1; }));
-        QCOMPARE(rig.watcher->messages_on("homeassistant/switch/bench_relay1/config").size(), std::size_t{1});
+        QVERIFY(wait_until([&] { return rig.watcher->messages_on(link).size() == 1; }));
+        QCOMPARE(rig.watcher->messages_on(topic).size(), std::size_t{1});
     }
 
     void discovery_off_publishes_none()
@@ -172,6 +228,10 @@ private slots:
             QVERIFY(state.arrival > sent->arrival);
         }
         QVERIFY(!rig.watcher->last(rig.topics.error()).has_value());
+        // Who switched what: one line, once the board confirmed it.
+        const auto audit = "command \"" + describe_command(expected) + "\" from MQTT topic " + rig.topics.root() + "/" +
+                           subtopic.toStdString() + ": confirmed, the board reports";
+        QVERIFY2(wait_until([&] { return rig.log_has(audit); }), audit.c_str());
     }
 
     void a_bad_payload_switches_nothing_and_says_why_data()
@@ -182,7 +242,6 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("why");
         const QString words = "takes ON, OFF or TOGGLE";
-        QTest::newRow("empty") << "relay/1/set" << QByteArray() << false << "\"\"" << words;
         QTest::newRow("on with spaces") << "relay/1/set" << QByteArray("on ") << false << "\"on \"" << words;
         QTest::newRow("one") << "relay/1/set" << QByteArray("1") << false << "\"1\"" << words;
         QTest::newRow("binary") << "relay/2/set" << QByteArray("\x00\xff\x1bON", 5) << false
@@ -222,6 +281,33 @@ private slots:
         QCOMPARE(rig.set_commands().size(), std::size_t{0});
         QVERIFY(rig.board->relays() == relays_before);
         QCOMPARE(rig.session->controller().queued_client_commands(), std::size_t{0});
+    }
+
+    // The refusal of a retained command says to clear it with an empty
+    // retained message; doing so reaches relayd as an empty message, which
+    // draws no second refusal.
+    void a_retained_command_cleared_as_told_draws_no_second_error()
+    {
+        const auto topic = rig.topics.relay_set(3);
+        QVERIFY(rig.watcher->publish(topic, "ON", true));
+        QVERIFY(wait_until([&] { return rig.watcher->messages_on(rig.topics.error()).size() == 1; }));
+        QVERIFY(rig.watcher->publish(topic, "", true));
+        QVERIFY(wait_until([&] {
+            const auto on_topic = rig.watcher->messages_on(topic);
+            return !on_topic.empty() && on_topic.back().payload.empty();
+        }));
+        // A refusal of another kind marks the point where the clearing has
+        // long been handled.
+        QVERIFY(rig.watcher->publish(rig.topics.root() + "/relay/9/set", "ON"));
+        QVERIFY(wait_until([&] { return rig.watcher->messages_on(rig.topics.error()).size() == 2; }));
+        QVERIFY2(rig.watcher->last(rig.topics.error())->find("numbered 1 to 4") != std::string::npos,
+                 rig.watcher->last(rig.topics.error())->c_str());
+        QCOMPARE(rig.set_commands().size(), std::size_t{0});
+        // Gone from the broker: a later subscriber gets the availability,
+        // retained, and nothing on the set topic subscribed before it.
+        test_client late(rig.broker->port(), {topic, rig.topics.availability()});
+        QVERIFY(wait_until([&] { return late.last(rig.topics.availability()).has_value(); }));
+        QVERIFY(!late.last(topic).has_value());
     }
 
     void toggle_of_an_unknown_relay_switches_nothing()

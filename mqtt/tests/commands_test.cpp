@@ -4,6 +4,10 @@
 #include "mqtt/board_id.h"
 #include "mqtt/set_command.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace relay::mqtt {
@@ -20,6 +24,7 @@ struct set_row {
     relay_statuses reported;
     std::optional<command_tuple> command;
     std::string words;  // in the refusal
+    bool ignored = false;
 };
 
 class set_topic : public ::testing::TestWithParam<set_row> {};
@@ -30,7 +35,10 @@ TEST_P(set_topic, switches_only_what_it_names)
     const auto r = parse_set_request(row.subtopic, row.payload, row.retained, row.reported);
     EXPECT_EQ(r.command, row.command);
     EXPECT_NE(r.error.find(row.words), std::string::npos) << r.error;
-    EXPECT_EQ(r.error.empty(), r.command.has_value());
+    EXPECT_EQ(r.ignored, row.ignored);
+    // Exactly one of: a command, a refusal, nothing said at all.
+    EXPECT_EQ(r.error.empty(), r.command.has_value() || r.ignored);
+    EXPECT_FALSE(r.ignored && r.command.has_value());
 }
 
 const std::string ten_kb(10240, 'O');
@@ -47,15 +55,19 @@ INSTANTIATE_TEST_SUITE_P(
         set_row{"all_on", "all/set", "ON", false, unknown, all_relays(action_on), ""},
         set_row{"all_off", "all/set", "Off", false, unknown, all_relays(action_off), ""},
         set_row{"all_toggle", "all/set", "TOGGLE", false, relay_2_on, std::nullopt, "all/set takes ON or OFF"},
-        set_row{"empty", "relay/1/set", "", false, unknown, std::nullopt, "takes ON, OFF or TOGGLE"},
+        // Clearing a retained command, as the refusal of one advises,
+        // reaches subscribers as an empty message, retained or not.
+        set_row{"empty", "relay/1/set", "", false, unknown, std::nullopt, "", true},
+        set_row{"empty_retained", "relay/1/set", "", true, unknown, std::nullopt, "", true},
+        set_row{"empty_all_retained", "all/set", "", true, unknown, std::nullopt, "", true},
+        set_row{"empty_no_such_relay", "relay/9/set", "", true, unknown, std::nullopt, "", true},
         set_row{"trailing_space", "relay/1/set", "on ", false, unknown, std::nullopt, "takes ON, OFF or TOGGLE"},
         set_row{"leading_space", "relay/1/set", " ON", false, unknown, std::nullopt, "takes ON, OFF or TOGGLE"},
         set_row{"newline", "relay/1/set", "ON\n", false, unknown, std::nullopt, "takes ON, OFF or TOGGLE"},
         set_row{"one", "relay/1/set", "1", false, unknown, std::nullopt, "takes ON, OFF or TOGGLE"},
         set_row{"true", "relay/1/set", "true", false, unknown, std::nullopt, "takes ON, OFF or TOGGLE"},
         set_row{"nul_inside", "relay/1/set", std::string("O\0N", 3), false, unknown, std::nullopt, "takes ON"},
-        set_row{"binary", "relay/1/set", std::string("\xff\xfe\x00\x01", 4), false, unknown, std::nullopt,
-                "takes ON"},
+        set_row{"binary", "relay/1/set", std::string("\xff\xfe\x00\x01", 4), false, unknown, std::nullopt, "takes ON"},
         set_row{"ten_kb", "relay/1/set", ten_kb, false, unknown, std::nullopt, "takes ON"},
         set_row{"json", "relay/1/set", "{\"state\":\"ON\"}", false, unknown, std::nullopt, "takes ON"},
         set_row{"relay_0", "relay/0/set", "ON", false, unknown, std::nullopt, "numbered 1 to 4"},
@@ -91,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct id_row {
     const char* name;
-    std::string configured, serial, device;
+    std::string configured, serial, usb_socket, device;
     std::uint8_t address;
     std::string id;
 };
@@ -101,21 +113,63 @@ class board_id : public ::testing::TestWithParam<id_row> {};
 TEST_P(board_id, is_safe_and_stable)
 {
     const auto& r = GetParam();
-    EXPECT_EQ(make_board_id(r.configured, r.serial, r.device, r.address), r.id);
+    EXPECT_EQ(make_board_id(r.configured, r.serial, r.usb_socket, r.device, r.address), r.id);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     sources, board_id,
-    ::testing::Values(id_row{"configured", "garage", "A50285BI", "/dev/ttyUSB0", 1, "garage"},
-                      id_row{"configured_unsafe", "Garage door/#1 +", "", "/dev/ttyUSB0", 1, "Garage-door-1"},
-                      id_row{"serial", "", "A50285BI", "/dev/ttyUSB0", 1, "A50285BI-1"},
-                      id_row{"serial_unsafe", "", "0001 #A/b", "/dev/ttyUSB0", 7, "0001-A-b-7"},
-                      id_row{"usb_device", "", "", "/dev/ttyUSB0", 1, "ttyUSB0-1"},
-                      id_row{"pts", "", "", "/dev/pts/3", 1, "pts-3-1"},
-                      id_row{"address_255", "", "", "/dev/ttyACM0", 255, "ttyACM0-255"},
-                      id_row{"symlink_elsewhere", "", "", "/tmp/x/relay-board", 2, "relay-board-2"},
-                      id_row{"nothing_safe", "+++", "###", "/dev/+", 3, "board-3"}),
+    ::testing::Values(id_row{"configured", "garage", "A50285BI", "usb-0-2", "/dev/ttyUSB0", 1, "garage"},
+                      id_row{"configured_unsafe", "Garage door/#1 +", "", "", "/dev/ttyUSB0", 1, "Garage-door-1"},
+                      id_row{"serial", "", "A50285BI", "usb-0-2-1-0-port0", "/dev/ttyUSB0", 1, "A50285BI-1"},
+                      id_row{"serial_unsafe", "", "0001 #A/b", "", "/dev/ttyUSB0", 7, "0001-A-b-7"},
+                      // No serial number: the USB socket stays when ttyUSB0 becomes ttyUSB1.
+                      id_row{"usb_socket", "", "", "usb-0-2-1-0-port0", "/dev/ttyUSB1", 1, "usb-0-2-1-0-port0-1"},
+                      id_row{"usb_device", "", "", "", "/dev/ttyUSB0", 1, "ttyUSB0-1"},
+                      // A new number each time a pseudo-terminal is made: never in an id.
+                      id_row{"pts", "", "", "", "/dev/pts/3", 1, "pty-1"},
+                      id_row{"pts_other_number", "", "", "", "/dev/pts/17", 1, "pty-1"},
+                      id_row{"address_255", "", "", "", "/dev/ttyACM0", 255, "ttyACM0-255"},
+                      id_row{"symlink_elsewhere", "", "", "", "/tmp/x/relay-board", 2, "relay-board-2"},
+                      id_row{"nothing_safe", "+++", "###", "", "/dev/+", 3, "board-3"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct node_row {
+    const char* name;
+    std::string board_id, host, board;
+    std::string node;
+};
+
+class node : public ::testing::TestWithParam<node_row> {};
+
+TEST_P(node, carries_the_host_unless_the_user_named_it)
+{
+    const auto& r = GetParam();
+    EXPECT_EQ(node_id(r.board_id, r.host, r.board), r.node);
+}
+
+INSTANTIATE_TEST_SUITE_P(ids, node,
+                         ::testing::Values(node_row{"host_and_board", "", "pi", "cabinet", "pi_cabinet"},
+                                           node_row{"other_host_same_board", "", "attic", "cabinet", "attic_cabinet"},
+                                           node_row{"dotted_host", "", "pi.lan", "cabinet", "pi-lan_cabinet"},
+                                           node_row{"no_host", "", "", "pty-1", "host_pty-1"},
+                                           node_row{"board_id_wins", "pump_house", "pi", "cabinet", "pump_house"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// udev's links under /dev/serial/by-path name the socket an adapter is in.
+TEST(usb_socket, is_read_from_the_link_to_the_device)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto device = dir.filePath("ttyUSB7").toStdString();
+    QFile(dir.filePath("ttyUSB7")).open(QIODevice::WriteOnly);
+    const auto links = dir.filePath("by-path");
+    ASSERT_TRUE(QDir().mkpath(links));
+    ASSERT_TRUE(QFile::link(dir.filePath("ttyUSB7"), links + "/pci-0000:00:14.0-usb-0:2:1.0-port0"));
+    ASSERT_TRUE(QFile::link(dir.filePath("elsewhere"), links + "/pci-0000:00:14.0-usb-0:3:1.0-port0"));
+    EXPECT_EQ(usb_socket_name(device, links.toStdString()), "usb-0-2-1-0-port0");
+    EXPECT_EQ(usb_socket_name(dir.filePath("elsewhere").toStdString(), links.toStdString()), "");
+    EXPECT_EQ(usb_socket_name(device, dir.filePath("none").toStdString()), "");
+}
 
 }  // namespace
 }  // namespace relay::mqtt

@@ -3,10 +3,12 @@
 // and the wrong CA. Each waits on reconnect delays of a second and more.
 
 #include "board_fixture.h"
+#include "mqtt/board_id.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QSysInfo>
 #include <QtTest>
 
 #include <algorithm>
@@ -96,9 +98,10 @@ private slots:
         QVERIFY(wait_until([&] { return watcher.last(rig.topics.relay_state(3)) == "ON"; }));
         for (int relay : {1, 2, 4})
             QVERIFY(wait_until([&] { return watcher.last(rig.topics.relay_state(relay)) == "OFF"; }));
+        const auto node = safe_id(QSysInfo::machineHostName().toStdString()) + "_bench";
         for (int relay = 1; relay <= relay_count; ++relay)
             QVERIFY(wait_until([&] {
-                return watcher.last("homeassistant/switch/bench_relay" + std::to_string(relay) + "/config")
+                return watcher.last("homeassistant/switch/" + node + "/relay" + std::to_string(relay) + "/config")
                     .has_value();
             }));
         // And commands work again.

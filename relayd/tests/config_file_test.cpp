@@ -40,6 +40,10 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
         "port = /dev/ttyUSB0\n"
         "address = 1\n"
         "socket = /run/relayd/custom.sock   ; where scripts find it\n"
+        "board_id = Pump_house-2\n"
+        "relay2_class = outlet\n"
+        "relay4_class = outlet\n"
+        "relay3_class = switch\n"
         "[board bench-2]\n"
         "port = 2\n";
     const auto r = parse_config(text, "relayd.conf", catalog);
@@ -53,6 +57,10 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
     EXPECT_EQ(r.config.boards[1].port, "2");
     EXPECT_EQ(r.config.boards[1].address, 1) << "the address defaults to 1";
     EXPECT_EQ(r.config.boards[1].socket, "");
+    EXPECT_EQ(r.config.boards[0].board_id, "Pump_house-2");
+    EXPECT_EQ(r.config.boards[1].board_id, "") << "the host and the name make the ids";
+    EXPECT_EQ(r.config.boards[0].outlets, (std::array<bool, relay_count>{false, true, false, true}));
+    EXPECT_EQ(r.config.boards[1].outlets, (std::array<bool, relay_count>{})) << "switches unless told";
     const std::map<std::string, std::string> mqtt{{"url", "mqtt://localhost:1883"}, {"topic prefix", "relays/#"}};
     EXPECT_EQ(r.config.mqtt, mqtt);
 }
@@ -77,7 +85,24 @@ TEST_P(config_file_refuses, naming_file_line_and_key)
 
 const bad_file bad_files[] = {
     {"misspelt_key", "[board a]\nport = 1\nadress = 3\n",
-     "/etc/relayd.conf:3: unknown key 'adress' in [board a]: the keys are port, address, socket"},
+     "/etc/relayd.conf:3: unknown key 'adress' in [board a]: the keys are port, address, socket, board_id, "
+     "relay1_class to relay4_class"},
+    {"relay_5_class", "[board a]\nport = 1\nrelay5_class = outlet\n",
+     "/etc/relayd.conf:3: unknown key 'relay5_class' in [board a]: the keys are port, address, socket, board_id, "
+     "relay1_class to relay4_class"},
+    {"class_not_known", "[board a]\nport = 1\nrelay1_class = light\n",
+     "/etc/relayd.conf:3: key 'relay1_class' of board 'a' must be switch or outlet, not 'light'"},
+    {"class_upper_case", "[board a]\nport = 1\nrelay1_class = Outlet\n",
+     "/etc/relayd.conf:3: key 'relay1_class' of board 'a' must be switch or outlet, not 'Outlet'"},
+    {"board_id_with_dot", "[board a]\nport = 1\nboard_id = pump.house\n",
+     "/etc/relayd.conf:3: key 'board_id' of board 'a' may hold only letters, digits, '-' and '_', not 'pump.house'"},
+    {"board_id_with_space", "[board a]\nport = 1\nboard_id = pump house\n",
+     "/etc/relayd.conf:3: key 'board_id' of board 'a' may hold only letters, digits, '-' and '_', not 'pump house'"},
+    {"board_id_too_long",
+     "[board a]\nport = 1\nboard_id = xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n",
+     "/etc/relayd.conf:3: key 'board_id' of board 'a' is longer than 64 characters"},
+    {"board_id_shared", "[board a]\nport = 1\nboard_id = pump\n[board b]\nport = 2\nboard_id = pump\n",
+     "/etc/relayd.conf:4: key 'board_id' of board 'b': 'pump' is already board 'a's"},
     {"address_too_big", "[board a]\nport = 1\naddress = 256\n",
      "/etc/relayd.conf:3: key 'address' of board 'a' must be a whole number from 0 to 255, not '256'"},
     {"address_not_a_number", "[board a]\nport = 1\naddress = 0x10\n",

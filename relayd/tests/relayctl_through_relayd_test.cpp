@@ -17,6 +17,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 
 namespace relay::relayd::testing {
@@ -57,6 +59,52 @@ private slots:
         // relayd kept the port: it polls on, and nothing else opened it.
         const auto after = board->frame_count();
         QVERIFY(board->wait_for_frame_count(after + 3, 2000ms));
+    }
+
+    // Who switched what, from relayd's log: one line per command, naming
+    // the client by the uid and pid the kernel gives for the socket's far
+    // end and its program; also when the client gave up first.
+    void every_command_leaves_one_line_naming_its_client_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QString>("line");  // CLIENT, PORT put in
+        QTest::newRow("on 2") << QStringList{"on", "2"} << false
+                              << "<6>board: command \"switch relay 2 on\" from CLIENT: confirmed, the board reports "
+                                 "1=off 2=on 3=off 4=off";
+        QTest::newRow("all-on") << QStringList{"all-on"} << false
+                                << "<6>board: command \"switch all relays on\" from CLIENT: confirmed, the board "
+                                   "reports 1=on 2=on 3=on 4=on";
+        QTest::newRow("toggle 3") << QStringList{"toggle", "3"} << false
+                                  << "<6>board: command \"switch relay 3 on\" from CLIENT: confirmed, the board "
+                                     "reports 1=off 2=off 3=on 4=off";
+        QTest::newRow("board silent") << QStringList{"--timeout", "300", "off", "4"} << true
+                                      << "<4>board: command \"switch relay 4 off\" from CLIENT: failed: No valid "
+                                         "answer from the board on PORT within 2000 ms.";
+    }
+
+    void every_command_leaves_one_line_naming_its_client()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, silent);
+        QFETCH(QString, line);
+        if (silent) {
+            board->set_silent(true);
+            QVERIFY(relayd->wait_for_log(
+                QRegularExpression("^<4>board: board at address 1 silent", QRegularExpression::MultilineOption)));
+        }
+        const QRegularExpression any_command("^<\\d>board: command ", QRegularExpression::MultilineOption);
+        const int before = relayd->count_log(any_command);
+        relayctl_process relayctl(QStringList{"--port", port} + args);
+        const auto client = QString("socket client uid=%1 pid=%2 program=relayctl").arg(::getuid()).arg(relayctl.pid());
+        const auto run = relayctl.finish();
+        QVERIFY(run.finished);
+        QVERIFY2((run.exit_code == int(cli::exit_success)) != silent, qPrintable(run.err));
+        line.replace("CLIENT", client).replace("PORT", port);
+        QVERIFY2(relayd->wait_for_log(QRegularExpression("^" + QRegularExpression::escape(line) + "$",
+                                                         QRegularExpression::MultilineOption)),
+                 qPrintable(relayd->log()));
+        QCOMPARE(relayd->count_log(any_command), before + 1);
     }
 
     void status_in_json_names_the_port_and_the_relays()

@@ -4,6 +4,7 @@
 
 #include "cli/exit_codes.h"
 #include "relayctl_process.h"
+#include "mqtt/board_id.h"
 #include "relayd_process.h"
 #include "sim/pty_board.h"
 #include "test_broker.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,15 +34,25 @@ QRegularExpression line(const QString& pattern)
     return QRegularExpression(pattern, QRegularExpression::MultilineOption);
 }
 
-// A board given by --port is known by its device and address: /dev/pts/7
-// at address 1 is pts-7-1.
-std::string id_of_pty(const pty_board& board, int address)
+// A board given by --port is known by its device and address, but a
+// pseudo-terminal's number is new each time: /dev/pts/7 at address 1 is
+// pty-1.
+std::string id_of_pty(int address) { return "pty-" + std::to_string(address); }
+
+// A board's node in Home Assistant's ids: this host and its id.
+std::string node_of(const std::string& board)
 {
-    auto device = board.slave_path().substr(std::string("/dev/").size());
-    for (auto& c : device)
-        if (c == '/')
-            c = '-';
-    return device + "-" + std::to_string(address);
+    return mqtt::safe_id(QSysInfo::machineHostName().toStdString()) + "_" + board;
+}
+
+// Every discovery topic of a board.
+std::vector<std::string> discovery_topics(const std::string& board)
+{
+    std::vector<std::string> topics;
+    for (int relay = 1; relay <= 4; ++relay)
+        topics.push_back("homeassistant/switch/" + node_of(board) + "/relay" + std::to_string(relay) + "/config");
+    topics.push_back("homeassistant/binary_sensor/" + node_of(board) + "/link/config");
+    return topics;
 }
 
 std::string availability(const std::string& board) { return "relay-panel/" + board + "/availability"; }
@@ -63,6 +75,9 @@ private slots:
     void init()
     {
         std::string why;
+        // relayd remembers its discovery messages here, not in the home folder.
+        state_home = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_STATE_HOME", state_home->path().toUtf8());
         broker = std::make_unique<test_broker>();
         QVERIFY2(broker->start(why), why.c_str());
         watcher = std::make_unique<test_client>(broker->port(),
@@ -73,16 +88,19 @@ private slots:
     {
         watcher.reset();
         broker.reset();
+        state_home.reset();
     }
 
     void discovery_a_command_and_its_state_then_offline_on_sigterm();
     void sigkill_leaves_each_boards_availability_offline();
     void a_board_whose_port_opens_later_joins_then();
     void a_flood_of_commands_leaves_the_board_answered();
+    void a_board_taken_out_of_the_file_leaves_home_assistant_at_the_next_start();
     void bad_mqtt_settings_exit_2_before_any_port_data();
     void bad_mqtt_settings_exit_2_before_any_port();
 
 private:
+    std::unique_ptr<QTemporaryDir> state_home;
     std::unique_ptr<test_broker> broker;
     std::unique_ptr<test_client> watcher;
 };
@@ -93,7 +111,7 @@ void relayd_mqtt_test::discovery_a_command_and_its_state_then_offline_on_sigterm
     QTemporaryDir dir;
     relayd_process relayd({"--port", QString::fromStdString(board.slave_path()), "--socket", dir.filePath("b.sock"),
                            "--mqtt", QString::fromStdString(broker->url())});
-    const auto id = id_of_pty(board, 1);
+    const auto id = id_of_pty(1);
     QVERIFY2(relayd.wait_for_log(line("^<6>board: on MQTT as " + QString::fromStdString(id) + ", client id relayd-.*-" +
                                       QString::fromStdString(id) + "$")),
              qPrintable(relayd.log()));
@@ -103,7 +121,7 @@ void relayd_mqtt_test::discovery_a_command_and_its_state_then_offline_on_sigterm
     // Home Assistant needs nothing typed: four switches, each with the
     // board's own availability, state and command topics.
     for (int relay = 1; relay <= 4; ++relay) {
-        const auto topic = "homeassistant/switch/" + id + "_relay" + std::to_string(relay) + "/config";
+        const auto topic = discovery_topics(id)[static_cast<std::size_t>(relay - 1)];
         QVERIFY2(wait_until([&] { return watcher->last(topic).has_value(); }), topic.c_str());
         const auto config = QJsonDocument::fromJson(QByteArray::fromStdString(*watcher->last(topic))).object();
         const auto base = QString::fromStdString("relay-panel/" + id);
@@ -120,6 +138,11 @@ void relayd_mqtt_test::discovery_a_command_and_its_state_then_offline_on_sigterm
     QVERIFY(wait_until([&] { return watcher->last(state) == "ON"; }));
     const auto relays = board.relays();
     QVERIFY(!relays[0] && !relays[2] && !relays[3]);
+    // Who switched it, once the board confirmed it.
+    QVERIFY2(relayd.wait_for_log(line("^<6>board: command \"switch relay 2 on\" from MQTT topic " +
+                                      QRegularExpression::escape(QString::fromStdString(state)) +
+                                      "/set: confirmed, the board reports 1=off 2=on 3=off 4=off$")),
+             qPrintable(relayd.log()));
 
     watcher->clear();
     relayd.terminate();
@@ -262,6 +285,61 @@ void relayd_mqtt_test::a_flood_of_commands_leaves_the_board_answered()
     QVERIFY(status.finished);
     QVERIFY2(status.exit_code == int(cli::exit_success), qPrintable(status.err));
     QCOMPARE(status.out, QString("1=off 2=%1 3=off 4=off\n").arg(board.relays()[1] ? "on" : "off"));
+}
+
+void relayd_mqtt_test::a_board_taken_out_of_the_file_leaves_home_assistant_at_the_next_start()
+{
+    pty_board cabinet(1);
+    pty_board bench(2);
+    QTemporaryDir dir;
+    const QString config = dir.filePath("relayd.conf");
+    const auto section = [&](const char* name, const pty_board& board, int address) {
+        return QString("[board %1]\nport = %2\naddress = %3\nsocket = %4\n")
+            .arg(name, QString::fromStdString(board.slave_path()), QString::number(address),
+                 dir.filePath(QString(name) + ".sock"));
+    };
+    const auto mqtt = QString("[mqtt]\nurl = %1\n").arg(QString::fromStdString(broker->url()));
+    QVERIFY(write_file(config, (mqtt + section("cabinet", cabinet, 1) + section("bench", bench, 2)).toUtf8()));
+    {
+        relayd_process relayd({"--config", config});
+        for (const auto& topic : discovery_topics("bench"))
+            QVERIFY2(wait_until([&] { return watcher->last(topic).has_value(); }), qPrintable(relayd.log()));
+        QVERIFY(wait_until([&] { return watcher->last(discovery_topics("cabinet").back()).has_value(); }));
+        relayd.terminate();
+        QVERIFY(relayd.wait_for_exit());
+    }
+    // What relayd remembers, under the state folder.
+    QVERIFY(QFile::exists(state_home->filePath("relayd/ha-discovery-" + QString(config).mid(1).replace('/', '-'))));
+
+    QVERIFY(write_file(config, (mqtt + section("cabinet", cabinet, 1)).toUtf8()));
+    watcher->clear();
+    relayd_process relayd({"--config", config});
+    QVERIFY2(relayd.wait_for_log(line("^<6>MQTT: removed 5 Home Assistant discovery message\\(s\\) of boards no "
+                                      "longer configured$")),
+             qPrintable(relayd.log()));
+    // An empty retained message on each: Home Assistant drops the entity,
+    // and the broker its copy.
+    for (const auto& topic : discovery_topics("bench"))
+        QVERIFY2(wait_until([&] { return watcher->last(topic) == std::string(); }), topic.c_str());
+    // A later subscriber gets the cabinet's, then the availability it
+    // subscribed to last, and nothing of the bench.
+    std::vector<std::string> filters = discovery_topics("bench");
+    filters.push_back("homeassistant/+/" + node_of("cabinet") + "/+/config");
+    filters.push_back(availability("cabinet"));
+    test_client late(broker->port(), filters);
+    QVERIFY(wait_until([&] { return late.last(availability("cabinet")).has_value(); }));
+    for (const auto& topic : discovery_topics("bench"))
+        QVERIFY2(!late.last(topic).has_value(), topic.c_str());
+    for (const auto& topic : discovery_topics("cabinet"))
+        QVERIFY2(late.last(topic).has_value(), topic.c_str());
+    // Said once: the next start owes nothing.
+    relayd.terminate();
+    QVERIFY(relayd.wait_for_exit());
+    relayd_process again({"--config", config});
+    QVERIFY(again.wait_for_log(line("^<6>MQTT: board cabinet connected to ")));
+    again.terminate();
+    QVERIFY(again.wait_for_exit());
+    QCOMPARE(again.count_log(line("removed")), 0);
 }
 
 void relayd_mqtt_test::bad_mqtt_settings_exit_2_before_any_port_data()

@@ -21,6 +21,10 @@
 #include <QtTest>
 
 #include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
 
 namespace relay {
 namespace {
@@ -33,6 +37,8 @@ class window_owner_test : public QObject {
     std::unique_ptr<QTemporaryDir> runtime;
     std::unique_ptr<pty_board> board;
     std::unique_ptr<testing::window_rig> rig;
+    // What the owner logs, written and read on the session's thread.
+    std::vector<std::string> logged;
 
     const main_form_widgets& ui() const { return rig->window().widgets(); }
 
@@ -83,8 +89,11 @@ private slots:
         runtime = std::make_unique<QTemporaryDir>();
         qputenv("XDG_RUNTIME_DIR", runtime->path().toLocal8Bit());
         board = std::make_unique<pty_board>();
-        rig = std::make_unique<testing::window_rig>(
-            threaded, [](panel_session& s) { return std::make_unique<port_owner>(s.controller()); });
+        logged.clear();
+        rig = std::make_unique<testing::window_rig>(threaded, [this](panel_session& s) {
+            return std::make_unique<port_owner>(s.controller(),
+                                                [this](const std::string& line) { logged.push_back(line); });
+        });
         rig->window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&rig->window()));
     }
@@ -146,6 +155,46 @@ private slots:
         QCOMPARE(reply["relays"].toObject()["4"].toString(), QString("on"));
         QVERIFY(board->relays()[3]);
         QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(3, "on", colour_green), deadline_ms);
+    }
+
+    // Who switched what, in relay-panel's log: one line per command, from
+    // the window or from a socket client named by its uid, pid and program.
+    void every_command_leaves_one_line_naming_its_origin_data()
+    {
+        QTest::addColumn<bool>("from_window");
+        QTest::addColumn<QString>("line");  // PORT and CLIENT put in
+        QTest::newRow("the window's relay 3 on") << true
+                                                 << "<6>relay-panel: PORT: command \"switch relay 3 on\" from the "
+                                                    "window: confirmed, the board reports 1=off 2=off 3=on 4=off\n";
+        QTest::newRow("relayctl on 4") << false
+                                       << "<6>relay-panel: PORT: command \"switch relay 4 on\" from CLIENT: "
+                                          "confirmed, the board reports 1=off 2=off 3=off 4=on\n";
+    }
+
+    void every_command_leaves_one_line_naming_its_origin()
+    {
+        QFETCH(bool, from_window);
+        QFETCH(QString, line);
+        connect_window();
+        line.replace("PORT", QString::fromStdString(board->slave_path()));
+        if (from_window) {
+            QTest::mouseClick(ui().open[2], Qt::LeftButton);
+        } else {
+            cli::testing::relayctl_process relayctl({"--port", QString::fromStdString(board->slave_path()), "on", "4"});
+            line.replace("CLIENT",
+                         QString("socket client uid=%1 pid=%2 program=relayctl").arg(::getuid()).arg(relayctl.pid()));
+            const auto run = relayctl.finish_serving();
+            QVERIFY2(run.exit_code == cli::exit_success, qPrintable(run.err));
+        }
+        std::vector<std::string> seen;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                rig->in_session([&](panel_session&) { seen = logged; });
+                return !seen.empty();
+            },
+            deadline_ms));
+        QCOMPARE(seen.size(), std::size_t{1});
+        QCOMPARE(QString::fromStdString(seen.front()), line);
     }
 
     void disconnecting_stops_serving_and_frees_the_port_for_relayctl()
