@@ -227,7 +227,7 @@ void relayd_mqtt_test::a_flood_of_commands_leaves_the_board_answered()
     const QString socket = dir.filePath("b.sock");
     relayd_process relayd({"--port", QString::fromStdString(board.slave_path()), "--socket", socket, "--mqtt",
                            QString::fromStdString(broker->url())});
-    const auto id = id_of_pty(board, 1);
+    const auto id = id_of_pty(1);
     QVERIFY2(relayd.wait_for_log(line("^<6>board: board at address 1 answering$")), qPrintable(relayd.log()));
     QVERIFY2(wait_until([&] { return watcher->last(availability(id)) == "online"; }), qPrintable(relayd.log()));
 
