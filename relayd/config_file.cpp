@@ -240,7 +240,7 @@ private:
                 if (const auto other = board_ids.find(boards[i].board_id); other != board_ids.end()) {
                     line_number = board_start_lines[i];
                     fail("key 'board_id' of board '" + boards[i].name + "': " + in_quotes(boards[i].board_id) +
-                         " is already board '" + boards[other->second].name + "''s");
+                         " is already board '" + boards[other->second].name + "'s");
                     return result;
                 }
                 board_ids.emplace(boards[i].board_id, i);

@@ -159,7 +159,8 @@ const bad_file bad_files[] = {
      "/etc/relayd.conf:2: control byte \\x7f in column 15: the file must be plain text"},
     // What a message quotes is shown so that a terminal cannot act on it.
     {"latin1_key", "[board a]\nport = 1\nadr\xe9sse = 3\n",
-     "/etc/relayd.conf:3: unknown key 'adr\\xe9sse' in [board a]: the keys are port, address, socket"},
+     "/etc/relayd.conf:3: unknown key 'adr\\xe9sse' in [board a]: the keys are port, address, socket, board_id, "
+     "relay1_class to relay4_class"},
     {"c1_control_in_a_value", "[board a]\nport = 1\naddress = \xc2\x9bz\n",
      "/etc/relayd.conf:3: key 'address' of board 'a' must be a whole number from 0 to 255, not '\\xc2\\x9bz'"},
     {"long_line_is_cut", "[board a]\n" + std::string(10000, 'x') + "\n",
