@@ -37,8 +37,8 @@ discovery_message message(const discovered_board& board, const char* component, 
                           QJsonObject config)
 {
     // The entity id Home Assistant gives it: object_id until 2025.10,
-    // default_entity_id from then on; a version drops the key it does not
-    // know.
+    // default_entity_id from then on (which also silences the warning about
+    // object_id); an older version drops the key it does not know.
     const auto id = board.node + "_" + object;
     config["unique_id"] = q(id);
     config["object_id"] = q(id);
