@@ -232,8 +232,12 @@ private slots:
         if (right_ca) {
             const auto failed = rig.start_bridge(config);
             QVERIFY2(failed.empty(), failed.c_str());
-            rig.watcher->publish(rig.topics.relay_set(2), "ON");
-            QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.relay_state(2)) == "ON"; }));
+            // The bridge may not have subscribed yet when the first "ON"
+            // reaches the broker; "ON" again is harmless.
+            QVERIFY(wait_until([&] {
+                rig.watcher->publish(rig.topics.relay_set(2), "ON");
+                return wait_until([&] { return rig.watcher->last(rig.topics.relay_state(2)) == "ON"; }, std::chrono::milliseconds(1000));
+            }));
             return;
         }
         auto started = start_mqtt(rig.broker->url(), config, [this](const std::string& l) { rig.log.push_back(l); });
