@@ -133,6 +133,13 @@ void mqtt_connection::stop()
 
 bool mqtt_connection::publish(const std::string& topic, const std::string& payload, bool retained)
 {
+    // Not before the broker has accepted the session: libmosquitto would
+    // send it behind the CONNECT but ahead of our subscriptions, and a
+    // client that took an early "online" for its cue would publish a
+    // command we are not yet subscribed to. The connect publishes
+    // everything anyway.
+    if (!connected)
+        return false;
     return mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 0,
                              retained) == MOSQ_ERR_SUCCESS;
 }

@@ -64,7 +64,8 @@ public:
     void stop();
 
     // QoS 0: what was missed while disconnected is published again at the
-    // next connect, so nothing needs to queue up meanwhile.
+    // next connect, so nothing needs to queue up meanwhile. False, and
+    // nothing sent, until the broker has accepted the session.
     bool publish(const std::string& topic, const std::string& payload, bool retained);
 
     bool is_connected() const { return connected; }
