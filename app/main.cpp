@@ -5,7 +5,7 @@
 #include "ui/main_form.h"
 #include "service/port_owner.h"
 #include "session/event_dispatcher.h"
-#include "session/session_thread.h"
+#include "ui/threaded_panel.h"
 #include "session/stop_signals.h"
 
 #include <QApplication>
@@ -61,22 +61,19 @@ int main(int argc, char** argv)
     // The poll runs on a thread of its own, and with it what serves the
     // board to others: while connected, scripts and relayctl reach the board
     // through the panel.
-    relay::session_thread session([&board](relay::panel_session& s) -> std::unique_ptr<QObject> {
+    relay::threaded_panel panel([&board](relay::panel_session& s) -> std::shared_ptr<void> {
         if (board)
             s.catalog().add_leading_port({board->slave_path(), "simulated relay board"});
-        return std::make_unique<relay::port_owner>(s.controller());
+        return std::make_shared<relay::port_owner>(s.core());
     });
+    auto& session = panel.session;
 
-    relay::main_form window(session.controller(), session.catalog(), &session);
+    relay::main_form window(panel.logic(), session.catalog(), &session);
     if (signals_in) {
         QObject::connect(signals_in.get(), &relay::stop_signals::received, &app, [&session, &app] {
             // As "disconnect" does: the port closed and, with it, the socket
             // scripts reach the board through removed.
-            session.run([&session] {
-                auto& logic = session.controller();
-                if (logic.connected())
-                    logic.open_comm_Click();
-            });
+            session.run([&session] { session.session().core().disconnect(); });
             app.quit();
         });
     }

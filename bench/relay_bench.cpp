@@ -10,7 +10,7 @@
 #include "ui/main_form.h"
 #include "session/event_dispatcher.h"
 #include "session/panel_session.h"
-#include "session/session_thread.h"
+#include "ui/threaded_panel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -111,25 +111,28 @@ private:
 // the window's thread instead, as the panel did before, for comparison.
 struct panel_under_test {
     relay::pty_board board;
-    std::unique_ptr<relay::session_thread> threaded;
+    std::unique_ptr<relay::threaded_panel> threaded;
     std::unique_ptr<relay::panel_session> shared;
+    std::unique_ptr<relay::panel_controller> shared_logic;
     std::unique_ptr<relay::main_form> window;
 
     panel_under_test(relay::qt_serial_device::write_path writing, bool on_window_thread)
     {
         if (on_window_thread) {
             shared = std::make_unique<relay::panel_session>();
-            window = std::make_unique<relay::main_form>(shared->controller(), shared->catalog());
+            shared_logic = std::make_unique<relay::panel_controller>(shared->core());
+            window = std::make_unique<relay::main_form>(*shared_logic, shared->catalog());
         } else {
-            threaded = std::make_unique<relay::session_thread>();
-            window = std::make_unique<relay::main_form>(threaded->controller(), threaded->catalog(), threaded.get());
+            threaded = std::make_unique<relay::threaded_panel>();
+            window = std::make_unique<relay::main_form>(threaded->logic(), threaded->session.catalog(),
+                                                        &threaded->session);
         }
         in_session([writing](relay::panel_session& s) { s.port_device().set_write_path(writing); });
         window->show();
         window->widgets().chuankou_num->setText(QString::fromStdString(board.slave_path()));
         window->widgets().open_comm->click();
         bool connected = false;
-        in_session([&connected](relay::panel_session& s) { connected = s.controller().connected(); });
+        in_session([&connected](relay::panel_session& s) { connected = s.core().connected(); });
         if (!connected) {
             std::fprintf(stderr, "relay-bench: cannot connect to %s\n", board.slave_path().c_str());
             std::exit(1);
@@ -140,7 +143,7 @@ struct panel_under_test {
     void in_session(const std::function<void(relay::panel_session&)>& work)
     {
         if (threaded)
-            threaded->run([&] { work(threaded->session()); });
+            threaded->session.run([&] { work(threaded->session.session()); });
         else
             work(*shared);
     }
@@ -169,7 +172,7 @@ std::pair<double, long> panel_under_test::session_cpu_and_wakeups()
 {
     std::pair<double, long> taken{0.0, 0};
     if (threaded)
-        threaded->run([&taken] {
+        threaded->session.run([&taken] {
             taken = {relay::bench::cpu_clock_seconds(CLOCK_THREAD_CPUTIME_ID), voluntary_switches()};
         });
     return taken;
@@ -185,8 +188,8 @@ int startup_child(int argc, char** argv)
 {
     relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
-    relay::session_thread session;
-    relay::main_form window(session.controller(), session.catalog(), &session);
+    relay::threaded_panel panel;
+    relay::main_form window(panel.logic(), panel.session.catalog(), &panel.session);
     struct first_paint : QObject {
         bool eventFilter(QObject*, QEvent* e) override
         {

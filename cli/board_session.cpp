@@ -49,8 +49,8 @@ int board_session::run()
                 return;
         } else {
             now = phase::confirming;
-            sent = *command_for(opts);
-            if (!send(sent))
+            rule.emplace(*command_for(opts));
+            if (!send(rule->command()))
                 return;
         }
         deadline.start();
@@ -103,37 +103,36 @@ void board_session::status_frame_received(const frame& rx)
         const auto command = command_for(opts, statuses);
         if (!command)
             return;
-        sent = *command;
+        rule.emplace(*command);
         now = phase::confirming;
-        if (send(sent))
+        if (send(rule->command()))
             ticker.start();  // give the board a whole interval before asking
         return;
     }
 
     if (now != phase::confirming || !query_outstanding)
         return;
-    last_reported = statuses;
-    if (confirms(sent, statuses)) {
-        print_states(statuses);
+    const auto verdict = rule->frame_after_send(statuses);
+    if (verdict == confirmation::verdict::waiting)
+        return;
+    print_states(statuses);
+    if (verdict == confirmation::verdict::confirmed) {
         finish(exit_success);
         return;
     }
-    if (++refusals >= refusals_before_giving_up) {
-        print_states(statuses);
-        err << "relayctl: the board at address " << int(opts.address) << " answered but did not "
-            << describe_command(sent) << '\n';
-        finish(exit_not_taken);
-    }
+    err << "relayctl: the board at address " << int(opts.address) << " answered but did not "
+        << describe_command(rule->command()) << '\n';
+    finish(exit_not_taken);
 }
 
 void board_session::deadline_passed()
 {
     if (now == phase::done)
         return;
-    if (now == phase::confirming && last_reported) {
-        print_states(*last_reported);
+    if (now == phase::confirming && rule && rule->last_seen()) {
+        print_states(*rule->last_seen());
         err << "relayctl: the board at address " << int(opts.address) << " answered but did not "
-            << describe_command(sent) << " within " << opts.timeout_ms << " ms\n";
+            << describe_command(rule->command()) << " within " << opts.timeout_ms << " ms\n";
         finish(exit_not_taken);
         return;
     }

@@ -4,6 +4,7 @@
 
 #include "cli/options.h"
 #include "cli/report.h"
+#include "core/confirmation.h"
 #include "protocol/frame.h"
 #include "serial/serial_link.h"
 
@@ -42,12 +43,11 @@ private:
     std::ostream& err;
 
     phase now = phase::idle;
-    command_tuple sent{};
-    // Only answers to a query count: the answer to the command frame itself
+    // The command on the line, judged by the rule every sender uses. Only
+    // answers to a query count here: the answer to the command frame itself
     // may still show the state from before the switch.
+    std::optional<confirmation> rule;
     bool query_outstanding = false;
-    int refusals = 0;
-    std::optional<relay_statuses> last_reported;
     int exit_code = 0;
     bool output_failed = false;
 

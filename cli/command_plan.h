@@ -23,8 +23,4 @@ using relay::describe_command;
 // panel's poll, but a short timeout still gets several tries.
 int query_interval_ms(int timeout_ms);
 
-// Non-confirming answers after which waiting longer is pointless: a board
-// that reported the old state this often has not taken the command.
-constexpr int refusals_before_giving_up = 3;
-
 }  // namespace relay::cli

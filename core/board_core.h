@@ -93,6 +93,8 @@ public:
 
     // The window's one slot: a newer command replaces one not yet sent.
     void set_mailbox(const command_tuple& command);
+    // Empty, holding no command.
+    void clear_mailbox();
     bool mailbox_full() const { return mailbox.full; }
     const command_tuple& mailbox_command() const { return mailbox.command; }
 

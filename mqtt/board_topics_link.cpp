@@ -4,38 +4,33 @@
 #include "mqtt/set_command.h"
 
 namespace relay::mqtt {
-namespace {
 
-// "MQ" in the top bytes: the daemon's socket clients count up from 0.
-constexpr client_ticket first_ticket = 0x4D51'0000'0000'0000ULL;
-
-}  // namespace
-
-board_topics_link::board_topics_link(panel_controller& controller, std::string board_id,
-                                     const std::string& topic_prefix, discovered_board discovery_,
-                                     publish_function publish_, log_function log_, audit_function audit)
-    : logic(controller),
-      own{std::move(board_id)},
-      topics(topic_prefix, own.id),
+board_topics_link::board_topics_link(board_core& board, std::string board_id_, const std::string& topic_prefix,
+                                     discovered_board discovery_, publish_function publish_, log_function log_,
+                                     audit_function audit_)
+    : board(board),
+      board_id(std::move(board_id_)),
+      topics(topic_prefix, board_id),
       discovery(std::move(discovery_)),
       publish(std::move(publish_)),
       log(std::move(log_)),
-      audits(controller,
-             audit ? std::move(audit) : [this](const std::string& line, bool) { log(line); },
-             command_audit::window_commands::ignored),
-      next_ticket(first_ticket)
+      audit(audit_ ? std::move(audit_) : [this](const std::string& line, bool) { log(line); })
 {
-    logic.add_observer(this);
+    board.add_listener(this);
 }
 
-board_topics_link::~board_topics_link() { logic.remove_observer(this); }
+board_topics_link::~board_topics_link()
+{
+    board.forget_sender(this);
+    board.remove_listener(this);
+}
 
 void board_topics_link::publish_everything()
 {
     published_online.reset();
     published_states = {};
-    publish_availability(logic.link_now() == link_condition::answering);
-    publish_states(logic.reported_statuses(), false);
+    publish_availability(board.link_now() == link_condition::answering);
+    publish_states(board.reported_statuses(), false);
     publish_discovery();
 }
 
@@ -84,28 +79,25 @@ void board_topics_link::publish_states(const relay_statuses& reported, bool only
     }
 }
 
-void board_topics_link::status_frame_accepted(const relay_statuses& reported)
+void board_topics_link::status_reported(const relay_states& states)
 {
-    publish_states(reported, true);
-    publish_availability(logic.link_now() == link_condition::answering);
+    publish_states(statuses_of(states), true);
+    publish_availability(board.link_now() == link_condition::answering);
 }
 
-void board_topics_link::link_changed(link_condition now, const relay_statuses&)
-{
-    publish_availability(now == link_condition::answering);
-}
+void board_topics_link::link_changed(link_condition now) { publish_availability(now == link_condition::answering); }
 
-void board_topics_link::client_command_sent(client_ticket ticket) { waiting.erase(ticket); }
-
-void board_topics_link::client_command_dropped(client_ticket ticket, const std::string& why)
+void board_topics_link::command_finished(command_id command, const command_result& result)
 {
-    const auto it = waiting.find(ticket);
+    const auto it = waiting.find(command);
     if (it == waiting.end())
         return;
-    const auto what = it->second;
+    const auto asked = std::move(it->second);
     waiting.erase(it);
     // The log has it from the audit, as a failed command.
-    publish(topics.error(), what + " was not carried out: " + why, false);
+    if (result.how == command_result::end::not_sent)
+        publish(topics.error(), asked.words + " was not carried out: " + result.why, false);
+    audit(audit_line(result, asked.origin), result.confirmed());
 }
 
 void board_topics_link::refuse(const std::string& topic, const std::string& payload, const std::string& why)
@@ -118,7 +110,7 @@ void board_topics_link::refuse(const std::string& topic, const std::string& payl
 void board_topics_link::handle_command(const std::string& subtopic, const std::string& payload, bool retained)
 {
     const auto topic = topics.root() + "/" + subtopic;
-    const auto request = parse_set_request(subtopic, payload, retained, logic.reported_statuses());
+    const auto request = parse_set_request(subtopic, payload, retained, board.reported_statuses());
     if (request.ignored)
         return;
     if (!request.command) {
@@ -126,19 +118,19 @@ void board_topics_link::handle_command(const std::string& subtopic, const std::s
         return;
     }
     // A command queued now would wait for a port that may never come back.
-    if (logic.link_now() == link_condition::lost) {
+    if (board.link_now() == link_condition::lost) {
         refuse(topic, payload, "the board's serial port is not open");
         return;
     }
-    const auto ticket = next_ticket++;
-    if (!logic.queue_client_command(*request.command, ticket)) {
+    const auto queued = board.queue_command(*request.command, this);
+    if (!queued) {
         refuse(topic, payload,
                "the board's command queue is full (" + std::to_string(client_queue_capacity) +
                    " commands waiting); try again later");
         return;
     }
-    waiting[ticket] = topic + " " + shown_payload(payload) + " (" + describe_command(*request.command) + ")";
-    audits.follow(ticket, *request.command, mqtt_origin(topic));
+    waiting[*queued] = {topic + " " + shown_payload(payload) + " (" + describe_command(*request.command) + ")",
+                        mqtt_origin(topic)};
 }
 
 }  // namespace relay::mqtt

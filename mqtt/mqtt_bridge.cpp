@@ -1,7 +1,6 @@
 #include "mqtt/mqtt_bridge.h"
 
 #include "mqtt/board_id.h"
-#include "panel/board_address.h"
 
 #include <QMetaObject>
 
@@ -43,11 +42,11 @@ bool mqtt_bridge::is_connected() const
     return true;
 }
 
-std::string mqtt_bridge::add_board(panel_controller& controller, const std::string& name)
+std::string mqtt_bridge::add_board(board_core& core, const std::string& name)
 {
     board_options options;
     options.name = name;
-    return add_board(controller, options);
+    return add_board(core, options);
 }
 
 void mqtt_bridge::record_discovery(const std::string& path, const std::set<std::string>& configured)
@@ -57,11 +56,11 @@ void mqtt_bridge::record_discovery(const std::string& path, const std::set<std::
         log("MQTT: " + problem + "; boards taken out of the configuration may stay in Home Assistant");
 }
 
-std::string mqtt_bridge::add_board(panel_controller& controller, const board_options& options)
+std::string mqtt_bridge::add_board(board_core& core, const board_options& options)
 {
     const auto& name = options.name;
-    const auto& device = controller.port().path;
-    const auto address = address_from_text(controller.controls().add.text).value_or(0);
+    const auto& device = core.port().path;
+    const auto address = core.address().value_or(0);
     const bool from_port = safe_id(name).empty();
     const auto wanted = make_board_id(name, from_port ? adapter_serial_number(device) : std::string(),
                                       from_port ? usb_socket_name(device) : std::string(), device, address);
@@ -106,7 +105,7 @@ std::string mqtt_bridge::add_board(panel_controller& controller, const board_opt
     discovery.node = node_id(options.board_id, settings.machine_name, id);
     discovery.kinds = options.kinds;
     board.link = std::make_unique<board_topics_link>(
-        controller, id, settings.topic_prefix, discovery,
+        core, id, settings.topic_prefix, discovery,
         [connection](const std::string& topic, const std::string& payload, bool retained) {
             // Nothing waits while the broker is away: the next connect
             // publishes everything again.

@@ -10,7 +10,7 @@
 //
 // The bridge lives on the sessions' thread. Each connection runs on its own
 // thread (mqtt_connection.h) and everything it hears is handed to this
-// thread as a queued call, so the controllers are only ever touched here
+// thread as a queued call, so the board cores are only ever touched here
 // and a broker that is slow, down or unreachable never delays a poll tick.
 
 #include "mqtt/board_topics_link.h"
@@ -58,8 +58,8 @@ public:
     // empty name gives the adapter's serial number (or device name) and the
     // board address; a name already in use gets a -2, -3... Returns the id
     // the board's topics carry.
-    std::string add_board(panel_controller& controller, const std::string& name = {});
-    std::string add_board(panel_controller& controller, const board_options& options);
+    std::string add_board(board_core& core, const std::string& name = {});
+    std::string add_board(board_core& core, const board_options& options);
     // Remembers in this file which discovery messages went out, by board,
     // and removes those of boards no longer among configured once a board
     // connects. Call before the first add_board.

@@ -33,11 +33,11 @@ void panel_controller::Label6_Click(int index)
 {
     if (!is_relay_index(index))
         return;
-    // Toggles from what the panel last showed, not from the board.
-    const auto& caption = own.controls.Label6[static_cast<std::size_t>(index - 1)].caption;
-    if (caption == caption_off)
+    // Toggles from what the indicator shows, not from a fresh answer.
+    const auto state = core.states()[static_cast<std::size_t>(index - 1)];
+    if (state == relay_state::off)
         open_Click(index);
-    else if (caption == caption_on)
+    else if (state == relay_state::on)
         close_Click(index);
 }
 

@@ -7,9 +7,6 @@
 namespace relay::relayd {
 namespace {
 
-// The watchdog's own length: five reloaded ticks and the sixth that gives up.
-constexpr std::chrono::milliseconds watchdog_time = poll_period * (watchdog_reload + 1);
-
 // So that a sentence can follow it.
 std::string as_sentence(std::string text)
 {
@@ -23,12 +20,8 @@ std::string as_sentence(std::string text)
 board_service::board_service(board_config config, bool system_mode, QObject* parent)
     : QObject(parent), own{std::move(config), {}, {}, {}, link_condition::lost}, system_mode(system_mode)
 {
-    auto& logic = session.controller();
-    session.controller().add_view(this);
-    logic.add_observer(this);
-    logic.Form_Load();
-    logic.set_chuankou_num_text(own.config.port);
-    logic.set_add_text(std::to_string(own.config.address));
+    session.core().add_listener(this);
+    session.core().set_address(own.config.address);
 
     // Named after the device, so that relayctl finds the owner of a port by
     // the port alone; a numbered port that is not there yet is named as the
@@ -45,11 +38,7 @@ board_service::board_service(board_config config, bool system_mode, QObject* par
     connect(&first_answer, &QTimer::timeout, this, [this] { no_first_answer(); });
 }
 
-board_service::~board_service()
-{
-    session.controller().remove_observer(this);
-    session.controller().remove_view(this);
-}
+board_service::~board_service() { session.core().remove_listener(this); }
 
 bool board_service::serve_socket()
 {
@@ -62,7 +51,7 @@ bool board_service::serve_socket()
                                  "relayd again");
         return false;
     }
-    socket = std::make_unique<board_socket>(session.controller());
+    socket = std::make_unique<board_socket>(session.core());
     socket->set_audit([this](const std::string& line, bool confirmed) { audit(line, confirmed); });
     const auto result = socket->listen(own.socket_path, system_mode);
     if (result.ok && !result.served) {
@@ -90,21 +79,18 @@ void board_service::start_polling() { try_open(); }
 
 void board_service::try_open()
 {
-    session.controller().open_comm_Click();
-    if (session.controller().connected()) {
+    const auto opened = session.core().connect(own.config.port);
+    if (opened.ok) {
         open_retry.stop();
         emit port_opened();
-    } else if (!open_retry.isActive()) {
-        open_retry.start();
+        return;
     }
+    open_refused(opened);
+    if (!open_retry.isActive())
+        open_retry.start();
 }
 
-void board_service::show_message(const std::string& title, const std::string& text)
-{
-    log(priority::warning, title + ": " + text);
-}
-
-void board_service::connect_refused(const open_result& why)
+void board_service::open_refused(const open_result& why)
 {
     // Said once, then again only when the reason changes, so a board left
     // unplugged does not fill the journal. Whoever holds the port is named;
@@ -119,17 +105,17 @@ void board_service::connect_refused(const open_result& why)
     last_open_failure = why.reason;
 }
 
-void board_service::link_changed(link_condition now, const relay_statuses&)
+void board_service::link_changed(link_condition now)
 {
     const auto before = own.link;
     own.link = now;
-    const auto& logic = session.controller();
-    const std::string port = shown_text(logic.port().path);
+    const auto& board = session.core();
+    const std::string port = shown_text(board.port().path);
 
     if (now == link_condition::lost) {
         first_answer.stop();
-        if (logic.port_lost()) {
-            log(priority::error, "port " + port + " lost (" + logic.lost_reason() + "); reopening it every second");
+        if (board.port_lost()) {
+            log(priority::error, "port " + port + " lost (" + board.lost_reason() + "); reopening it every second");
             interrupted = true;
         }
     } else if (before == link_condition::lost) {
@@ -162,7 +148,7 @@ void board_service::silent_port_reopened(int times)
         return;
     const auto repeat = std::chrono::duration_cast<std::chrono::seconds>(silent_port_reopen_period);
     log(priority::warning, board_words() + " silent for " + std::to_string(silent_port_reopen_after.count()) +
-                               " ms; port " + session.controller().port().path + " closed and reopened, again every " +
+                               " ms; port " + session.core().port().path + " closed and reopened, again every " +
                                std::to_string(repeat.count()) + " s while the silence lasts");
 }
 
@@ -184,10 +170,8 @@ void board_service::stop()
         socket->close();
         socket.reset();
     }
-    auto& logic = session.controller();
-    // "disconnect" stops the ticks and the reopening and closes the port.
-    if (logic.connected())
-        logic.open_comm_Click();
+    // Stops the ticks and the reopening and closes the port.
+    session.core().disconnect();
 }
 
 std::string board_service::board_words() const

@@ -1,12 +1,11 @@
 #pragma once
-// One board as the daemon runs it: its own session (port, link, panel
-// controller and 100 ms tick), its control socket, and the log lines that
-// tell an operator what the port and the board are doing. A port that
-// cannot be opened at start is tried again every second, as the controller
-// itself does with a port lost later.
+// One board as the daemon runs it: its own session (port, link, board
+// core and 100 ms tick), its control socket, and the log lines that tell
+// an operator what the port and the board are doing. A port that cannot be
+// opened at start is tried again every second, as the core itself does
+// with a port lost later.
 
-#include "panel/board_clients.h"
-#include "panel/panel_controller.h"
+#include "core/board_core.h"
 #include "relayd/config_file.h"
 #include "relayd/daemon_log.h"
 #include "relayd/board_socket.h"
@@ -20,7 +19,7 @@
 
 namespace relay::relayd {
 
-class board_service : public QObject, private panel_controller::view, private board_observer {
+class board_service : public QObject, private board_core::listener {
     Q_OBJECT
 public:
     // system_mode: the socket goes where the system service keeps them,
@@ -39,7 +38,7 @@ public:
     const board_config& config() const { return own.config; }
     const std::string& socket_path() const { return own.socket_path; }
     link_condition link() const { return own.link; }
-    panel_controller& controller() { return session.controller(); }
+    board_core& core() { return session.core(); }
     // A command's audit line (command_audit.h) under the board's name: info
     // when the board confirmed it, warning when it failed.
     void audit(const std::string& line, bool confirmed) const;
@@ -51,16 +50,10 @@ signals:
     void port_opened();
 
 private:
-    void controls_changed() override {}
-    void show_message(const std::string& title, const std::string& text) override;
-    void connect_refused(const open_result& why) override;
-
-    void client_command_sent(client_ticket) override {}
-    void client_command_dropped(client_ticket, const std::string&) override {}
-    void status_frame_accepted(const relay_statuses&) override {}
-    void link_changed(link_condition now, const relay_statuses& reported) override;
+    void link_changed(link_condition now) override;
     void silent_port_reopened(int times) override;
 
+    void open_refused(const open_result& why);
     void try_open();
     void no_first_answer();
     void log(priority level, const std::string& text) const;

@@ -15,12 +15,12 @@ constexpr const char* service_group = "relayd";
 }  // namespace
 
 struct board_socket::impl {
-    explicit impl(panel_controller& board) : socket(board) {}
+    explicit impl(board_core& board) : socket(board) {}
     control_socket socket;
     socket_alias alias;
 };
 
-board_socket::board_socket(panel_controller& board) : d(std::make_unique<impl>(board)) {}
+board_socket::board_socket(board_core& board) : d(std::make_unique<impl>(board)) {}
 
 board_socket::~board_socket() = default;
 

@@ -3,8 +3,8 @@
 // 0660 for the group relayd (when it exists), otherwise 0600 for the user
 // alone.
 
-#include "panel/command_audit.h"
-#include "panel/panel_controller.h"
+#include "core/command_audit.h"
+#include "core/board_core.h"
 
 #include <memory>
 #include <string>
@@ -19,7 +19,7 @@ struct serve_result {
 
 class board_socket {
 public:
-    explicit board_socket(panel_controller& board);
+    explicit board_socket(board_core& board);
     ~board_socket();
     board_socket(const board_socket&) = delete;
     board_socket& operator=(const board_socket&) = delete;

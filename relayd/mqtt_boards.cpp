@@ -13,7 +13,7 @@ mqtt_boards::~mqtt_boards() { stop(); }
 
 void mqtt_boards::serve(board_service& board, const std::string& name)
 {
-    if (board.controller().connected()) {
+    if (board.core().connected()) {
         add(board, name);
         return;
     }
@@ -38,7 +38,7 @@ void mqtt_boards::add(board_service& board, const std::string& name)
     for (std::size_t i = 0; i < options.kinds.size(); ++i)
         options.kinds[i] = board.config().outlets[i] ? mqtt::relay_kind::outlet : mqtt::relay_kind::generic;
     options.audit = [&board](const std::string& line, bool confirmed) { board.audit(line, confirmed); };
-    const auto id = bridge->add_board(board.controller(), options);
+    const auto id = bridge->add_board(board.core(), options);
     log_line(priority::info, board.config().name + ": on MQTT as " + id + ", client id " + bridge->client_id_for(id));
 }
 

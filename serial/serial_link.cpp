@@ -34,7 +34,7 @@ send_result serial_link::send_frame(std::uint8_t address, const command_tuple& c
     return device.write(own.tx_frame) ? send_result::sent : send_result::write_failed;
 }
 
-void serial_link::MSComm1_OnComm()
+void serial_link::read_frames()
 {
     // A receiver may close the port or discard input while it handles a
     // frame; the count is asked afresh before every frame.
@@ -47,7 +47,7 @@ void serial_link::MSComm1_OnComm()
     }
 }
 
-void serial_link::bytes_received() { MSComm1_OnComm(); }
+void serial_link::bytes_received() { read_frames(); }
 
 void serial_link::link_lost(const std::string& reason)
 {

@@ -46,7 +46,7 @@ public:
 
     // Reads every 8 waiting bytes as one frame and hands each on; fewer than
     // 8 stay waiting for the rest, or until the next send discards them.
-    void MSComm1_OnComm();
+    void read_frames();
 
     const frame& tx_frame() const { return own.tx_frame; }
     // The device of the open port, or of the last one opened.

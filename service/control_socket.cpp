@@ -171,7 +171,7 @@ std::string set_socket_mode(const std::string& path, socket_access access, std::
 
 // Hears the board for the watchers; registered after the book, so that
 // requests are answered before the event that shows the same frame.
-struct control_socket::impl : board_observer {
+struct control_socket::impl : board_core::listener {
     struct client {
         client_connection* connection = nullptr;  // deletes itself once closed
         line_reader reader{max_request_bytes};
@@ -182,30 +182,23 @@ struct control_socket::impl : board_observer {
         link_condition told_link = link_condition::lost;
     };
 
-    impl(control_socket& owner, panel_controller& board)
+    impl(control_socket& owner, board_core& board)
         : owner(owner), board(board),
           book(board, [this](std::uint64_t id, const QByteArray& line) { send(id, line); })
     {
         server.take = [this](int fd) { accept(fd); };
-        // Link and frame changes arrive through the book's observer calls,
-        // but the watchdog also turns the indicators to "state" on a tick
-        // with no frame and no change of link (a lost port); a look each
-        // poll period while someone watches catches that too.
+        // A watcher that ended its input is not heard leaving: looked for
+        // each poll period while anyone watches.
         watch_check.setInterval(poll_period);
-        QObject::connect(&watch_check, &QTimer::timeout, &owner, [this] {
-            drop_departed();
-            tell_watchers();
-        });
-        board.add_observer(this);
+        QObject::connect(&watch_check, &QTimer::timeout, &owner, [this] { drop_departed(); });
+        board.add_listener(this);
     }
-    ~impl() { board.remove_observer(this); }
+    ~impl() { board.remove_listener(this); }
     impl(const impl&) = delete;
     impl& operator=(const impl&) = delete;
 
-    void client_command_sent(client_ticket) override {}
-    void client_command_dropped(client_ticket, const std::string&) override {}
-    void status_frame_accepted(const relay_statuses&) override { tell_watchers(); }
-    void link_changed(link_condition, const relay_statuses&) override { tell_watchers(); }
+    void relays_changed(const relay_states&) override { tell_watchers(); }
+    void link_changed(link_condition) override { tell_watchers(); }
 
     void accept(int fd);
     void read(std::uint64_t id, const QByteArray& bytes);
@@ -219,7 +212,7 @@ struct control_socket::impl : board_observer {
     void tell_watcher(std::uint64_t id, client& c);
 
     control_socket& owner;
-    panel_controller& board;
+    board_core& board;
     request_book book;
     descriptor_server server;
     QTimer watch_check;
@@ -388,7 +381,7 @@ void control_socket::impl::tell_watchers()
     }
 }
 
-control_socket::control_socket(panel_controller& board, QObject* parent)
+control_socket::control_socket(board_core& board, QObject* parent)
     : QObject(parent), d(std::make_unique<impl>(*this, board))
 {}
 

@@ -3,8 +3,8 @@
 // which scripts, relayctl and other programs share the board with whoever
 // owns its port (relayd or a connected panel).
 
-#include "panel/command_audit.h"
-#include "panel/panel_controller.h"
+#include "core/board_core.h"
+#include "core/command_audit.h"
 
 #include <QObject>
 
@@ -27,7 +27,7 @@ class control_socket : public QObject {
     Q_OBJECT
 public:
     // Serves the board behind this controller; the controller must outlive it.
-    explicit control_socket(panel_controller& board, QObject* parent = nullptr);
+    explicit control_socket(board_core& board, QObject* parent = nullptr);
     ~control_socket() override;
 
     // Creates the folder when missing and listens at path. An existing

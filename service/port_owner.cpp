@@ -6,7 +6,7 @@
 
 namespace relay {
 
-port_owner::port_owner(panel_controller& board, log_function log_, QObject* parent)
+port_owner::port_owner(board_core& board, log_function log_, QObject* parent)
     : QObject(parent), board(board), log(std::move(log_)), socket(board)
 {
     if (!log)
@@ -16,14 +16,12 @@ port_owner::port_owner(panel_controller& board, log_function log_, QObject* pare
         };
     const auto tell = [this](const std::string& line, bool confirmed) { audit(line, confirmed); };
     socket.set_audit(tell);
-    window_commands = std::make_unique<command_audit>(board, tell, command_audit::window_commands::followed);
-    // Connecting and disconnecting both change the link (to silent, to lost),
-    // which is the one moment this needs to look.
-    board.add_observer(this);
+    window_commands = std::make_unique<mailbox_audit>(board, tell);
+    board.add_listener(this);
     follow_connection();
 }
 
-port_owner::~port_owner() { board.remove_observer(this); }
+port_owner::~port_owner() { board.remove_listener(this); }
 
 void port_owner::audit(const std::string& line, bool confirmed) const
 {
@@ -31,8 +29,6 @@ void port_owner::audit(const std::string& line, bool confirmed) const
     // the panel's stderr.
     log(std::string(confirmed ? "<6>" : "<4>") + "relay-panel: " + board.port().path + ": " + line + "\n");
 }
-
-void port_owner::link_changed(link_condition, const relay_statuses&) { follow_connection(); }
 
 void port_owner::follow_connection()
 {

@@ -15,7 +15,7 @@
 
 namespace relay {
 
-class port_owner : public QObject, private board_observer {
+class port_owner : public QObject, private board_core::listener {
     Q_OBJECT
 public:
     // Takes each whole log line; stderr unless a test listens.
@@ -23,7 +23,7 @@ public:
 
     // Every command the window or a socket client sends is logged, one
     // line each: "<6>relay-panel: /dev/ttyUSB0: command ... from ...".
-    explicit port_owner(panel_controller& board, log_function log = {}, QObject* parent = nullptr);
+    explicit port_owner(board_core& board, log_function log = {}, QObject* parent = nullptr);
     ~port_owner() override;
 
     bool is_serving() const { return socket.is_listening(); }
@@ -35,17 +35,17 @@ signals:
     void serving_changed(bool serving);
 
 private:
-    void client_command_sent(client_ticket) override {}
-    void client_command_dropped(client_ticket, const std::string&) override {}
-    void status_frame_accepted(const relay_statuses&) override {}
-    void link_changed(link_condition now, const relay_statuses& reported) override;
+    // Connecting, disconnecting and a lost port reopened (perhaps under
+    // another name) are the moments this needs to look.
+    void connection_changed(bool) override { follow_connection(); }
+    void link_changed(link_condition) override { follow_connection(); }
     void follow_connection();
     void audit(const std::string& line, bool confirmed) const;
 
-    panel_controller& board;
+    board_core& board;
     log_function log;
     control_socket socket;
-    std::unique_ptr<command_audit> window_commands;
+    std::unique_ptr<mailbox_audit> window_commands;
     struct {
         std::string last_problem;
     } own;

@@ -3,7 +3,7 @@
 // of a watch. Built with Qt's JSON so that every line is valid JSON whatever
 // an id or a reason holds.
 
-#include "panel/board_clients.h"
+#include "core/board_core.h"
 #include "protocol/relay_commands.h"
 
 #include <QByteArray>

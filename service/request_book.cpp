@@ -1,21 +1,11 @@
 #include "service/request_book.h"
 
-#include "panel/board_address.h"
-
 #include <QTimer>
 
 #include <vector>
 
 namespace relay {
 namespace {
-
-// Tickets are unique in the process, so that two sockets (or another kind
-// of client) on one controller never take each other's outcomes.
-std::uint64_t next_ticket()
-{
-    static std::uint64_t counter = 0;
-    return ++counter;
-}
 
 std::optional<command_tuple> fixed_command(const request& r)
 {
@@ -38,18 +28,19 @@ std::optional<command_tuple> fixed_command(const request& r)
 
 }  // namespace
 
-request_book::request_book(panel_controller& board, answer_fn answer, QObject* parent)
+request_book::request_book(board_core& board, answer_fn answer, QObject* parent)
     : QObject(parent), board(board), answer(std::move(answer))
 {
-    board.add_observer(this);
+    board.add_listener(this);
 }
 
-request_book::~request_book() { board.remove_observer(this); }
-
-board_facts request_book::facts() const
+request_book::~request_book()
 {
-    return {board.port().path, address_from_text(board.controls().add.text)};
+    board.forget_sender(this);
+    board.remove_listener(this);
 }
+
+board_facts request_book::facts() const { return {board.port().path, board.address()}; }
 
 std::string request_book::port_gone_words() const
 {
@@ -87,8 +78,8 @@ void request_book::forget(client_id client)
 
 void request_book::take(client_id client, const request& r, const std::string& origin)
 {
-    const auto key = next_ticket();
-    entry e{client, r, origin, false, {}, stage::waiting_for_status, 0, std::nullopt};
+    const auto key = next_key++;
+    entry e{client, r, origin, false, {}, stage::waiting_for_status};
 
     if (r.kind == request_kind::status) {
         if (board.link_now() == link_condition::answering) {
@@ -127,12 +118,16 @@ void request_book::take(client_id client, const request& r, const std::string& o
 void request_book::queue_command(std::uint64_t key, entry& e)
 {
     e.now = stage::queued;
-    // No deadline while queued; see reply_deadline.
+    // The board core keeps the deadline from here on.
     deadline_generation.erase(key);
-    if (!board.queue_client_command(e.command, key))
+    const auto id = board.queue_command(e.command, this);
+    if (!id) {
         fail(key, reply_code::busy,
              "Too many commands are waiting for the board (" + std::to_string(client_queue_capacity) +
                  "); try again shortly.");
+        return;
+    }
+    queued[*id] = key;
 }
 
 void request_book::start_deadline(std::uint64_t key)
@@ -147,20 +142,14 @@ void request_book::start_deadline(std::uint64_t key)
 
 void request_book::deadline_passed(std::uint64_t key)
 {
-    const auto it = entries.find(key);
-    if (it == entries.end())
+    if (entries.find(key) == entries.end())
         return;
-    const auto& e = it->second;
-    const auto ms = std::to_string(reply_deadline.count());
-    if (e.now == stage::sent && e.last_seen) {
-        fail(key, reply_code::refused,
-             "The board answered but did not " + describe_command(e.command) + " within " + ms + " ms.", e.last_seen);
-    } else if (board.link_now() == link_condition::lost) {
+    if (board.link_now() == link_condition::lost)
         fail(key, reply_code::port, port_gone_words());
-    } else {
+    else
         fail(key, reply_code::timeout,
-             "No valid answer from the board on " + board.port().path + " within " + ms + " ms.");
-    }
+             "No valid answer from the board on " + board.port().path + " within " +
+                 std::to_string(reply_deadline.count()) + " ms.");
 }
 
 void request_book::succeed(std::uint64_t key, const relay_statuses& reported)
@@ -202,71 +191,69 @@ void request_book::audit(const entry& e, const command_outcome& outcome) const
     audited(command, e.origin, outcome);
 }
 
-void request_book::client_command_sent(client_ticket ticket)
+void request_book::command_finished(command_id id, const command_result& result)
 {
-    const auto it = entries.find(ticket);
+    const auto found = queued.find(id);
+    if (found == queued.end())
+        return;
+    const auto key = found->second;
+    queued.erase(found);
+    const auto it = entries.find(key);
     if (it == entries.end())
         return;
-    it->second.now = stage::sent;
-    start_deadline(ticket);
+    const auto& words = it->second.command;
+    const auto ms = std::to_string(reply_deadline.count());
+    switch (result.how) {
+    case command_result::end::confirmed:
+        succeed(key, result.reported.value_or(relay_statuses{}));
+        return;
+    case command_result::end::refused:
+        fail(key, reply_code::refused,
+             "The board answered but did not " + describe_command(words) +
+                 (result.at_deadline ? " within " + ms + " ms." : "."),
+             result.reported);
+        return;
+    case command_result::end::no_answer:
+        fail(key, reply_code::timeout,
+             result.at_deadline
+                 ? "No valid answer from the board on " + board.port().path + " within " + ms + " ms."
+                 : "The board fell silent before confirming the command.");
+        return;
+    case command_result::end::port_gone:
+        fail(key, reply_code::port,
+             "The port " + board.port().path + " went away before the board confirmed the command.");
+        return;
+    case command_result::end::not_sent:
+        fail(key, reply_code::port, result.why);
+        return;
+    }
 }
 
-void request_book::client_command_dropped(client_ticket ticket, const std::string& why)
+void request_book::status_reported(const relay_states& states)
 {
-    fail(ticket, reply_code::port, why);
-}
-
-void request_book::status_frame_accepted(const relay_statuses& reported)
-{
+    const auto reported = statuses_of(states);
     // Answering may end entries; walk a copy of the keys.
     std::vector<std::uint64_t> keys;
     keys.reserve(entries.size());
     for (const auto& [key, e] : entries)
-        keys.push_back(key);
+        if (e.now == stage::waiting_for_status)
+            keys.push_back(key);
 
     for (const auto key : keys) {
         const auto it = entries.find(key);
         if (it == entries.end())
             continue;
         auto& e = it->second;
-        if (e.now == stage::waiting_for_status) {
-            if (e.asked.kind == request_kind::status) {
-                succeed(key, reported);
-                continue;
-            }
-            const auto command = toggle_relay(e.asked.relay, reported);
-            if (!command)
-                continue;
-            e.command = *command;
-            queue_command(key, e);
+        if (e.asked.kind == request_kind::status) {
+            succeed(key, reported);
             continue;
         }
-        // Only frames after the command went out can prove it.
-        if (e.now != stage::sent)
+        const auto command = toggle_relay(e.asked.relay, reported);
+        if (!command)
             continue;
-        e.last_seen = reported;
-        if (confirms(e.command, reported))
-            succeed(key, reported);
-        else if (++e.refusals >= frames_before_refusal)
-            fail(key, reply_code::refused, "The board answered but did not " + describe_command(e.command) + ".",
-                 reported);
+        e.command = *command;
+        queue_command(key, e);
     }
-}
-
-void request_book::link_changed(link_condition now, const relay_statuses&)
-{
-    if (now != link_condition::lost)
-        return;
-    // A command on the line when the port went will hear no more frames.
-    std::vector<std::uint64_t> sent;
-    for (const auto& [key, e] : entries)
-        if (e.now == stage::sent)
-            sent.push_back(key);
-    // Answering one may drop its client, and with it that client's others;
-    // fail() passes over those already gone.
-    for (const auto key : sent)
-        fail(key, reply_code::port,
-             "The port " + board.port().path + " went away before the board confirmed the command.");
 }
 
 }  // namespace relay

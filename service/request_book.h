@@ -1,11 +1,11 @@
 #pragma once
 // The requests a control socket has taken and not yet answered, and how
-// each one ends: from the board's status frames, the fate of its command in
-// the controller's queue, and its deadline. No socket here: whatever is
-// decided goes out through the `answer` callback.
+// each one ends: a status from the board's next status frame, a command
+// from the board core's verdict on it. No socket here: whatever is decided
+// goes out through the `answer` callback.
 
-#include "panel/command_audit.h"
-#include "panel/panel_controller.h"
+#include "core/board_core.h"
+#include "core/command_audit.h"
 #include "service/replies.h"
 #include "service/request.h"
 
@@ -19,14 +19,11 @@
 
 namespace relay {
 
-// How long the board has to prove a command once it is on the line, and how
-// long a status or toggle waits for a status frame. A command waiting in the
-// queue has no deadline of its own: the queue is bounded (64 commands,
-// one per tick) and empties itself with a reason when the port goes, and a
-// command told "timeout" must never go out afterwards.
-constexpr std::chrono::milliseconds reply_deadline{2000};
+// How long a status or a toggle waits for a status frame; a command on the
+// line has the board core's deadline, which is the same.
+constexpr std::chrono::milliseconds reply_deadline = command_deadline;
 
-class request_book : public QObject, private board_observer {
+class request_book : public QObject, private board_core::listener, private board_core::sender {
     Q_OBJECT
 public:
     using client_id = std::uint64_t;
@@ -36,7 +33,7 @@ public:
     using audit_fn =
         std::function<void(const std::string& command, const std::string& origin, const command_outcome& outcome)>;
 
-    request_book(panel_controller& board, answer_fn answer, QObject* parent = nullptr);
+    request_book(board_core& board, answer_fn answer, QObject* parent = nullptr);
     ~request_book() override;
 
     // Takes a request other than watch; its reply comes through `answer`,
@@ -51,7 +48,7 @@ public:
     board_facts facts() const;
 
 private:
-    enum class stage { waiting_for_status, queued, sent };
+    enum class stage { waiting_for_status, queued };
     struct entry {
         client_id client = 0;
         request asked;
@@ -59,14 +56,10 @@ private:
         bool client_gone = false;
         command_tuple command{};
         stage now = stage::waiting_for_status;
-        int refusals = 0;
-        std::optional<relay_statuses> last_seen;
     };
 
-    void client_command_sent(client_ticket ticket) override;
-    void client_command_dropped(client_ticket ticket, const std::string& why) override;
-    void status_frame_accepted(const relay_statuses& reported) override;
-    void link_changed(link_condition now, const relay_statuses& reported) override;
+    void status_reported(const relay_states& states) override;
+    void command_finished(command_id id, const command_result& result) override;
 
     void queue_command(std::uint64_t key, entry& e);
     void start_deadline(std::uint64_t key);
@@ -78,10 +71,12 @@ private:
     void audit(const entry& e, const command_outcome& outcome) const;
     std::string port_gone_words() const;
 
-    panel_controller& board;
+    board_core& board;
     answer_fn answer;
     audit_fn audited;
     std::map<std::uint64_t, entry> entries;
+    // The board core's name for each queued command, and its entry's.
+    std::map<command_id, std::uint64_t> queued;
     std::uint64_t next_key = 1;
     // Each deadline knows which start of its entry's clock it belongs to.
     std::map<std::uint64_t, std::uint64_t> deadline_generation;

@@ -1,10 +1,9 @@
 #pragma once
-// Everything the window shows, without the window: the real serial port,
-// the port numbering, the link, the panel logic and the 100 ms ticker that
-// drives it. The window only paints the logic's controls and forwards the
-// operator's clicks and edits.
+// One board on a real serial port: the port numbering, the port, the link,
+// the board core and the 100 ms ticker that drives it while connected. The
+// window presents it; relayd runs one per board.
 
-#include "panel/panel_controller.h"
+#include "core/board_core.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 #include "serial/system_port_catalog.h"
@@ -14,29 +13,28 @@
 
 namespace relay {
 
-class panel_session : public QObject, private panel_controller::view {
+class panel_session : public QObject, private board_core::listener {
     Q_OBJECT
 public:
     explicit panel_session(QObject* parent = nullptr);
     ~panel_session() override;
 
-    panel_controller& controller() { return parts.controller; }
+    board_core& core() { return parts.core; }
     system_port_catalog& catalog() { return parts.catalog; }
     poll_ticker& timer() { return parts.timer; }
     qt_serial_device& port_device() { return parts.device; }
 
 private:
-    void controls_changed() override;
-    void show_message(const std::string& title, const std::string& text) override;
+    void connection_changed(bool connected) override;
 
     // In the order they depend on each other: the link on the device and the
-    // catalog, the controller on the link.
+    // catalog, the core on the link.
     struct session_parts {
-        session_parts() : link(device, catalog), controller(link) {}
+        session_parts() : link(device, catalog), core(link) {}
         system_port_catalog catalog;
         qt_serial_device device;
         serial_link link;
-        panel_controller controller;
+        board_core core;
         poll_ticker timer{poll_period};
     } parts;
 };

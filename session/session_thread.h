@@ -7,7 +7,7 @@
 // The session and everything made in `setup` live on that thread: the
 // window reaches the logic through run(), and nothing else may touch it.
 
-#include "panel/logic_thread.h"
+#include "session/logic_thread.h"
 #include "session/panel_session.h"
 
 #include <QThread>
@@ -22,8 +22,9 @@ public:
     // Runs on the new thread once the session exists and before run() is
     // first answered: for the objects that must share the session's thread
     // (the control socket's owner), and for ports to list ahead of the
-    // system's. What it returns lives as long as the session.
-    using setup = std::function<std::unique_ptr<QObject>(panel_session&)>;
+    // system's. What it returns lives as long as the session and goes on
+    // its thread.
+    using setup = std::function<std::shared_ptr<void>(panel_session&)>;
 
     explicit session_thread(const setup& extras = {});
     // Ends the session on its own thread, then the thread.
@@ -35,8 +36,6 @@ public:
     // that thread itself, at once.
     void run(const std::function<void()>& work) override;
 
-    // Touch it only inside run().
-    panel_controller& controller() { return own.session->controller(); }
     // Filled in `setup` and only read afterwards, so any thread may list it.
     const port_catalog& catalog() const { return own.session->catalog(); }
     // Touch it only inside run().
@@ -48,7 +47,7 @@ private:
         // Lives on the thread: what run()'s calls are queued to.
         std::unique_ptr<QObject> context;
         std::unique_ptr<panel_session> session;
-        std::unique_ptr<QObject> extras;
+        std::shared_ptr<void> extras;
     } own;
 };
 

@@ -8,7 +8,7 @@
 // and the window paints from a copy of the controls that the logic's thread
 // hands over whenever they change.
 
-#include "panel/logic_thread.h"
+#include "session/logic_thread.h"
 #include "panel/panel_controller.h"
 
 #include <QWidget>

@@ -91,10 +91,7 @@ int many_boards(int board_count, int rounds)
     for (int i = 0; i < board_count; ++i) {
         boards.push_back(std::make_unique<pty_board>());
         sessions.push_back(std::make_unique<panel_session>());
-        auto& panel = sessions.back()->controller();
-        panel.Form_Load();
-        panel.set_chuankou_num_text(boards.back()->slave_path());
-        panel.open_comm_Click();
+        sessions.back()->core().connect(boards.back()->slave_path());
     }
     test_client watcher(broker.port(), {"relay-panel/+/relay/+"});
     wait_until([&] { return watcher.ready(); });
@@ -106,7 +103,7 @@ int many_boards(int board_count, int rounds)
     for (int i = 0; i < board_count; ++i) {
         char name[8];
         std::snprintf(name, sizeof name, "b%02d", i + 1);
-        topics.emplace_back("relay-panel", started.bridge->add_board(sessions[static_cast<std::size_t>(i)]->controller(), name));
+        topics.emplace_back("relay-panel", started.bridge->add_board(sessions[static_cast<std::size_t>(i)]->core(), name));
     }
     // Every board answering and every relay reported OFF first.
     if (!wait_until([&] {

@@ -1,6 +1,7 @@
 #pragma once
 // The panel logic on an in-memory port: the device, its numbered ports, the
-// link and the controller, with a view that records what it is told.
+// link, the board core and the window's logic presenting it, with a view
+// that records what it is told.
 
 #include "fake_serial_device.h"
 #include "recording_view.h"
@@ -25,7 +26,8 @@ struct fake_panel {
     fake_serial_device device;
     fake_port_catalog catalog;  // port 1 /dev/ttyUSB0, port 2 /dev/ttyS0
     serial_link link{device, catalog};
-    panel_controller logic{link};
+    board_core board{link};
+    panel_controller logic{board};
     recording_view view;
 };
 

@@ -81,7 +81,8 @@ int main(int argc, char** argv)
     relay::pty_board board;
     relay::panel_session session;
     session.catalog().add_leading_port({board.slave_path(), "simulated relay board"});
-    relay::main_form form(session.controller(), session.catalog());
+    relay::panel_controller logic(session.core());
+    relay::main_form form(logic, session.catalog());
     form.move(40, 40);
     form.show();
     form.activateWindow();
