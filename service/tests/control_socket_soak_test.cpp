@@ -100,7 +100,8 @@ private slots:
         pty_board board;
         panel_session session;
         auto& core = session.core();
-        QVERIFY(core.connect(board.slave_path()).ok);
+        const auto opened = core.connect(board.slave_path());
+        QVERIFY2(opened.ok, opened.reason.c_str());
         QTRY_COMPARE_WITH_TIMEOUT(core.link_now(), link_condition::answering, deadline_ms);
         control_socket service(core);
         QVERIFY(service.listen(path, socket_access::owner_only).ok);
