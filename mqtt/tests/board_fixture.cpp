@@ -10,11 +10,10 @@ std::string board_rig::start(std::map<std::string, std::string> config, broker_o
         return why;
     board = std::make_unique<pty_board>();
     session = std::make_unique<panel_session>();
-    auto& panel = session->controller();
-    panel.Form_Load();
-    panel.set_chuankou_num_text(board->slave_path());
-    panel.open_comm_Click();
-    if (!wait_until([&] { return panel.link_now() == link_condition::answering; }))
+    auto& core = session->core();
+    if (const auto opened = core.connect(board->slave_path()); !opened.ok)
+        return "the session cannot open the board's port: " + opened.reason;
+    if (!wait_until([&] { return core.link_now() == link_condition::answering; }))
         return "the board does not answer the session";
     watcher = std::make_unique<test_client>(broker->port(), std::vector<std::string>{"relay-panel/#", "homeassistant/#"});
     if (!wait_until([&] { return watcher->ready(); }))
@@ -30,7 +29,7 @@ std::string board_rig::start_bridge(const std::map<std::string, std::string>& co
     bridge = std::move(started.bridge);
     auto board_options = options;
     board_options.name = board_name;
-    bridge->add_board(session->controller(), board_options);
+    bridge->add_board(session->core(), board_options);
     if (!wait_until([&] { return watcher->last(topics.availability()) == std::string(payload_online); }))
         return "the board's availability never reads online";
     return {};

@@ -282,7 +282,7 @@ private slots:
         QVERIFY(ticks_pass(*rig.board, 3));
         QCOMPARE(rig.set_commands().size(), std::size_t{0});
         QVERIFY(rig.board->relays() == relays_before);
-        QCOMPARE(rig.session->controller().queued_client_commands(), std::size_t{0});
+        QCOMPARE(rig.session->core().queued_commands(), std::size_t{0});
     }
 
     // The refusal of a retained command says to clear it with an empty

@@ -28,11 +28,12 @@ int main(int argc, char** argv)
     for (int i = 2; i < argc; ++i) {
         boards.push_back(std::make_unique<relay::pty_board>());
         sessions.push_back(std::make_unique<relay::panel_session>());
-        auto& panel = sessions.back()->controller();
-        panel.Form_Load();
-        panel.set_chuankou_num_text(boards.back()->slave_path());
-        panel.open_comm_Click();
-        started.bridge->add_board(panel, argv[i]);
+        auto& core = sessions.back()->core();
+        if (const auto opened = core.connect(boards.back()->slave_path()); !opened.ok) {
+            std::fprintf(stderr, "%s\n", opened.reason.c_str());
+            return 1;
+        }
+        started.bridge->add_board(core, argv[i]);
     }
     return app.exec();
 }

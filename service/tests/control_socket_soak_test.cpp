@@ -99,12 +99,11 @@ private slots:
         const auto path = folder.path().toStdString() + "/soak.sock";
         pty_board board;
         panel_session session;
-        auto& panel = session.controller();
-        panel.Form_Load();
-        panel.set_chuankou_num_text(board.slave_path());
-        panel.open_comm_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(panel.link_now(), link_condition::answering, deadline_ms);
-        control_socket service(panel);
+        auto& core = session.core();
+        const auto opened = core.connect(board.slave_path());
+        QVERIFY2(opened.ok, opened.reason.c_str());
+        QTRY_COMPARE_WITH_TIMEOUT(core.link_now(), link_condition::answering, deadline_ms);
+        control_socket service(core);
         QVERIFY(service.listen(path, socket_access::owner_only).ok);
 
         QLocalSocket watcher;
@@ -128,7 +127,7 @@ private slots:
             clients.push_back(std::move(c));
         }
 
-        // The panel's own ticks over the same window: a loaded machine may
+        // The session's own ticks over the same window: a loaded machine may
         // run a tick late and the next on time, so the gap between two
         // frames says nothing; the count of frames against ticks does.
         std::size_t ticks_in_soak = 0;
