@@ -145,12 +145,9 @@ TEST_F(lost_link, the_tooltips_follow_every_change_of_what_they_explain)
     EXPECT_EQ(tip(4), "Not connected.");
 }
 
-// What the programs beside the window hear of the link.
-struct link_observer : board_observer {
-    void client_command_sent(client_ticket) override {}
-    void client_command_dropped(client_ticket, const std::string&) override {}
-    void status_frame_accepted(const relay_statuses&) override {}
-    void link_changed(link_condition now, const relay_statuses&) override { links.push_back(now); }
+// What the programs beside the window hear of the link from the board core.
+struct link_listener : board_core::listener {
+    void link_changed(link_condition now) override { links.push_back(now); }
     void silent_port_reopened(int times) override { reopens.push_back(times); }
     std::vector<link_condition> links;
     std::vector<int> reopens;
@@ -158,8 +155,8 @@ struct link_observer : board_observer {
 
 class silent_port_test : public panel_test {
 protected:
-    silent_port_test() { logic.add_observer(&heard); }
-    ~silent_port_test() override { logic.remove_observer(&heard); }
+    silent_port_test() { board.add_listener(&heard); }
+    ~silent_port_test() override { board.remove_listener(&heard); }
 
     // Ticks until the port is next reopened, at most `limit` ticks; how
     // many it took, or 0 if it was not reopened.
@@ -174,7 +171,7 @@ protected:
         return 0;
     }
 
-    link_observer heard;
+    link_listener heard;
 };
 
 const std::vector<std::uint8_t> garbled{0x22, 1, 2, 3, 4, 5, 6, 7};
@@ -237,7 +234,7 @@ TEST_P(silence, reopens_the_port_after_5_s_then_every_30_s_between_two_frames)
     }
     EXPECT_TRUE(heard.links.empty() || heard.links == std::vector<link_condition>{link_condition::silent});
     EXPECT_FALSE(logic.port_lost());
-    EXPECT_EQ(logic.link_now(), link_condition::silent);
+    EXPECT_EQ(board.link_now(), link_condition::silent);
     for (int relay = 1; relay <= 4; ++relay)
         EXPECT_EQ(indicator(relay), "state");
     EXPECT_NE(logic.controls().Label6[0].tooltip.find(c.tooltip_part), std::string::npos)

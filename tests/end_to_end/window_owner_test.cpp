@@ -91,8 +91,7 @@ private slots:
         board = std::make_unique<pty_board>();
         logged.clear();
         rig = std::make_unique<testing::window_rig>(threaded, [this](panel_session& s) {
-            return std::make_unique<port_owner>(s.controller(),
-                                                [this](const std::string& line) { logged.push_back(line); });
+            return std::make_unique<port_owner>(s.core(), [this](const std::string& line) { logged.push_back(line); });
         });
         rig->window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&rig->window()));

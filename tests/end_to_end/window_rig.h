@@ -1,12 +1,13 @@
 #pragma once
-// The real window over a real session, the session either on the window's
-// thread or on a thread of its own as relay-panel runs it, so that every
-// end-to-end case holds both ways. Tests reach the session only through
-// in_session(), which waits for the session's thread.
+// The real window over a real session, the session and the window's logic
+// either on the window's thread or on a thread of their own as relay-panel
+// runs them, so that every end-to-end case holds both ways. Tests reach the
+// session only through in_session(), which waits for the session's thread.
 
+#include "panel/panel_controller.h"
 #include "session/panel_session.h"
-#include "session/session_thread.h"
 #include "ui/main_form.h"
+#include "ui/threaded_panel.h"
 
 #include <QObject>
 
@@ -23,19 +24,21 @@ public:
     window_rig(bool threaded, const extras& make = {})
     {
         if (threaded) {
-            threaded_session = std::make_unique<session_thread>([this, &make](panel_session& s) {
-                auto made = make ? make(s) : nullptr;
-                extra = made.get();
-                return made;
-            });
-            form = std::make_unique<main_form>(threaded_session->controller(), threaded_session->catalog(),
-                                               threaded_session.get());
+            panel_on_thread =
+                std::make_unique<threaded_panel>([this, &make](panel_session& s) -> std::shared_ptr<void> {
+                    std::shared_ptr<QObject> made = make ? make(s) : nullptr;
+                    extra = made.get();
+                    return made;
+                });
+            auto& session = panel_on_thread->session;
+            form = std::make_unique<main_form>(panel_on_thread->logic(), session.catalog(), &session);
         } else {
-            shared_session = std::make_unique<panel_session>();
+            shared.session = std::make_unique<panel_session>();
+            shared.logic = std::make_unique<panel_controller>(shared.session->core());
             if (make)
-                shared_extra = make(*shared_session);
-            extra = shared_extra.get();
-            form = std::make_unique<main_form>(shared_session->controller(), shared_session->catalog());
+                shared.extra = make(*shared.session);
+            extra = shared.extra.get();
+            form = std::make_unique<main_form>(*shared.logic, shared.session->catalog());
         }
     }
 
@@ -43,19 +46,20 @@ public:
     ~window_rig()
     {
         form.reset();
-        shared_extra.reset();
-        shared_session.reset();
-        threaded_session.reset();
+        shared.extra.reset();
+        shared.logic.reset();
+        shared.session.reset();
+        panel_on_thread.reset();
     }
 
     main_form& window() { return *form; }
 
     void in_session(const std::function<void(panel_session&)>& work)
     {
-        if (threaded_session)
-            threaded_session->run([&] { work(threaded_session->session()); });
+        if (panel_on_thread)
+            panel_on_thread->session.run([&] { work(panel_on_thread->session.session()); });
         else
-            work(*shared_session);
+            work(*shared.session);
     }
 
     // What `extras` made, to be touched only inside in_session().
@@ -66,9 +70,13 @@ public:
     }
 
 private:
-    std::unique_ptr<session_thread> threaded_session;
-    std::unique_ptr<panel_session> shared_session;
-    std::unique_ptr<QObject> shared_extra;
+    std::unique_ptr<threaded_panel> panel_on_thread;
+    // The session and the logic on the window's thread.
+    struct {
+        std::unique_ptr<panel_session> session;
+        std::unique_ptr<panel_controller> logic;
+        std::unique_ptr<QObject> extra;
+    } shared;
     QObject* extra = nullptr;
     std::unique_ptr<main_form> form;
 };

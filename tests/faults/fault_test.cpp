@@ -2,6 +2,7 @@
 // unplugged and plugged in again, the port is missing, busy or forbidden,
 // the line is noisy, the board falls silent for half a minute.
 
+#include "panel/panel_controller.h"
 #include "serial/qt_serial_device.h"
 #include "sim/pty_board.h"
 #include "session/panel_session.h"
@@ -128,9 +129,11 @@ class fault_test : public QObject {
 private:
     std::unique_ptr<pty_board> board;
     std::unique_ptr<panel_session> session;
+    // The window's logic presenting the session's board, as the panel runs it.
+    std::unique_ptr<panel_controller> presenter;
     std::unique_ptr<watching_view> view;
 
-    panel_controller& logic() { return session->controller(); }
+    panel_controller& logic() { return *presenter; }
 
     void connect_to(const std::string& port)
     {
@@ -160,12 +163,15 @@ private slots:
     {
         board = std::make_unique<pty_board>();
         session = std::make_unique<panel_session>();
-        view = std::make_unique<watching_view>(&session->controller());
-        session->controller().add_view(view.get());
+        presenter = std::make_unique<panel_controller>(session->core());
+        view = std::make_unique<watching_view>(presenter.get());
+        presenter->add_view(view.get());
     }
 
     void cleanup()
     {
+        presenter->remove_view(view.get());
+        presenter.reset();
         session.reset();
         board.reset();
     }

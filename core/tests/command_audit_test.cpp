@@ -1,11 +1,14 @@
 // The audit of who switched what: each command that goes out on the line
 // ends in exactly one line, confirmed by the board's answer or failed with
-// the reason, stepped tick by tick on an in-memory port.
+// the reason, stepped tick by tick on an in-memory port. The window's
+// commands are told by the mailbox's audit, a client's by its own sender.
 
-#include "panel/command_audit.h"
-#include "panel_fixture.h"
+#include "core/command_audit.h"
+#include "core_rig.h"
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 
 namespace relay::testing {
 namespace {
@@ -21,43 +24,40 @@ std::ostream& operator<<(std::ostream& out, const heard& h)
     return out << (h.confirmed ? "[confirmed] " : "[failed] ") << h.line;
 }
 
-constexpr client_ticket ticket = 7;
 const std::string from_mqtt = "MQTT topic relay-panel/bench/relay/3/set";
 
-class audit_rig : public panel_test {
-public:
-    explicit audit_rig(command_audit::window_commands window)
-        : audit(
-              logic,
-              [this](const std::string& line, bool confirmed) {
-                  lines.push_back({line, confirmed});
-              },
-              window)
-    {}
-    void TestBody() override {}
-    using panel_test::answer;
-    using panel_test::connect_panel;
-    using panel_test::device;
-    using panel_test::logic;
-    using panel_test::tick;
+enum class window_audit { attached, absent };
 
-    // A client's command joins the queue and the audit follows it.
-    void client(const command_tuple& command)
+struct audit_rig : core_rig, board_core::sender {
+    explicit audit_rig(window_audit window)
     {
-        ASSERT_TRUE(logic.queue_client_command(command, ticket));
-        audit.follow(ticket, command, from_mqtt);
+        if (window == window_audit::attached)
+            window_lines = std::make_unique<mailbox_audit>(board, [this](const std::string& line, bool confirmed) {
+                lines.push_back({line, confirmed});
+            });
+    }
+    ~audit_rig() { board.forget_sender(this); }
+
+    // A client's command joins the queue; its end comes back here.
+    void client(const command_tuple& command) { ASSERT_TRUE(board.queue_command(command, this)); }
+
+    void command_finished(command_id, const command_result& result) override
+    {
+        lines.push_back({audit_line(result, from_mqtt), result.confirmed()});
     }
 
-    command_audit audit;
     std::vector<heard> lines;
+    std::unique_ptr<mailbox_audit> window_lines;
 };
 
 struct audit_row {
     const char* name;
     std::function<void(audit_rig&)> steps;
     std::vector<heard> lines;
-    command_audit::window_commands window = command_audit::window_commands::followed;
+    window_audit window = window_audit::attached;
 };
+
+std::ostream& operator<<(std::ostream& os, const audit_row& r) { return os << r.name; }
 
 class audit_lines : public ::testing::TestWithParam<audit_row> {};
 
@@ -65,10 +65,12 @@ TEST_P(audit_lines, one_line_per_command_that_went_out)
 {
     const auto& row = GetParam();
     audit_rig rig(row.window);
-    ASSERT_TRUE(rig.connect_panel());
+    ASSERT_TRUE(rig.connect());
     row.steps(rig);
     EXPECT_EQ(rig.lines, row.lines);
-    EXPECT_EQ(rig.audit.following(), 0u) << "a command left waiting for ever";
+    // A command still on the line would end at its deadline with a line of its own.
+    rig.tick(command_deadline_ticks + 1);
+    EXPECT_EQ(rig.lines, row.lines) << "a command was still waiting";
 }
 
 const std::string window_relay_2_on = "command \"switch relay 2 on\" from the window: ";
@@ -79,14 +81,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         audit_row{"window_click_confirmed",
                   [](audit_rig& r) {
-                      r.logic.open_Click(2);
+                      r.board.set_mailbox(single_relay(2, action_on));
                       r.tick();
                       r.answer({1, 2, 1, 1});
                   },
                   {{window_relay_2_on + "confirmed, the board reports 1=off 2=on 3=off 4=off", true}}},
         audit_row{"window_click_refused_after_three_frames",
                   [](audit_rig& r) {
-                      r.logic.closeall_Click();
+                      r.board.set_mailbox(all_relays(action_off));
                       r.tick();
                       r.answer({2, 2, 2, 2});
                       r.answer({2, 2, 2, 2});
@@ -100,22 +102,24 @@ INSTANTIATE_TEST_SUITE_P(
         // never reaches the board.
         audit_row{"window_click_replaced_in_the_same_tick",
                   [](audit_rig& r) {
-                      r.logic.open_Click(2);
-                      r.logic.close_Click(2);
+                      r.board.set_mailbox(single_relay(2, action_on));
+                      r.board.set_mailbox(single_relay(2, action_off));
                       r.tick();
                       r.answer({1, 1, 1, 1});
                   },
                   {{"command \"switch relay 2 off\" from the window: confirmed, the board reports 1=off 2=off "
                     "3=off 4=off",
                     true}}},
-        audit_row{"window_ignored_when_another_audit_hears_it",
+        // The window's command reaches the mailbox's listeners and no
+        // client's sender: without the mailbox's audit nobody tells it.
+        audit_row{"window_click_told_by_no_client",
                   [](audit_rig& r) {
-                      r.logic.open_Click(2);
+                      r.board.set_mailbox(single_relay(2, action_on));
                       r.tick();
                       r.answer({1, 2, 1, 1});
                   },
                   {},
-                  command_audit::window_commands::ignored},
+                  window_audit::absent},
         // A frame that came before the command went out proves nothing.
         audit_row{"client_confirmed_only_by_a_frame_after_the_send",
                   [](audit_rig& r) {
@@ -145,23 +149,35 @@ INSTANTIATE_TEST_SUITE_P(
                       r.client(single_relay(3, action_on));
                       r.tick(watchdog_reload + 2);
                   },
-                  {{client_relay_3_on + "failed: the board fell silent before confirming the command", false}}}),
+                  {{client_relay_3_on + "failed: the board fell silent before confirming the command", false}}},
+        audit_row{"window_and_client_each_in_their_own_words",
+                  [](audit_rig& r) {
+                      r.board.set_mailbox(single_relay(2, action_on));
+                      r.client(single_relay(3, action_on));
+                      r.tick(2);
+                      r.answer({1, 2, 2, 1});
+                  },
+                  {{window_relay_2_on + "confirmed, the board reports 1=off 2=on 3=on 4=off", true},
+                   {client_relay_3_on + "confirmed, the board reports 1=off 2=on 3=on 4=off", true}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Clicks sent to a board that was silent all along never change the link;
-// the audit gives the oldest up rather than growing without end.
-TEST(command_audit, follows_a_bounded_number_of_commands)
+// each ends at its deadline rather than waiting for ever.
+TEST(command_audit, clicks_to_a_board_silent_all_along_each_end_at_their_deadline)
 {
-    audit_rig rig(command_audit::window_commands::followed);
-    ASSERT_TRUE(rig.connect_panel());
-    for (std::size_t i = 0; i < most_followed + 3; ++i) {
-        rig.logic.open_Click(1);
+    audit_rig rig(window_audit::attached);
+    ASSERT_TRUE(rig.connect());
+    constexpr int clicks = 3 * command_deadline_ticks;
+    for (int t = 1; t <= clicks; ++t) {
+        rig.board.set_mailbox(single_relay(1, action_on));
         rig.tick();
+        ASSERT_EQ(rig.lines.size(), static_cast<std::size_t>(std::max(0, t - command_deadline_ticks))) << "tick " << t;
     }
-    EXPECT_EQ(rig.audit.following(), most_followed);
-    ASSERT_EQ(rig.lines.size(), 3u);
-    EXPECT_EQ(rig.lines[0],
-              (heard{"command \"switch relay 1 on\" from the window: failed: no answer from the board", false}));
+    rig.tick(command_deadline_ticks);
+    ASSERT_EQ(rig.lines.size(), static_cast<std::size_t>(clicks));
+    for (const auto& line : rig.lines)
+        EXPECT_EQ(line,
+                  (heard{"command \"switch relay 1 on\" from the window: failed: no answer from the board", false}));
 }
 
 TEST(command_audit, origins_name_the_client)

@@ -1,0 +1,119 @@
+#pragma once
+// One board core on an in-memory port, stepped tick by tick, with senders
+// and a listener that keep everything they are told.
+
+#include "core/board_core.h"
+#include "fake_serial_device.h"
+#include "serial/serial_link.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace relay::testing {
+
+// A client that queued commands: every end it hears, in order.
+struct recording_sender : board_core::sender {
+    void command_finished(command_id id, const command_result& result) override { ends.emplace_back(id, result); }
+
+    std::vector<std::pair<command_id, command_result>> ends;
+};
+
+// What the core tells its listeners, one word per event, in order.
+struct recording_listener : board_core::listener {
+    explicit recording_listener(board_core& board) : board(board) { board.add_listener(this); }
+    ~recording_listener() { board.remove_listener(this); }
+    recording_listener(const recording_listener&) = delete;
+    recording_listener& operator=(const recording_listener&) = delete;
+
+    void status_reported(const relay_states& states) override
+    {
+        events.push_back("status " + words(states));
+        reported.push_back(states);
+    }
+    void relays_changed(const relay_states& states) override { events.push_back("relays " + words(states)); }
+    void link_changed(link_condition now) override
+    {
+        events.push_back(std::string("link ") + link_word(now));
+        links.push_back(now);
+    }
+    void connection_changed(bool connected) override { events.push_back(connected ? "connected" : "disconnected"); }
+    void silent_port_reopened(int times) override
+    {
+        events.push_back("reopened " + std::to_string(times));
+        reopens.push_back(times);
+    }
+    void mailbox_command_finished(const command_result& result) override { mailbox_ends.push_back(result); }
+
+    static std::string words(const relay_states& states)
+    {
+        std::string out;
+        for (const auto state : states)
+            out += state == relay_state::on ? "1" : state == relay_state::off ? "0" : "?";
+        return out;
+    }
+
+    board_core& board;
+    std::vector<std::string> events;
+    std::vector<relay_states> reported;
+    std::vector<link_condition> links;
+    std::vector<int> reopens;
+    std::vector<command_result> mailbox_ends;
+};
+
+struct core_rig {
+    // Call as ASSERT_TRUE(rig.connect()): a failure here must end the test.
+    ::testing::AssertionResult connect(const std::string& port = "1")
+    {
+        const auto result = board.connect(port);
+        if (!result.ok)
+            return ::testing::AssertionFailure() << "the core did not connect: " << result.reason;
+        return ::testing::AssertionSuccess();
+    }
+
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i)
+            board.tick();
+    }
+
+    // The board answers with these relay statuses (1 off, 2 on).
+    void answer(std::array<std::uint8_t, relay_count> statuses, std::uint8_t address = 1)
+    {
+        device.arrive(encode_status(address, code_status_query, statuses));
+    }
+
+    const frame& last_sent() const { return device.written.back(); }
+
+    fake_serial_device device;
+    fake_port_catalog catalog;  // port 1 /dev/ttyUSB0, port 2 /dev/ttyS0
+    serial_link link{device, catalog};
+    board_core board{link};
+};
+
+inline frame query_to(std::uint8_t address) { return encode_command(address, status_query); }
+
+constexpr relay_state off = relay_state::off;
+constexpr relay_state on = relay_state::on;
+constexpr relay_state unknown = relay_state::unknown;
+
+}  // namespace relay::testing
+
+// Lets gtest print how a command ended when a check fails.
+namespace relay {
+inline std::ostream& operator<<(std::ostream& out, const command_result& r)
+{
+    static const char* const ends[] = {"confirmed", "refused", "no_answer", "port_gone", "not_sent"};
+    out << ends[static_cast<int>(r.how)] << " \"" << describe_command(r.command) << "\"";
+    if (r.at_deadline)
+        out << " at the deadline";
+    if (!r.why.empty())
+        out << " (" << r.why << ")";
+    return out;
+}
+}  // namespace relay
