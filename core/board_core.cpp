@@ -266,13 +266,16 @@ void board_core::end_sent(command_result::end how, const std::string& why)
 
 void board_core::count_down_deadlines()
 {
+    // Only a board silent since the send gets here: one that answers at
+    // all settles the command within frames_before_refusal frames, and one
+    // that falls silent has already ended it.
     for (std::size_t i = 0; i < in_flight.size();) {
         if (--in_flight[i].ticks_left > 0) {
             ++i;
             continue;
         }
         command_result result;
-        result.how = in_flight[i].rule.last_seen() ? command_result::end::refused : command_result::end::no_answer;
+        result.how = command_result::end::no_answer;
         result.at_deadline = true;
         finish(i, result);
     }
@@ -303,8 +306,9 @@ void board_core::status_frame_received(const frame& rx)
     relays = now;
     notify();
 
-    // Commands are settled before anyone hears of the frame, so that a
-    // client hears its reply before the event that shows the same frame.
+    // Commands are settled before the relays' change and the frame are
+    // told, so that a socket client hears its reply before the watch event
+    // that shows the same frame.
     const auto reported = statuses_of(relays);
     for (std::size_t i = 0; i < in_flight.size();) {
         const auto verdict = in_flight[i].rule.frame_after_send(reported);

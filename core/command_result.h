@@ -26,8 +26,7 @@ struct command_result {
     command_tuple command{};
     // What the board last reported after the send, when it reported at all.
     std::optional<relay_statuses> reported;
-    // refused and no_answer: it ended at the deadline, not by frames or by
-    // the board falling silent.
+    // no_answer: it ended at the deadline, not by the board falling silent.
     bool at_deadline = false;
     // not_sent and port_gone: why, in plain words.
     std::string why;

@@ -209,8 +209,7 @@ void request_book::command_finished(command_id id, const command_result& result)
         return;
     case command_result::end::refused:
         fail(key, reply_code::refused,
-             "The board answered but did not " + describe_command(words) +
-                 (result.at_deadline ? " within " + ms + " ms." : "."),
+             "The board answered but did not " + describe_command(words) + ".",
              result.reported);
         return;
     case command_result::end::no_answer:
