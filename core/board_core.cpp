@@ -130,9 +130,9 @@ void board_core::disconnect()
 
 void board_core::set_address(std::optional<std::uint8_t> address)
 {
-    if (address == board_address)
+    if (address == address_)
         return;
-    board_address = address;
+    address_ = address;
     notify();
 }
 
@@ -197,10 +197,10 @@ void board_core::send_next()
     // Read afresh on every send: an address changed while connected applies
     // to the very next frame. Without one nothing is sent, and a waiting
     // command keeps waiting for a usable address.
-    board_health.address_unusable = !board_address;
-    if (!board_address)
+    board_health.address_unusable = !address_;
+    if (!address_)
         return;
-    const auto address = *board_address;
+    const auto address = *address_;
 
     if (mailbox.full) {
         // A command that never reached the line keeps waiting rather than
@@ -290,7 +290,7 @@ void board_core::status_frame_received(const frame& rx)
         return;
     }
     const auto statuses = decode_status(rx);
-    auto now = relays;
+    auto now = states_;
     for (std::size_t i = 0; i < now.size(); ++i) {
         // A byte that is neither on nor off says nothing new of its relay.
         const auto reported = state_of_status(statuses[i]);
@@ -302,14 +302,14 @@ void board_core::status_frame_received(const frame& rx)
     board_health.bad_frames_since_valid = 0;
     board_health.any_valid_since_connect = true;
     board_health.answering = true;
-    const bool changed = now != relays;
-    relays = now;
+    const bool changed = now != states_;
+    states_ = now;
     notify();
 
     // Commands are settled before the relays' change and the frame are
     // told, so that a socket client hears its reply before the watch event
     // that shows the same frame.
-    const auto reported = statuses_of(relays);
+    const auto reported = statuses_of(states_);
     for (std::size_t i = 0; i < in_flight.size();) {
         const auto verdict = in_flight[i].rule.frame_after_send(reported);
         if (verdict == confirmation::verdict::waiting) {
@@ -323,16 +323,16 @@ void board_core::status_frame_received(const frame& rx)
         finish(i, result);
     }
     if (changed)
-        tell([this](listener& l) { l.relays_changed(relays); });
-    tell([this](listener& l) { l.status_reported(relays); });
+        tell([this](listener& l) { l.relays_changed(states_); });
+    tell([this](listener& l) { l.status_reported(states_); });
 }
 
 void board_core::set_relays(const relay_states& now)
 {
-    if (now == relays)
+    if (now == states_)
         return;
-    relays = now;
-    tell([this](listener& l) { l.relays_changed(relays); });
+    states_ = now;
+    tell([this](listener& l) { l.relays_changed(states_); });
 }
 
 void board_core::reopen_if_silent()

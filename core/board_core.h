@@ -89,7 +89,7 @@ public:
     // The address every following frame carries; none stops the sending
     // and keeps every command waiting.
     void set_address(std::optional<std::uint8_t> address);
-    std::optional<std::uint8_t> address() const { return board_address; }
+    std::optional<std::uint8_t> address() const { return address_; }
 
     // The window's one slot: a newer command replaces one not yet sent.
     void set_mailbox(const command_tuple& command);
@@ -105,8 +105,8 @@ public:
     // A sender going away hears nothing more; its commands still go out.
     void forget_sender(sender* from);
 
-    const relay_states& states() const { return relays; }
-    relay_statuses reported_statuses() const { return statuses_of(relays); }
+    const relay_states& states() const { return states_; }
+    relay_statuses reported_statuses() const { return statuses_of(states_); }
     link_condition link_now() const;
 
     bool connected() const { return connection.connected; }
@@ -163,8 +163,8 @@ private:
 
     serial_link& link;
     std::vector<listener*> listeners;
-    std::optional<std::uint8_t> board_address = std::uint8_t{1};
-    relay_states relays = all_unknown;
+    std::optional<std::uint8_t> address_ = std::uint8_t{1};
+    relay_states states_ = all_unknown;
     link_condition last_link = link_condition::lost;
 
     struct {

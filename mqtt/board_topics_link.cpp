@@ -5,12 +5,12 @@
 
 namespace relay::mqtt {
 
-board_topics_link::board_topics_link(board_core& board, std::string board_id_, const std::string& topic_prefix,
+board_topics_link::board_topics_link(board_core& board, std::string board_id, const std::string& topic_prefix,
                                      discovered_board discovery_, publish_function publish_, log_function log_,
                                      audit_function audit_)
     : board(board),
-      board_id(std::move(board_id_)),
-      topics(topic_prefix, board_id),
+      id_(std::move(board_id)),
+      topics(topic_prefix, id_),
       discovery(std::move(discovery_)),
       publish(std::move(publish_)),
       log(std::move(log_)),

@@ -31,7 +31,7 @@ public:
     board_topics_link(const board_topics_link&) = delete;
     board_topics_link& operator=(const board_topics_link&) = delete;
 
-    const std::string& id() const { return board_id; }
+    const std::string& id() const { return id_; }
 
     // After every (re)connect: retained messages may be gone with a
     // restarted broker, so all of them go out again.
@@ -55,7 +55,7 @@ private:
     void refuse(const std::string& topic, const std::string& payload, const std::string& why);
 
     board_core& board;
-    std::string board_id;
+    std::string id_;
     board_topics topics;
     discovered_board discovery;
     publish_function publish;

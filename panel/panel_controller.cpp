@@ -58,38 +58,38 @@ void panel_controller::Timer1_Timer() { core.tick(); }
 void panel_controller::show_disconnected()
 {
     for (int i = 0; i < relay_count; ++i) {
-        shown.open[i].enabled = false;
-        shown.close[i].enabled = false;
-        shown.Label6[i].enabled = false;
-        shown.Label6[i].caption = caption_state;
+        controls_.open[i].enabled = false;
+        controls_.close[i].enabled = false;
+        controls_.Label6[i].enabled = false;
+        controls_.Label6[i].caption = caption_state;
     }
-    shown.openall.enabled = false;
-    shown.closeall.enabled = false;
-    shown.Timer1.running = false;
-    shown.chuankou_num.enabled = true;
-    shown.open_comm.caption = caption_connect;
+    controls_.openall.enabled = false;
+    controls_.closeall.enabled = false;
+    controls_.Timer1.running = false;
+    controls_.chuankou_num.enabled = true;
+    controls_.open_comm.caption = caption_connect;
 }
 
 void panel_controller::show_connected()
 {
     for (int i = 0; i < relay_count; ++i) {
-        shown.open[i].enabled = true;
-        shown.close[i].enabled = true;
-        shown.Label6[i].enabled = true;
+        controls_.open[i].enabled = true;
+        controls_.close[i].enabled = true;
+        controls_.Label6[i].enabled = true;
     }
     parse_status();
-    shown.openall.enabled = true;
-    shown.closeall.enabled = true;
-    shown.Timer1.running = true;
-    shown.chuankou_num.enabled = false;
-    shown.open_comm.caption = caption_disconnect;
+    controls_.openall.enabled = true;
+    controls_.closeall.enabled = true;
+    controls_.Timer1.running = true;
+    controls_.chuankou_num.enabled = false;
+    controls_.open_comm.caption = caption_disconnect;
 }
 
 void panel_controller::parse_status()
 {
     const auto& states = core.states();
     for (std::size_t i = 0; i < states.size(); ++i) {
-        auto& indicator = shown.Label6[i];
+        auto& indicator = controls_.Label6[i];
         switch (states[i]) {
         case relay_state::off:
             indicator.caption = caption_off;
@@ -111,17 +111,17 @@ void panel_controller::Form_Load()
 {
     show_disconnected();
     core.clear_mailbox();
-    core.set_address(address_from_text(shown.add.text));
+    core.set_address(address_from_text(controls_.add.text));
     notify();
 }
 
 void panel_controller::open_comm_Click()
 {
-    const auto& caption = shown.open_comm.caption;
+    const auto& caption = controls_.open_comm.caption;
     if (caption == caption_connect) {
         if (core.port_is_open())
             return;
-        const auto result = core.connect(shown.chuankou_num.text);
+        const auto result = core.connect(controls_.chuankou_num.text);
         if (!result.ok) {
             // The panel stays as it was: disconnected, port closed.
             notify();
@@ -179,7 +179,7 @@ void panel_controller::update_indicator_tooltips()
         unknown_why = "No answer from the board yet. Check the address, the cable and the board's power.";
     }
     for (int i = 0; i < relay_count; ++i) {
-        auto& indicator = shown.Label6[i];
+        auto& indicator = controls_.Label6[i];
         if (indicator.caption == caption_state)
             indicator.tooltip = unknown_why;
         else

@@ -40,7 +40,7 @@ public:
     // Every view hears every change. A view removes itself before it goes.
     void add_view(view* v);
     void remove_view(view* v);
-    const panel_controls& controls() const { return shown; }
+    const panel_controls& controls() const { return controls_; }
     board_core& board() { return core; }
     const board_core& board() const { return core; }
 
@@ -88,7 +88,7 @@ private:
     board_core& core;
     std::vector<view*> views;
 
-    panel_controls shown;
+    panel_controls controls_;
 
     // Everything the indicators' tooltips are made from, as they were when
     // the tooltips were last built.
