@@ -1,8 +1,8 @@
 #include "cli/options.h"
 
-#include "serial/number_text.h"
-#include "serial/whole_number.h"
+#include "text/number_text.h"
 #include "text/shown_text.h"
+#include "text/whole_number.h"
 
 #include <optional>
 

@@ -3,7 +3,7 @@
 
 #include "panel/panel_controller.h"
 
-#include "serial/number_text.h"
+#include "text/number_text.h"
 
 #include <algorithm>
 
