@@ -1,6 +1,6 @@
 #include "service/control_socket.h"
 
-#include "serial/port_holders.h"
+#include "host/port_holders.h"
 #include "service/client_connection.h"
 #include "service/line_reader.h"
 #include "service/replies.h"
