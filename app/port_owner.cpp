@@ -1,4 +1,4 @@
-#include "service/port_owner.h"
+#include "app/port_owner.h"
 
 #include <QDebug>
 
