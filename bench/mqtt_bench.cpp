@@ -3,8 +3,8 @@
 // boards, each on a connection of its own, through one broker. Prints
 // figures; judges none.
 
-#include "../../bench/stats.h"
-#include "../tests/board_fixture.h"
+#include "bench/stats.h"
+#include "mqtt/tests/board_fixture.h"
 
 #include <QCoreApplication>
 
