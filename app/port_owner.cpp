@@ -1,5 +1,7 @@
 #include "app/port_owner.h"
 
+#include "service/socket_paths.h"
+
 #include <QDebug>
 
 #include <cstdio>

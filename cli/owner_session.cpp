@@ -2,7 +2,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/report.h"
-#include "service/control_socket.h"
+#include "service/socket_paths.h"
 #include "service/socket_probe.h"
 
 #include <QJsonDocument>

@@ -2,6 +2,7 @@
 
 #include "service/control_socket.h"
 #include "service/socket_alias.h"
+#include "service/socket_paths.h"
 #include "service/socket_probe.h"
 
 namespace relay::relayd {

@@ -6,6 +6,7 @@
 #include "app/port_owner.h"
 #include "cli/exit_codes.h"
 #include "relayctl_process.h"
+#include "service/socket_paths.h"
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
 #include "ui/form_look.h"

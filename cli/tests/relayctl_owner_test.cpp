@@ -5,6 +5,7 @@
 #include "cli/exit_codes.h"
 #include "relayctl_process.h"
 #include "service/control_socket.h"
+#include "service/socket_paths.h"
 #include "service/socket_probe.h"
 #include "session/panel_session.h"
 #include "sim/pty_board.h"
