@@ -71,7 +71,7 @@ int main(int argc, char** argv)
         if (const auto owner = find_owner_socket(resolved.port->path))
             return owner_session(parsed.opts, *owner, std::cout, std::cerr).run();
     }
-    if (parsed.opts.command == subcommand::watch) {
+    if (parsed.opts.command == relay::command_kind::watch) {
         std::cerr << "relayctl: no program owns the port " << (resolved.port ? resolved.port->path : parsed.opts.port)
                   << "; 'watch' needs relayd or the relay panel connected to it\n";
         return exit_port;

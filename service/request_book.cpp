@@ -17,25 +17,6 @@ std::uint64_t next_ticket()
     return ++counter;
 }
 
-std::optional<command_tuple> fixed_command(const request& r)
-{
-    switch (r.kind) {
-    case request_kind::on:
-        return single_relay(r.relay, action_on);
-    case request_kind::off:
-        return single_relay(r.relay, action_off);
-    case request_kind::all_on:
-        return all_relays(action_on);
-    case request_kind::all_off:
-        return all_relays(action_off);
-    case request_kind::status:
-    case request_kind::toggle:
-    case request_kind::watch:
-        break;
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 request_book::request_book(panel_controller& board, answer_fn answer, QObject* parent)
@@ -90,7 +71,7 @@ void request_book::take(client_id client, const request& r, const std::string& o
     const auto key = next_ticket();
     entry e{client, r, origin, false, {}, stage::waiting_for_status, 0, std::nullopt};
 
-    if (r.kind == request_kind::status) {
+    if (r.kind == command_kind::status) {
         if (board.link_now() == link_condition::answering) {
             answer(client, ok_reply(r.id, board.reported_statuses(), facts()));
             return;
@@ -100,7 +81,7 @@ void request_book::take(client_id client, const request& r, const std::string& o
         return;
     }
 
-    if (const auto fixed = fixed_command(r))
+    if (const auto fixed = fixed_command(r.kind, r.relay))
         e.command = *fixed;
     // A command for a port that is gone would sit in the queue until the
     // port came back, long after its sender was told it failed.
@@ -111,7 +92,7 @@ void request_book::take(client_id client, const request& r, const std::string& o
         return;
     }
 
-    if (r.kind == request_kind::toggle) {
+    if (r.kind == command_kind::toggle) {
         const auto command = toggle_relay(r.relay, board.reported_statuses());
         if (!command) {
             entries.emplace(key, std::move(e));
@@ -195,7 +176,7 @@ void request_book::audit(const entry& e, const command_outcome& outcome) const
 {
     // A status changes nothing; a toggle whose relay was never known never
     // became a command, but its asking is told all the same.
-    if (!audited || e.asked.kind == request_kind::status || e.asked.kind == request_kind::watch)
+    if (!audited || e.asked.kind == command_kind::status || e.asked.kind == command_kind::watch)
         return;
     const auto command = e.command.code == code_set_relays ? describe_command(e.command)
                                                            : "toggle relay " + std::to_string(e.asked.relay);
@@ -230,7 +211,7 @@ void request_book::status_frame_accepted(const relay_statuses& reported)
             continue;
         auto& e = it->second;
         if (e.now == stage::waiting_for_status) {
-            if (e.asked.kind == request_kind::status) {
+            if (e.asked.kind == command_kind::status) {
                 succeed(key, reported);
                 continue;
             }
