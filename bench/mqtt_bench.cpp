@@ -58,7 +58,7 @@ int one_board(int samples)
             return 1;
         }
         const auto state = rig.watcher->messages_on(state_topic).back();
-        for (const auto& f : rig.board->received_frames()) {
+        for (const auto& f : rig.board().received_frames()) {
             std::uint8_t a = 0;
             command_tuple c;
             if (f.arrival > published && decode_command(f.bytes, a, c) && c.code == code_set_relays) {
@@ -86,15 +86,10 @@ int many_boards(int board_count, int rounds)
     }
     const auto cpu_before = cpu_seconds();
     const auto started_at = clock::now();
-    std::vector<std::unique_ptr<pty_board>> boards;
-    std::vector<std::unique_ptr<panel_session>> sessions;
+    std::vector<std::unique_ptr<relay::testing::live_board_rig>> boards;
     for (int i = 0; i < board_count; ++i) {
-        boards.push_back(std::make_unique<pty_board>());
-        sessions.push_back(std::make_unique<panel_session>());
-        auto& panel = sessions.back()->controller();
-        panel.Form_Load();
-        panel.set_chuankou_num_text(boards.back()->slave_path());
-        panel.open_comm_Click();
+        boards.push_back(std::make_unique<relay::testing::live_board_rig>());
+        boards.back()->connect();
     }
     test_client watcher(broker.port(), {"relay-panel/+/relay/+"});
     wait_until([&] { return watcher.ready(); });
@@ -106,7 +101,7 @@ int many_boards(int board_count, int rounds)
     for (int i = 0; i < board_count; ++i) {
         char name[8];
         std::snprintf(name, sizeof name, "b%02d", i + 1);
-        topics.emplace_back("relay-panel", started.bridge->add_board(sessions[static_cast<std::size_t>(i)]->controller(), name));
+        topics.emplace_back("relay-panel", started.bridge->add_board(boards[static_cast<std::size_t>(i)]->panel(), name));
     }
     // Every board answering and every relay reported OFF first.
     if (!wait_until([&] {

@@ -23,16 +23,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", started.error.c_str());
         return 1;
     }
-    std::vector<std::unique_ptr<relay::pty_board>> boards;
-    std::vector<std::unique_ptr<relay::panel_session>> sessions;
+    std::vector<std::unique_ptr<relay::testing::live_board_rig>> boards;
     for (int i = 2; i < argc; ++i) {
-        boards.push_back(std::make_unique<relay::pty_board>());
-        sessions.push_back(std::make_unique<relay::panel_session>());
-        auto& panel = sessions.back()->controller();
-        panel.Form_Load();
-        panel.set_chuankou_num_text(boards.back()->slave_path());
-        panel.open_comm_Click();
-        started.bridge->add_board(panel, argv[i]);
+        boards.push_back(std::make_unique<relay::testing::live_board_rig>());
+        boards.back()->connect();
+        started.bridge->add_board(boards.back()->panel(), argv[i]);
     }
     return app.exec();
 }
