@@ -1,9 +1,9 @@
 // relay-panel: the control panel for a four-channel serial relay board.
 
 #include "app/command_line.h"
+#include "app/port_owner.h"
 #include "sim/pty_board.h"
 #include "ui/main_form.h"
-#include "service/port_owner.h"
 #include "session/event_dispatcher.h"
 #include "ui/threaded_panel.h"
 #include "session/stop_signals.h"

@@ -43,7 +43,7 @@ int board_session::run()
     QTimer::singleShot(0, &ticker, [this] {
         if (now != phase::idle)
             return;
-        if (opts.command == subcommand::status || opts.command == subcommand::toggle) {
+        if (opts.command == command_kind::status || opts.command == command_kind::toggle) {
             now = phase::reading;
             if (!send(status_query))
                 return;
@@ -94,7 +94,7 @@ void board_session::status_frame_received(const frame& rx)
     const relay_statuses statuses = decode_status(rx);
 
     if (now == phase::reading) {
-        if (opts.command == subcommand::status) {
+        if (opts.command == command_kind::status) {
             print_states(statuses);
             finish(exit_success);
             return;

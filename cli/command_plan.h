@@ -1,9 +1,10 @@
 #pragma once
-// Which frame a subcommand puts on the line and which answer proves that the
+// Which frame a command puts on the line and which answer proves that the
 // board took it.
 
 #include "cli/options.h"
 #include "cli/report.h"
+#include "protocol/command_kind.h"
 #include "protocol/relay_commands.h"
 
 #include <optional>

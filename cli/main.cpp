@@ -6,8 +6,8 @@
 #include "cli/options.h"
 #include "cli/owner_session.h"
 #include "cli/usage.h"
+#include "host/port_holders.h"
 #include "session/event_dispatcher.h"
-#include "serial/port_holders.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 #include "serial/system_port_catalog.h"
@@ -71,7 +71,7 @@ int main(int argc, char** argv)
         if (const auto owner = find_owner_socket(resolved.port->path))
             return owner_session(parsed.opts, *owner, std::cout, std::cerr).run();
     }
-    if (parsed.opts.command == subcommand::watch) {
+    if (parsed.opts.command == relay::command_kind::watch) {
         std::cerr << "relayctl: no program owns the port " << (resolved.port ? resolved.port->path : parsed.opts.port)
                   << "; 'watch' needs relayd or the relay panel connected to it\n";
         return exit_port;

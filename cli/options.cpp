@@ -1,26 +1,13 @@
 #include "cli/options.h"
 
-#include "serial/number_text.h"
-#include "serial/whole_number.h"
+#include "text/number_text.h"
 #include "text/shown_text.h"
+#include "text/whole_number.h"
 
 #include <optional>
 
 namespace relay::cli {
 namespace {
-
-struct subcommand_word {
-    const char* word;
-    subcommand command;
-    bool takes_relay;
-};
-
-constexpr subcommand_word subcommands[] = {
-    {"status", subcommand::status, false}, {"on", subcommand::on, true},
-    {"off", subcommand::off, true},        {"toggle", subcommand::toggle, true},
-    {"all-on", subcommand::all_on, false}, {"all-off", subcommand::all_off, false},
-    {"watch", subcommand::watch, false},
-};
 
 parse_result usage_error(std::string why)
 {
@@ -31,14 +18,6 @@ parse_result usage_error(std::string why)
 }
 
 }  // namespace
-
-const char* subcommand_name(subcommand c)
-{
-    for (const auto& s : subcommands)
-        if (s.command == c)
-            return s.word;
-    return "?";
-}
 
 parse_result parse_args(const std::vector<std::string>& args)
 {
@@ -124,23 +103,21 @@ parse_result parse_args(const std::vector<std::string>& args)
     }
 
     if (words.empty())
-        return usage_error("no command given (status, on, off, toggle, all-on, all-off or watch)");
-    const subcommand_word* found = nullptr;
-    for (const auto& s : subcommands)
-        if (words[0] == s.word)
-            found = &s;
+        return usage_error(std::string("no command given (") + command_words_listed() + ")");
+    const auto found = parse_command_word(words[0]);
     if (!found)
         return usage_error("unknown command '" + shown_text(words[0]) + "'");
-    result.opts.command = found->command;
+    result.opts.command = *found;
 
-    const std::size_t expected = found->takes_relay ? 2 : 1;
-    if (found->takes_relay && words.size() < 2)
-        return usage_error(std::string("'") + found->word + "' needs a relay number from 1 to 4");
+    const bool with_relay = takes_relay(*found);
+    const std::size_t expected = with_relay ? 2 : 1;
+    if (with_relay && words.size() < 2)
+        return usage_error(std::string("'") + command_word(*found) + "' needs a relay number from 1 to 4");
     if (words.size() > expected)
         return usage_error("unexpected argument '" + shown_text(words[expected]) + "'");
-    if (result.opts.count != 0 && found->command != subcommand::watch)
+    if (result.opts.count != 0 && *found != command_kind::watch)
         return usage_error("--count applies to 'watch' only");
-    if (found->takes_relay) {
+    if (with_relay) {
         const auto r = whole_number(words[1], 4);
         if (!r || *r < 1)
             return usage_error("the relay number must be 1, 2, 3 or 4, not '" + shown_text(words[1]) + "'");

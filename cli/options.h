@@ -2,13 +2,13 @@
 // relayctl's command line, read into plain values. No Qt and no port here,
 // so every corner of the syntax can be tested in memory.
 
+#include "protocol/command_kind.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace relay::cli {
-
-enum class subcommand { status, on, off, toggle, all_on, all_off, watch };
 
 struct options {
     std::string port = "1";  // a port number as the panel counts them, or a device
@@ -18,7 +18,7 @@ struct options {
     std::uint8_t address = 1;
     bool json = false;
     int timeout_ms = 1000;
-    subcommand command = subcommand::status;
+    command_kind command = command_kind::status;
     int relay = 0;  // 1 to 4 for on, off and toggle; 0 for the others
     // Talk to the owner of a port through this socket instead of finding it
     // from the port; empty to find it (or to use the port itself).
@@ -44,7 +44,5 @@ constexpr int max_count = 1000000000;
 
 // args are the words after the program name.
 parse_result parse_args(const std::vector<std::string>& args);
-
-const char* subcommand_name(subcommand c);
 
 }  // namespace relay::cli

@@ -2,7 +2,8 @@
 
 #include "cli/exit_codes.h"
 #include "cli/report.h"
-#include "service/control_socket.h"
+#include "protocol/reply_code.h"
+#include "service/socket_paths.h"
 #include "service/socket_probe.h"
 
 #include <QJsonDocument>
@@ -61,22 +62,16 @@ relay_statuses statuses_from(const QJsonObject& relays)
     return statuses;
 }
 
-int exit_for(const QString& code)
+// A code no owner sends reads as a port that stopped working.
+int exit_for(const QString& word)
 {
-    if (code == QLatin1String("usage"))
-        return exit_usage;
-    if (code == QLatin1String("timeout"))
-        return exit_no_answer;
-    if (code == QLatin1String("refused"))
-        return exit_not_taken;
-    if (code == QLatin1String("busy"))
-        return exit_busy;
-    return exit_port;
+    const auto code = parse_reply_code_word(word.toStdString());
+    return code ? exit_status_for(*code) : exit_port;
 }
 
 std::string request_line(const options& opts)
 {
-    QJsonObject request{{QLatin1String("cmd"), QLatin1String(subcommand_name(opts.command))}};
+    QJsonObject request{{QLatin1String("cmd"), QLatin1String(command_word(opts.command))}};
     if (opts.relay != 0)
         request.insert(QLatin1String("relay"), opts.relay);
     return QJsonDocument(request).toJson(QJsonDocument::Compact).toStdString() + "\n";
@@ -147,7 +142,7 @@ int owner_session::run()
         err << "relayctl: " << why << '\n';
         return exit_port;
     }
-    return opts.command == subcommand::watch ? watch() : ask();
+    return opts.command == command_kind::watch ? watch() : ask();
 }
 
 bool owner_session::send_line(const std::string& line)

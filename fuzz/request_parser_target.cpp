@@ -32,7 +32,7 @@ void check(std::string_view line)
     require(line.size() <= max_request_bytes + 1);
     require(line.find('\0') == std::string_view::npos);
     const bool takes_relay =
-        r.kind == request_kind::on || r.kind == request_kind::off || r.kind == request_kind::toggle;
+        r.kind == command_kind::on || r.kind == command_kind::off || r.kind == command_kind::toggle;
     require(takes_relay ? (r.relay >= 1 && r.relay <= 4) : r.relay == 0);
 }
 

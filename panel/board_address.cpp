@@ -1,6 +1,6 @@
 #include "panel/board_address.h"
 
-#include "serial/number_text.h"
+#include "text/number_text.h"
 
 namespace relay {
 

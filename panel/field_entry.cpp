@@ -4,7 +4,7 @@
 #include "panel/panel_controller.h"
 
 #include "panel/board_address.h"
-#include "serial/number_text.h"
+#include "text/number_text.h"
 
 #include <algorithm>
 

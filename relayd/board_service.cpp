@@ -54,10 +54,6 @@ bool board_service::serve_socket()
     socket = std::make_unique<board_socket>(session.core());
     socket->set_audit([this](const std::string& line, bool confirmed) { audit(line, confirmed); });
     const auto result = socket->listen(own.socket_path, system_mode);
-    if (result.ok && !result.served) {
-        log(priority::warning, result.reason + ": the board is polled but not shared");
-        return true;
-    }
     if (!result.ok) {
         log(priority::error,
             "cannot serve the control socket at " + shown_text(own.socket_path) + ": " + result.reason);

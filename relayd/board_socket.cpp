@@ -2,6 +2,7 @@
 
 #include "service/control_socket.h"
 #include "service/socket_alias.h"
+#include "service/socket_paths.h"
 #include "service/socket_probe.h"
 
 namespace relay::relayd {
@@ -28,7 +29,7 @@ serve_result board_socket::listen(const std::string& path, bool system_mode)
 {
     const auto r = system_mode ? d->socket.listen(path, socket_access::group, service_group)
                                : d->socket.listen(path, socket_access::owner_only);
-    return {r.ok, r.ok, r.reason};
+    return {r.ok, r.reason};
 }
 
 std::string board_socket::also_answer_at(const std::string& usual, bool system_mode)

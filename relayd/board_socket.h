@@ -13,8 +13,7 @@ namespace relay::relayd {
 
 struct serve_result {
     bool ok = false;
-    bool served = false;  // false when this build carries no control socket
-    std::string reason;   // plain words when !ok
+    std::string reason;  // plain words when !ok
 };
 
 class board_socket {

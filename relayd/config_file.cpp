@@ -1,8 +1,8 @@
 #include "relayd/config_file.h"
 
 #include "relayd/port_identity.h"
-#include "serial/whole_number.h"
 #include "text/shown_text.h"
+#include "text/whole_number.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "relayd/options.h"
 
-#include "serial/whole_number.h"
 #include "text/shown_text.h"
+#include "text/whole_number.h"
 
 #include <optional>
 

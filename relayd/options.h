@@ -12,7 +12,7 @@ struct options {
     std::string port = "1";  // a port number as the panel counts them, or a device
     std::uint8_t address = 1;
     bool simulate = false;
-    std::string socket;  // empty: the usual place for the port (see socket_paths.h)
+    std::string socket;  // empty: the usual place for the port (see service/socket_paths.h)
     std::string config;  // empty: one board from the options above
     bool system = false;  // serve sockets under /run/relayd, as the system service
     std::string mqtt_url;  // empty: the config file's [mqtt] url, if any

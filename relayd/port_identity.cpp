@@ -1,6 +1,6 @@
 #include "relayd/port_identity.h"
 
-#include "serial/number_text.h"
+#include "text/number_text.h"
 
 #include <filesystem>
 #include <system_error>

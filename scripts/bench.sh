@@ -11,4 +11,4 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-bench -j"$(nproc)" --target relay-bench relayd-bench relay-mqtt-bench
 QT_QPA_PLATFORM=offscreen build-bench/bench/relay-bench "$@"
 build-bench/bench/relayd-bench "$@"
-build-bench/mqtt/bench/relay-mqtt-bench "$@"
+build-bench/bench/relay-mqtt-bench "$@"

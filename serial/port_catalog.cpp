@@ -1,6 +1,6 @@
 #include "serial/port_catalog.h"
 
-#include "serial/number_text.h"
+#include "text/number_text.h"
 #include "text/shown_text.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "serial/qt_serial_device.h"
 
+#include "host/port_holders.h"
 #include "serial/device_presence.h"
-#include "serial/port_holders.h"
 #include "text/shown_text.h"
 
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "service/control_socket.h"
 
-#include "serial/port_holders.h"
+#include "host/port_holders.h"
 #include "service/client_connection.h"
 #include "service/line_reader.h"
 #include "service/replies.h"
@@ -285,7 +285,7 @@ void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item
         return;
     }
     const auto& r = std::get<request>(parsed);
-    if (r.kind == request_kind::watch) {
+    if (r.kind == command_kind::watch) {
         auto& c = clients.at(id);
         c.watching = true;
         c.told_once = false;

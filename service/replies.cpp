@@ -23,23 +23,6 @@ QByteArray line(QJsonObject object, const QJsonValue& id)
 
 }  // namespace
 
-const char* reply_code_word(reply_code code)
-{
-    switch (code) {
-    case reply_code::usage:
-        return "usage";
-    case reply_code::port:
-        return "port";
-    case reply_code::timeout:
-        return "timeout";
-    case reply_code::refused:
-        return "refused";
-    case reply_code::busy:
-        return "busy";
-    }
-    return "usage";
-}
-
 QByteArray ok_reply(const QJsonValue& id, const relay_statuses& shown, const board_facts& facts)
 {
     QJsonObject reply{{QLatin1String("ok"), true}, {QLatin1String("relays"), relays_object(shown)}};

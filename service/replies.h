@@ -5,6 +5,7 @@
 
 #include "core/board_core.h"
 #include "protocol/relay_commands.h"
+#include "protocol/reply_code.h"
 
 #include <QByteArray>
 #include <QJsonValue>
@@ -13,18 +14,6 @@
 #include <string>
 
 namespace relay {
-
-// Failure codes; each means what the same failure means in relayctl's exit
-// status.
-enum class reply_code {
-    usage,    // the line makes no sense
-    port,     // the port is not open, stopped working, or dropped the command
-    timeout,  // no valid status frame in time
-    refused,  // the board answered but did not switch
-    busy,     // too many commands or clients waiting
-};
-
-const char* reply_code_word(reply_code code);
 
 struct board_facts {
     std::string port;                     // the device path

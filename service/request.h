@@ -3,6 +3,8 @@
 // no socket, no board, so every malformed line can be tried in memory and
 // by the fuzzer.
 
+#include "protocol/command_kind.h"
+
 #include <QJsonValue>
 
 #include <cstddef>
@@ -15,10 +17,8 @@ namespace relay {
 // A longer line is refused without being read as JSON.
 constexpr std::size_t max_request_bytes = 1024;
 
-enum class request_kind { status, on, off, toggle, all_on, all_off, watch };
-
 struct request {
-    request_kind kind = request_kind::status;
+    command_kind kind = command_kind::status;
     int relay = 0;  // 1 to 4 for on, off and toggle; 0 for the others
     // Echoed in the reply so that a client with several requests in flight
     // can match them; undefined when the request carried none.
@@ -35,7 +35,5 @@ using parsed_request = std::variant<request, usage_error>;
 
 // The line without its newline (a trailing carriage return is allowed).
 parsed_request parse_request(std::string_view line);
-
-const char* request_word(request_kind kind);
 
 }  // namespace relay

@@ -5,28 +5,6 @@
 #include <vector>
 
 namespace relay {
-namespace {
-
-std::optional<command_tuple> fixed_command(const request& r)
-{
-    switch (r.kind) {
-    case request_kind::on:
-        return single_relay(r.relay, action_on);
-    case request_kind::off:
-        return single_relay(r.relay, action_off);
-    case request_kind::all_on:
-        return all_relays(action_on);
-    case request_kind::all_off:
-        return all_relays(action_off);
-    case request_kind::status:
-    case request_kind::toggle:
-    case request_kind::watch:
-        break;
-    }
-    return std::nullopt;
-}
-
-}  // namespace
 
 request_book::request_book(board_core& board, answer_fn answer, QObject* parent)
     : QObject(parent), board(board), answer(std::move(answer))
@@ -81,7 +59,7 @@ void request_book::take(client_id client, const request& r, const std::string& o
     const auto key = next_key++;
     entry e{client, r, origin, false, {}, stage::waiting_for_status};
 
-    if (r.kind == request_kind::status) {
+    if (r.kind == command_kind::status) {
         if (board.link_now() == link_condition::answering) {
             answer(client, ok_reply(r.id, board.reported_statuses(), facts()));
             return;
@@ -91,7 +69,7 @@ void request_book::take(client_id client, const request& r, const std::string& o
         return;
     }
 
-    if (const auto fixed = fixed_command(r))
+    if (const auto fixed = fixed_command(r.kind, r.relay))
         e.command = *fixed;
     // A command for a port that is gone would sit in the queue until the
     // port came back, long after its sender was told it failed.
@@ -102,7 +80,7 @@ void request_book::take(client_id client, const request& r, const std::string& o
         return;
     }
 
-    if (r.kind == request_kind::toggle) {
+    if (r.kind == command_kind::toggle) {
         const auto command = toggle_relay(r.relay, board.reported_statuses());
         if (!command) {
             entries.emplace(key, std::move(e));
@@ -184,7 +162,7 @@ void request_book::audit(const entry& e, const command_outcome& outcome) const
 {
     // A status changes nothing; a toggle whose relay was never known never
     // became a command, but its asking is told all the same.
-    if (!audited || e.asked.kind == request_kind::status || e.asked.kind == request_kind::watch)
+    if (!audited || e.asked.kind == command_kind::status || e.asked.kind == command_kind::watch)
         return;
     const auto command = e.command.code == code_set_relays ? describe_command(e.command)
                                                            : "toggle relay " + std::to_string(e.asked.relay);
@@ -243,7 +221,7 @@ void request_book::status_reported(const relay_states& states)
         if (it == entries.end())
             continue;
         auto& e = it->second;
-        if (e.asked.kind == request_kind::status) {
+        if (e.asked.kind == command_kind::status) {
             succeed(key, reported);
             continue;
         }

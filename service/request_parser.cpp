@@ -12,21 +12,6 @@
 namespace relay {
 namespace {
 
-struct command_word {
-    const char* word;
-    request_kind kind;
-    bool takes_relay;
-};
-
-constexpr command_word command_words[] = {
-    {"status", request_kind::status, false}, {"on", request_kind::on, true},
-    {"off", request_kind::off, true},        {"toggle", request_kind::toggle, true},
-    {"all-on", request_kind::all_on, false}, {"all-off", request_kind::all_off, false},
-    {"watch", request_kind::watch, false},
-};
-
-const char* const known_commands = "status, on, off, toggle, all-on, all-off or watch";
-
 bool valid_utf8(std::string_view text)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -55,14 +40,6 @@ usage_error refuse(std::string why, const QJsonValue& id = QJsonValue(QJsonValue
 
 }  // namespace
 
-const char* request_word(request_kind kind)
-{
-    for (const auto& c : command_words)
-        if (c.kind == kind)
-            return c.word;
-    return "?";
-}
-
 parsed_request parse_request(std::string_view line)
 {
     if (!line.empty() && line.back() == '\r')
@@ -90,29 +67,26 @@ parsed_request parse_request(std::string_view line)
     r.id = object.value(QLatin1String("id"));
     const QJsonValue cmd = object.value(QLatin1String("cmd"));
     if (cmd.isUndefined())
-        return refuse(std::string("The request has no \"cmd\"; use ") + known_commands + ".", r.id);
+        return refuse(std::string("The request has no \"cmd\"; use ") + command_words_listed() + ".", r.id);
     if (!cmd.isString())
         return refuse("\"cmd\" must be a string.", r.id);
     const QString word = cmd.toString();
-    const command_word* found = nullptr;
-    for (const auto& c : command_words)
-        if (word == QLatin1String(c.word))
-            found = &c;
+    const auto found = parse_command_word(word.toStdString());
     if (!found) {
         // The word is echoed only when short, so a reply stays one short line.
         const std::string shown = word.size() <= 32 ? " \"" + word.toStdString() + "\"" : "";
-        return refuse("Unknown command" + shown + "; use " + known_commands + ".", r.id);
+        return refuse("Unknown command" + shown + "; use " + command_words_listed() + ".", r.id);
     }
-    r.kind = found->kind;
+    r.kind = *found;
 
     const QJsonValue relay_value = object.value(QLatin1String("relay"));
-    if (!found->takes_relay) {
+    if (!takes_relay(*found)) {
         if (!relay_value.isUndefined())
-            return refuse(std::string("\"") + found->word + "\" takes no relay.", r.id);
+            return refuse(std::string("\"") + command_word(*found) + "\" takes no relay.", r.id);
         return r;
     }
     if (relay_value.isUndefined())
-        return refuse(std::string("\"") + found->word + "\" needs \"relay\": 1, 2, 3 or 4.", r.id);
+        return refuse(std::string("\"") + command_word(*found) + "\" needs \"relay\": 1, 2, 3 or 4.", r.id);
     const double number = relay_value.toDouble(0.0);
     if (!relay_value.isDouble() || !std::isfinite(number) || number != std::floor(number) ||
         !is_relay_index(static_cast<int>(std::clamp(number, -1.0, 100.0))))

@@ -1,4 +1,4 @@
-#include "service/control_socket.h"
+#include "service/socket_paths.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "service/socket_probe.h"
 
-#include "serial/port_holders.h"
+#include "host/port_holders.h"
 
 #include <cerrno>
 #include <cstring>

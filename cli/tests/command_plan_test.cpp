@@ -7,7 +7,7 @@
 namespace relay::cli {
 namespace {
 
-options with(subcommand c, int relay = 0)
+options with(command_kind c, int relay = 0)
 {
     options o;
     o.command = c;
@@ -41,22 +41,22 @@ constexpr std::uint8_t off = action_off;
 
 INSTANTIATE_TEST_SUITE_P(
     table, plan,
-    ::testing::Values(plan_case{with(subcommand::status), std::nullopt, std::nullopt},
-                      plan_case{with(subcommand::status), relay_statuses{1, 1, 1, 1}, std::nullopt},
-                      plan_case{with(subcommand::on, 1), std::nullopt, command_tuple{1, {on, 0, 0, 0}}},
-                      plan_case{with(subcommand::on, 4), std::nullopt, command_tuple{1, {0, 0, 0, on}}},
-                      plan_case{with(subcommand::off, 2), std::nullopt, command_tuple{1, {0, off, 0, 0}}},
-                      plan_case{with(subcommand::off, 3), std::nullopt, command_tuple{1, {0, 0, off, 0}}},
-                      plan_case{with(subcommand::all_on), std::nullopt, command_tuple{1, {on, on, on, on}}},
-                      plan_case{with(subcommand::all_off), std::nullopt, command_tuple{1, {off, off, off, off}}},
+    ::testing::Values(plan_case{with(command_kind::status), std::nullopt, std::nullopt},
+                      plan_case{with(command_kind::status), relay_statuses{1, 1, 1, 1}, std::nullopt},
+                      plan_case{with(command_kind::on, 1), std::nullopt, command_tuple{1, {on, 0, 0, 0}}},
+                      plan_case{with(command_kind::on, 4), std::nullopt, command_tuple{1, {0, 0, 0, on}}},
+                      plan_case{with(command_kind::off, 2), std::nullopt, command_tuple{1, {0, off, 0, 0}}},
+                      plan_case{with(command_kind::off, 3), std::nullopt, command_tuple{1, {0, 0, off, 0}}},
+                      plan_case{with(command_kind::all_on), std::nullopt, command_tuple{1, {on, on, on, on}}},
+                      plan_case{with(command_kind::all_off), std::nullopt, command_tuple{1, {off, off, off, off}}},
                       // Toggle turns the relay the other way and leaves the rest alone.
-                      plan_case{with(subcommand::toggle, 2), relay_statuses{1, 2, 1, 1}, command_tuple{1, {0, off, 0, 0}}},
-                      plan_case{with(subcommand::toggle, 2), relay_statuses{2, 1, 2, 2}, command_tuple{1, {0, on, 0, 0}}},
-                      plan_case{with(subcommand::toggle, 4), relay_statuses{0, 0, 0, 1}, command_tuple{1, {0, 0, 0, on}}},
+                      plan_case{with(command_kind::toggle, 2), relay_statuses{1, 2, 1, 1}, command_tuple{1, {0, off, 0, 0}}},
+                      plan_case{with(command_kind::toggle, 2), relay_statuses{2, 1, 2, 2}, command_tuple{1, {0, on, 0, 0}}},
+                      plan_case{with(command_kind::toggle, 4), relay_statuses{0, 0, 0, 1}, command_tuple{1, {0, 0, 0, on}}},
                       // ... and does nothing it cannot justify.
-                      plan_case{with(subcommand::toggle, 1), std::nullopt, std::nullopt},
-                      plan_case{with(subcommand::toggle, 1), relay_statuses{0, 1, 1, 1}, std::nullopt},
-                      plan_case{with(subcommand::toggle, 1), relay_statuses{3, 1, 1, 1}, std::nullopt}));
+                      plan_case{with(command_kind::toggle, 1), std::nullopt, std::nullopt},
+                      plan_case{with(command_kind::toggle, 1), relay_statuses{0, 1, 1, 1}, std::nullopt},
+                      plan_case{with(command_kind::toggle, 1), relay_statuses{3, 1, 1, 1}, std::nullopt}));
 
 struct confirm_case {
     command_tuple sent;

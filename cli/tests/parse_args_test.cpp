@@ -26,7 +26,7 @@ struct good_case {
     int address;
     bool json;
     int timeout_ms;
-    subcommand command;
+    command_kind command;
     int relay;
 };
 
@@ -53,28 +53,28 @@ TEST_P(parse_good, reads_every_value)
 INSTANTIATE_TEST_SUITE_P(
     table, parse_good,
     ::testing::Values(
-        good_case{{"status"}, "1", 1, false, 1000, subcommand::status, 0},
-        good_case{{"on", "1"}, "1", 1, false, 1000, subcommand::on, 1},
-        good_case{{"off", "4"}, "1", 1, false, 1000, subcommand::off, 4},
-        good_case{{"toggle", "3"}, "1", 1, false, 1000, subcommand::toggle, 3},
-        good_case{{"all-on"}, "1", 1, false, 1000, subcommand::all_on, 0},
-        good_case{{"all-off"}, "1", 1, false, 1000, subcommand::all_off, 0},
-        good_case{{"--port", "3", "status"}, "3", 1, false, 1000, subcommand::status, 0},
-        good_case{{"--port", "32767", "status"}, "32767", 1, false, 1000, subcommand::status, 0},
-        good_case{{"--port", "/dev/pts/7", "on", "2"}, "/dev/pts/7", 1, false, 1000, subcommand::on, 2},
-        good_case{{"--port=ttyUSB0", "status"}, "ttyUSB0", 1, false, 1000, subcommand::status, 0},
-        good_case{{"--address", "0", "status"}, "1", 0, false, 1000, subcommand::status, 0},
-        good_case{{"--address=255", "status"}, "1", 255, false, 1000, subcommand::status, 0},
-        good_case{{"--address", "007", "status"}, "1", 7, false, 1000, subcommand::status, 0},
-        good_case{{"--json", "status"}, "1", 1, true, 1000, subcommand::status, 0},
-        good_case{{"--timeout", "1", "status"}, "1", 1, false, 1, subcommand::status, 0},
-        good_case{{"--timeout=3600000", "status"}, "1", 1, false, 3600000, subcommand::status, 0},
+        good_case{{"status"}, "1", 1, false, 1000, command_kind::status, 0},
+        good_case{{"on", "1"}, "1", 1, false, 1000, command_kind::on, 1},
+        good_case{{"off", "4"}, "1", 1, false, 1000, command_kind::off, 4},
+        good_case{{"toggle", "3"}, "1", 1, false, 1000, command_kind::toggle, 3},
+        good_case{{"all-on"}, "1", 1, false, 1000, command_kind::all_on, 0},
+        good_case{{"all-off"}, "1", 1, false, 1000, command_kind::all_off, 0},
+        good_case{{"--port", "3", "status"}, "3", 1, false, 1000, command_kind::status, 0},
+        good_case{{"--port", "32767", "status"}, "32767", 1, false, 1000, command_kind::status, 0},
+        good_case{{"--port", "/dev/pts/7", "on", "2"}, "/dev/pts/7", 1, false, 1000, command_kind::on, 2},
+        good_case{{"--port=ttyUSB0", "status"}, "ttyUSB0", 1, false, 1000, command_kind::status, 0},
+        good_case{{"--address", "0", "status"}, "1", 0, false, 1000, command_kind::status, 0},
+        good_case{{"--address=255", "status"}, "1", 255, false, 1000, command_kind::status, 0},
+        good_case{{"--address", "007", "status"}, "1", 7, false, 1000, command_kind::status, 0},
+        good_case{{"--json", "status"}, "1", 1, true, 1000, command_kind::status, 0},
+        good_case{{"--timeout", "1", "status"}, "1", 1, false, 1, command_kind::status, 0},
+        good_case{{"--timeout=3600000", "status"}, "1", 1, false, 3600000, command_kind::status, 0},
         // Options after the command, and the last of a repeated option wins.
-        good_case{{"on", "2", "--json", "--port", "2", "--port", "5"}, "5", 1, true, 1000, subcommand::on, 2},
-        good_case{{"--address", "9", "toggle", "--address", "10", "1"}, "1", 10, false, 1000, subcommand::toggle, 1},
+        good_case{{"on", "2", "--json", "--port", "2", "--port", "5"}, "5", 1, true, 1000, command_kind::on, 2},
+        good_case{{"--address", "9", "toggle", "--address", "10", "1"}, "1", 10, false, 1000, command_kind::toggle, 1},
         // After "--" a word that looks like an option is a device name.
-        good_case{{"--port", "--weird", "status"}, "--weird", 1, false, 1000, subcommand::status, 0},
-        good_case{{"--", "status"}, "1", 1, false, 1000, subcommand::status, 0}));
+        good_case{{"--port", "--weird", "status"}, "--weird", 1, false, 1000, command_kind::status, 0},
+        good_case{{"--", "status"}, "1", 1, false, 1000, command_kind::status, 0}));
 
 struct bad_case {
     words args;
@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct owner_case {
     words args;
-    subcommand command;
+    command_kind command;
     std::string socket;
     int count;
 };
@@ -164,14 +164,14 @@ TEST_P(parse_owner, reads_the_socket_and_the_count)
 
 INSTANTIATE_TEST_SUITE_P(
     table, parse_owner,
-    ::testing::Values(owner_case{{"watch"}, subcommand::watch, "", 0},
-                      owner_case{{"watch", "--count", "3"}, subcommand::watch, "", 3},
-                      owner_case{{"--count=1", "watch"}, subcommand::watch, "", 1},
-                      owner_case{{"--socket", "/run/relayd/ttyUSB0.sock", "on", "2"}, subcommand::on,
+    ::testing::Values(owner_case{{"watch"}, command_kind::watch, "", 0},
+                      owner_case{{"watch", "--count", "3"}, command_kind::watch, "", 3},
+                      owner_case{{"--count=1", "watch"}, command_kind::watch, "", 1},
+                      owner_case{{"--socket", "/run/relayd/ttyUSB0.sock", "on", "2"}, command_kind::on,
                                  "/run/relayd/ttyUSB0.sock", 0},
-                      owner_case{{"--socket=/tmp/x.sock", "--count", "5", "watch"}, subcommand::watch, "/tmp/x.sock",
+                      owner_case{{"--socket=/tmp/x.sock", "--count", "5", "watch"}, command_kind::watch, "/tmp/x.sock",
                                  5},
-                      owner_case{{"status"}, subcommand::status, "", 0}));
+                      owner_case{{"status"}, command_kind::status, "", 0}));
 
 struct exit_case {
     words args;
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(table, parse_early_exit,
                                            // After "--" nothing is an option.
                                            exit_case{{"--", "--help"}, parse_result::action::usage_error}));
 
-TEST(subcommand_name, names_each_command_as_typed)
+TEST(command_word, names_each_command_as_typed)
 {
     for (const auto* word : {"status", "on", "off", "toggle", "all-on", "all-off", "watch"}) {
         const words args = std::string(word) == "on" || std::string(word) == "off" || std::string(word) == "toggle"
@@ -205,7 +205,7 @@ TEST(subcommand_name, names_each_command_as_typed)
                                : words{word};
         const auto r = parse_args(args);
         ASSERT_EQ(r.what, parse_result::action::run) << word;
-        EXPECT_STREQ(subcommand_name(r.opts.command), word);
+        EXPECT_STREQ(command_word(r.opts.command), word);
     }
 }
 

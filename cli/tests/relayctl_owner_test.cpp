@@ -3,38 +3,27 @@
 // pseudo-terminal) with the same output and exit status as on the port.
 
 #include "cli/exit_codes.h"
+#include "live_board_rig.h"
 #include "relayctl_process.h"
-#include "service/control_socket.h"
+#include "service/socket_paths.h"
 #include "service/socket_probe.h"
-#include "session/panel_session.h"
-#include "sim/pty_board.h"
+#include "socket_client.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace relay::cli::testing {
 namespace {
 
 constexpr int deadline_ms = 5000;
-
-std::size_t set_frames_since(const pty_board& board, std::size_t first, const frame& wanted)
-{
-    const auto log = board.received_frames();
-    std::size_t count = 0;
-    for (std::size_t i = first; i < log.size(); ++i)
-        count += log[i].bytes == wanted ? 1 : 0;
-    return count;
-}
 
 bool any_live_socket_in(const std::string& folder)
 {
@@ -45,34 +34,15 @@ bool any_live_socket_in(const std::string& folder)
     return false;
 }
 
-// A socket file whose process has closed it, as a killed owner leaves.
-bool leave_a_dead_socket(const std::string& path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-                       ::listen(fd, 1) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return bound;
-}
-
 }  // namespace
 
 class relayctl_owner_test : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> runtime;
-    std::unique_ptr<pty_board> board;
-    std::unique_ptr<panel_session> session;
-    std::unique_ptr<control_socket> owner;
+    std::unique_ptr<relay::testing::live_board_rig> rig;
 
-    panel_controller& panel() { return session->controller(); }
-    QString port() const { return QString::fromStdString(board->slave_path()); }
+    QString port() const { return QString::fromStdString(rig->port()); }
 
 private slots:
     void init()
@@ -80,22 +50,15 @@ private slots:
         // relayctl, a child, inherits this and so looks where the owner serves.
         runtime = std::make_unique<QTemporaryDir>();
         qputenv("XDG_RUNTIME_DIR", runtime->path().toLocal8Bit());
-        board = std::make_unique<pty_board>();
-        session = std::make_unique<panel_session>();
-        panel().Form_Load();
-        panel().set_chuankou_num_text(board->slave_path());
-        panel().open_comm_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::answering, deadline_ms);
-        owner = std::make_unique<control_socket>(panel());
-        const auto served = owner->listen(user_socket_path(board->slave_path()), socket_access::owner_only);
+        rig = std::make_unique<relay::testing::live_board_rig>();
+        QVERIFY(rig->connect_until_answering());
+        const auto served = rig->serve(user_socket_path(rig->port()));
         QVERIFY2(served.ok, served.reason.c_str());
     }
 
     void cleanup()
     {
-        owner.reset();
-        session.reset();
-        board.reset();
+        rig.reset();
         runtime.reset();
     }
 
@@ -134,23 +97,23 @@ private slots:
         QFETCH(QString, out);
         QFETCH(QVector<int>, frame_actions);
         if (board_does == "stuck") {
-            board->set_answer_shaper([](const frame& answer) {
+            rig->board().set_answer_shaper([](const frame& answer) {
                 const auto f = encode_status(answer[1], answer[2], {status_off, status_off, status_off, status_off});
                 return std::vector<pty_board::chunk>{{{f.begin(), f.end()}, std::chrono::milliseconds(0)}};
             });
         } else if (board_does == "silent") {
-            board->set_silent(true);
-            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::silent, deadline_ms);
+            rig->board().set_silent(true);
+            QTRY_COMPARE_WITH_TIMEOUT(rig->panel().link_now(), link_condition::silent, deadline_ms);
         } else if (board_does == "unplugged") {
-            board->close_line();
-            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::lost, deadline_ms);
+            rig->board().close_line();
+            QTRY_COMPARE_WITH_TIMEOUT(rig->panel().link_now(), link_condition::lost, deadline_ms);
         } else if (board_does == "busy") {
             // Without ticks the queue cannot drain while relayctl starts up.
-            session->timer().stop();
+            rig->session().timer().stop();
             for (client_ticket t = 0; t < client_queue_capacity; ++t)
-                QVERIFY(panel().queue_client_command(single_relay(1, action_on), 5000000 + t));
+                QVERIFY(rig->panel().queue_client_command(single_relay(1, action_on), 5000000 + t));
         }
-        const auto first = board->received_frames().size();
+        const auto first = rig->board().received_frames().size();
         relayctl_process relayctl(QStringList{"--port", port()} + args);
         const auto run = relayctl.finish_serving();
         QVERIFY(run.finished);
@@ -162,13 +125,14 @@ private slots:
             const auto wanted = encode_command(1, command_tuple{code_set_relays,
                                                                {std::uint8_t(frame_actions[0]), std::uint8_t(frame_actions[1]),
                                                                 std::uint8_t(frame_actions[2]), std::uint8_t(frame_actions[3])}});
-            QCOMPARE(set_frames_since(*board, first, wanted), std::size_t{1});
+            const auto set = rig->set_frames_since(first);
+            QCOMPARE(std::count(set.begin(), set.end(), wanted), 1L);
         }
     }
 
     void a_socket_given_by_path_is_used_as_is()
     {
-        control_socket elsewhere(panel());
+        control_socket elsewhere(rig->panel());
         const auto path = runtime->path().toStdString() + "/other/board.sock";
         QVERIFY(elsewhere.listen(path, socket_access::owner_only).ok);
         relayctl_process relayctl({"--socket", QString::fromStdString(path), "on", "1"});
@@ -198,7 +162,7 @@ private slots:
             args.prepend("--json");
         relayctl_process relayctl(args);
         QVERIFY(relayctl.wait_for_lines(1, std::chrono::milliseconds(deadline_ms)));
-        panel().open_Click(3);
+        rig->panel().open_Click(3);
         const auto run = relayctl.finish_serving();
         QVERIFY(run.finished);
         QCOMPARE(run.exit_code, int(exit_success));
@@ -235,12 +199,12 @@ private slots:
         if (any_live_socket_in(system_socket_folder()))
             QSKIP("a system relayd serves boards on this machine");
         const auto folder = user_socket_folder();
-        control_socket second(panel());
+        control_socket second(rig->panel());
         const auto other = folder + "/other.sock";
         if (beside == "link") {
-            QVERIFY(::symlink(user_socket_path(board->slave_path()).c_str(), other.c_str()) == 0);
+            QVERIFY(::symlink(user_socket_path(rig->port()).c_str(), other.c_str()) == 0);
         } else if (beside == "stale") {
-            QVERIFY(leave_a_dead_socket(other));
+            QVERIFY(relay::testing::leave_dead_socket(other));
         } else if (beside == "owner") {
             const auto served = second.listen(other, socket_access::owner_only);
             QVERIFY2(served.ok, served.reason.c_str());
@@ -254,13 +218,13 @@ private slots:
             const QString self = " (relayctl_owner_test, pid " + QString::number(QCoreApplication::applicationPid()) + ")";
             QCOMPARE(run.err, "relayctl: 2 boards are served here; name one with --port or --socket: " +
                                   QString::fromStdString(other) + self + ", " +
-                                  QString::fromStdString(user_socket_path(board->slave_path())) + self + "\n");
+                                  QString::fromStdString(user_socket_path(rig->port())) + self + "\n");
         }
     }
 
     void watch_without_an_owner_says_so()
     {
-        owner->close();
+        rig->socket().close();
         const auto run = relayctl_process({"--port", port(), "watch"}).finish_serving();
         QCOMPARE(run.exit_code, int(exit_port));
         QVERIFY2(run.err.contains("no program owns the port"), qPrintable(run.err));

@@ -1,8 +1,10 @@
 #include "cli/usage.h"
+#include "protocol/reply_code.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace relay::cli {
 namespace {
@@ -27,6 +29,19 @@ INSTANTIATE_TEST_SUITE_P(table, help_mentions,
                                            "  4  no valid answer", "  5  the board answered but did not",
                                            "  watch ", "--count N", "--socket PATH", "  6  the owner of the port",
                                            "relayd"));
+
+// Scripts test for the numbers help gives, and the same failure told by a
+// port's owner must end relayctl with the same one.
+TEST(help_text, gives_each_failure_the_exit_status_relayctl_returns)
+{
+    const std::pair<reply_code, const char*> failures[] = {
+        {reply_code::usage, "usage error"}, {reply_code::port, "the port cannot be opened"},
+        {reply_code::timeout, "no valid answer"}, {reply_code::refused, "the board answered but did not"},
+        {reply_code::busy, "the owner of the port has too many"}};
+    for (const auto& [code, meaning] : failures)
+        EXPECT_NE(help_text().find("  " + std::to_string(exit_status_for(code)) + "  " + meaning), std::string::npos)
+            << meaning;
+}
 
 TEST(help_text, fits_a_terminal)
 {

@@ -8,20 +8,23 @@ std::string board_rig::start(std::map<std::string, std::string> config, broker_o
     std::string why;
     if (!broker->start(why))
         return why;
-    board = std::make_unique<pty_board>();
-    session = std::make_unique<panel_session>();
-    auto& core = session->core();
-    if (const auto opened = core.connect(board->slave_path()); !opened.ok)
-        return "the session cannot open the board's port: " + opened.reason;
-    if (!wait_until([&] { return core.link_now() == link_condition::answering; }))
-        return "the board does not answer the session";
+    if (auto failed = start_board(); !failed.empty())
+        return failed;
     watcher = std::make_unique<test_client>(broker->port(), std::vector<std::string>{"relay-panel/#", "homeassistant/#"});
     if (!wait_until([&] { return watcher->ready(); }))
         return "the watching client does not subscribe";
     return start_bridge(config);
 }
 
-std::string board_rig::start_bridge(const std::map<std::string, std::string>& config)
+std::string board_rig::start_board()
+{
+    live = std::make_unique<relay::testing::live_board_rig>();
+    if (!live->connect_until_answering())
+        return "the board does not answer the session";
+    return {};
+}
+
+std::string board_rig::start_bridge(const std::map<std::string, std::string>& config, bool until_online)
 {
     auto started = start_mqtt(broker->url(), config, [this](const std::string& line) { log.push_back(line); });
     if (!started.bridge)
@@ -29,8 +32,9 @@ std::string board_rig::start_bridge(const std::map<std::string, std::string>& co
     bridge = std::move(started.bridge);
     auto board_options = options;
     board_options.name = board_name;
-    bridge->add_board(session->core(), board_options);
-    if (!wait_until([&] { return watcher->last(topics.availability()) == std::string(payload_online); }))
+    bridge->add_board(core(), board_options);
+    const auto online = [&] { return watcher->last(topics.availability()) == std::string(payload_online); };
+    if (until_online && !wait_until(online))
         return "the board's availability never reads online";
     return {};
 }
@@ -39,8 +43,7 @@ void board_rig::stop()
 {
     bridge.reset();
     watcher.reset();
-    session.reset();
-    board.reset();
+    live.reset();
     broker.reset();
     log.clear();
 }
@@ -56,7 +59,7 @@ bool board_rig::log_has(const std::string& words) const
 std::vector<command_tuple> board_rig::set_commands() const
 {
     std::vector<command_tuple> found;
-    for (const auto& f : board->received_frames()) {
+    for (const auto& f : live->board().received_frames()) {
         std::uint8_t address = 0;
         command_tuple command;
         if (decode_command(f.bytes, address, command) && command.code == code_set_relays)

@@ -2,9 +2,8 @@
 // A simulated board on a pseudo-terminal behind a real session, a real
 // broker, the bridge serving the board, and a client outside watching.
 
+#include "live_board_rig.h"
 #include "mqtt/relay_mqtt.h"
-#include "session/panel_session.h"
-#include "sim/pty_board.h"
 #include "test_broker.h"
 
 #include <memory>
@@ -18,8 +17,8 @@ constexpr const char* client_id = "relayd-test";
 
 struct board_rig {
     std::unique_ptr<test_broker> broker;
-    std::unique_ptr<pty_board> board;
-    std::unique_ptr<panel_session> session;
+    // The simulated board and the session connected to it.
+    std::unique_ptr<relay::testing::live_board_rig> live;
     std::unique_ptr<test_client> watcher;
     std::unique_ptr<mqtt_bridge> bridge;
     std::vector<std::string> log;
@@ -31,10 +30,17 @@ struct board_rig {
     // Empty on success, else what failed.
     std::string start(std::map<std::string, std::string> config = {{"client_id", client_id}},
                       broker_options options = {});
-    std::string start_bridge(const std::map<std::string, std::string>& config);
+    // The board alone, answering its session: for a test that starts the
+    // broker and the bridge its own way.
+    std::string start_board();
+    // The bridge serving the board; until_online: and its availability online.
+    std::string start_bridge(const std::map<std::string, std::string>& config, bool until_online = true);
     void stop_bridge() { bridge.reset(); }
     // Takes everything down, the bridge first so that it still has a board.
     void stop();
+
+    pty_board& board() { return live->board(); }
+    board_core& core() { return live->core(); }
 
     bool log_has(const std::string& words) const;
     // Set-relays frames the board has received.

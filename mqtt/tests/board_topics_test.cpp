@@ -206,14 +206,14 @@ private slots:
         std::array<bool, relay_count> want{};
         for (int i = 0; i < relay_count; ++i)
             want[static_cast<std::size_t>(i)] = relays[i] == '1';
-        QVERIFY(wait_until([&] { return rig.board->relays() == want; }));
+        QVERIFY(wait_until([&] { return rig.board().relays() == want; }));
         const auto commands = rig.set_commands();
         QCOMPARE(commands.size(), before + 1);
         QVERIFY(commands.back() == expected);
 
         // Each switched relay's state arrives after the board took the
         // frame: from its answer, not an echo of the command.
-        const auto log = rig.board->received_frames();
+        const auto log = rig.board().received_frames();
         const auto sent = std::find_if(log.rbegin(), log.rend(), [&](const received_frame& f) {
             std::uint8_t a = 0;
             command_tuple c;
@@ -266,7 +266,7 @@ private slots:
         QFETCH(bool, retained);
         QFETCH(QString, shown);
         QFETCH(QString, why);
-        const auto relays_before = rig.board->relays();
+        const auto relays_before = rig.board().relays();
         const auto topic = rig.topics.root() + "/" + subtopic.toStdString();
         QVERIFY(rig.watcher->publish(topic, payload.toStdString(), retained));
 
@@ -279,10 +279,10 @@ private slots:
         QVERIFY(error.payload.size() < 400);
         QVERIFY(rig.log_has(why.toStdString()));
 
-        QVERIFY(ticks_pass(*rig.board, 3));
+        QVERIFY(ticks_pass(rig.board(), 3));
         QCOMPARE(rig.set_commands().size(), std::size_t{0});
-        QVERIFY(rig.board->relays() == relays_before);
-        QCOMPARE(rig.session->core().queued_commands(), std::size_t{0});
+        QVERIFY(rig.board().relays() == relays_before);
+        QCOMPARE(rig.core().queued_commands(), std::size_t{0});
     }
 
     // The refusal of a retained command says to clear it with an empty
@@ -314,19 +314,19 @@ private slots:
 
     void toggle_of_an_unknown_relay_switches_nothing()
     {
-        rig.board->set_silent(true);
+        rig.board().set_silent(true);
         QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.availability()) == "offline"; }));
         QVERIFY(rig.watcher->publish(rig.topics.relay_set(2), "TOGGLE"));
         QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.error()).has_value(); }));
         QVERIFY(rig.watcher->last(rig.topics.error())->find("state is unknown") != std::string::npos);
-        QVERIFY(ticks_pass(*rig.board, 3));
+        QVERIFY(ticks_pass(rig.board(), 3));
         QCOMPARE(rig.set_commands().size(), std::size_t{0});
     }
 
     void a_full_queue_is_told()
     {
         // Without ticks no command leaves the queue during the burst.
-        rig.session->timer().stop();
+        rig.live->session().timer().stop();
         const auto burst = client_queue_capacity + 16;
         for (std::size_t i = 0; i < burst; ++i)
             QVERIFY(rig.watcher->publish(rig.topics.relay_set(1 + static_cast<int>(i % 4)), i % 8 < 4 ? "ON" : "OFF"));
@@ -346,12 +346,12 @@ private slots:
     void a_silent_board_is_offline_until_it_answers_again()
     {
         const auto& topic = rig.topics.availability();
-        rig.board->set_silent(true);
+        rig.board().set_silent(true);
         QVERIFY(wait_until([&] { return rig.watcher->last(topic) == "offline"; }));
         // The board's last states stay as they were: nothing is published for
         // a relay that is not known.
         const auto states = rig.watcher->messages_on(rig.topics.relay_state(1)).size();
-        rig.board->set_silent(false);
+        rig.board().set_silent(false);
         QVERIFY(wait_until([&] { return rig.watcher->last(topic) == "online"; }));
         QCOMPARE(rig.watcher->messages_on(rig.topics.relay_state(1)).size(), states);
         const auto availability = rig.watcher->messages_on(topic);
@@ -362,7 +362,7 @@ private slots:
 
     void a_lost_port_is_offline()
     {
-        rig.board->close_line();
+        rig.board().close_line();
         QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.availability()) == "offline"; }));
         QVERIFY(rig.watcher->publish(rig.topics.relay_set(1), "ON"));
         QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.error()).has_value(); }));

@@ -23,17 +23,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", started.error.c_str());
         return 1;
     }
-    std::vector<std::unique_ptr<relay::pty_board>> boards;
-    std::vector<std::unique_ptr<relay::panel_session>> sessions;
+    std::vector<std::unique_ptr<relay::testing::live_board_rig>> boards;
     for (int i = 2; i < argc; ++i) {
-        boards.push_back(std::make_unique<relay::pty_board>());
-        sessions.push_back(std::make_unique<relay::panel_session>());
-        auto& core = sessions.back()->core();
-        if (const auto opened = core.connect(boards.back()->slave_path()); !opened.ok) {
+        boards.push_back(std::make_unique<relay::testing::live_board_rig>());
+        if (const auto opened = boards.back()->connect(); !opened.ok) {
             std::fprintf(stderr, "%s\n", opened.reason.c_str());
             return 1;
         }
-        started.bridge->add_board(core, argv[i]);
+        started.bridge->add_board(boards.back()->core(), argv[i]);
     }
     return app.exec();
 }

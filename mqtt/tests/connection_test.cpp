@@ -84,9 +84,9 @@ private slots:
                                         log_count(rig, "Connection refused") > 0; }));
         QVERIFY(!rig.bridge->is_connected());
         // The board is polled all along: twenty frames take two seconds.
-        const auto before = rig.board->frame_count();
-        QVERIFY(wait_until([&] { return rig.board->frame_count() >= before + 20; }, std::chrono::milliseconds(4000)));
-        QCOMPARE(rig.session->controller().link_now(), link_condition::answering);
+        const auto before = rig.board().frame_count();
+        QVERIFY(wait_until([&] { return rig.board().frame_count() >= before + 20; }, std::chrono::milliseconds(4000)));
+        QCOMPARE(rig.panel().link_now(), link_condition::answering);
 
         std::string why;
         QVERIFY2(rig.broker->start(why), why.c_str());
@@ -106,7 +106,7 @@ private slots:
             }));
         // And commands work again.
         watcher.publish(rig.topics.relay_set(3), "OFF");
-        QVERIFY(wait_until([&] { return !rig.board->relays()[2]; }));
+        QVERIFY(wait_until([&] { return !rig.board().relays()[2]; }));
     }
 
     void a_killed_daemon_leaves_offline_on_each_board_by_its_last_will()
@@ -157,11 +157,8 @@ private slots:
         rig.broker = std::make_unique<test_broker>(options);
         std::string why;
         QVERIFY2(rig.broker->start(why), why.c_str());
-        rig.board = std::make_unique<pty_board>();
-        rig.session = std::make_unique<panel_session>();
-        rig.session->controller().Form_Load();
-        rig.session->controller().set_chuankou_num_text(rig.board->slave_path());
-        rig.session->controller().open_comm_Click();
+        const auto unanswered = rig.start_board();
+        QVERIFY2(unanswered.empty(), unanswered.c_str());
         rig.watcher = std::make_unique<test_client>(rig.broker->port(), std::vector<std::string>{"relay-panel/#"},
                                                     "", "watcher", "watcher pw");
         QVERIFY(wait_until([&] { return rig.watcher->ready(); }));
@@ -177,10 +174,7 @@ private slots:
             QVERIFY(!rig.log_has("refused"));
             return;
         }
-        auto started = start_mqtt(rig.broker->url(), config, [this](const std::string& l) { rig.log.push_back(l); });
-        QVERIFY(started.bridge);
-        rig.bridge = std::move(started.bridge);
-        rig.bridge->add_board(rig.session->controller(), board_name);
+        QVERIFY(rig.start_bridge(config, false).empty());
         // Told in plain words, and tried again after a second.
         QVERIFY(wait_until([&] { return log_count(rig, "refused the login") >= 2; }, retry_deadline));
         QVERIFY(!rig.log_has("connected to"));
@@ -218,11 +212,8 @@ private slots:
         options.key_file = files.key;
         rig.broker = std::make_unique<test_broker>(options);
         QVERIFY2(rig.broker->start(why), why.c_str());
-        rig.board = std::make_unique<pty_board>();
-        rig.session = std::make_unique<panel_session>();
-        rig.session->controller().Form_Load();
-        rig.session->controller().set_chuankou_num_text(rig.board->slave_path());
-        rig.session->controller().open_comm_Click();
+        const auto unanswered = rig.start_board();
+        QVERIFY2(unanswered.empty(), unanswered.c_str());
         rig.watcher = std::make_unique<test_client>(rig.broker->port(), std::vector<std::string>{"relay-panel/#"},
                                                     files.ca);
         QVERIFY(wait_until([&] { return rig.watcher->ready(); }));
@@ -240,10 +231,7 @@ private slots:
             }));
             return;
         }
-        auto started = start_mqtt(rig.broker->url(), config, [this](const std::string& l) { rig.log.push_back(l); });
-        QVERIFY(started.bridge);
-        rig.bridge = std::move(started.bridge);
-        rig.bridge->add_board(rig.session->controller(), board_name);
+        QVERIFY(rig.start_bridge(config, false).empty());
         QVERIFY(wait_until([&] { return log_count(rig, "the TLS handshake failed") >= 2; }, retry_deadline));
         QVERIFY2(log_count(rig, "certificate verify failed") >= 1, rig.log.front().c_str());
         QVERIFY(!rig.log_has("connected to"));
@@ -251,34 +239,25 @@ private slots:
 
     void a_retained_command_waiting_on_the_broker_switches_nothing()
     {
-        test_broker broker;
+        rig.broker = std::make_unique<test_broker>();
         std::string why;
-        QVERIFY2(broker.start(why), why.c_str());
+        QVERIFY2(rig.broker->start(why), why.c_str());
         {
-            test_client stray(broker.port(), {"relay-panel/bench/relay/1/set"});
+            test_client stray(rig.broker->port(), {"relay-panel/bench/relay/1/set"});
             QVERIFY(wait_until([&] { return stray.ready(); }));
             QVERIFY(stray.publish("relay-panel/bench/relay/1/set", "ON", true));
             QVERIFY(wait_until([&] { return stray.last("relay-panel/bench/relay/1/set").has_value(); }));
         }
-        rig.broker = std::make_unique<test_broker>();  // unused: the rig's own broker is the one above
-        rig.board = std::make_unique<pty_board>();
-        rig.session = std::make_unique<panel_session>();
-        rig.session->controller().Form_Load();
-        rig.session->controller().set_chuankou_num_text(rig.board->slave_path());
-        rig.session->controller().open_comm_Click();
-        rig.watcher = std::make_unique<test_client>(broker.port(), std::vector<std::string>{"relay-panel/#"});
+        const auto unanswered = rig.start_board();
+        QVERIFY2(unanswered.empty(), unanswered.c_str());
+        rig.watcher = std::make_unique<test_client>(rig.broker->port(), std::vector<std::string>{"relay-panel/#"});
         QVERIFY(wait_until([&] { return rig.watcher->ready(); }));
-        auto started = start_mqtt(broker.url(), {{"client_id", client_id}},
-                                  [this](const std::string& l) { rig.log.push_back(l); });
-        QVERIFY(started.bridge);
-        rig.bridge = std::move(started.bridge);
-        rig.bridge->add_board(rig.session->controller(), board_name);
+        QVERIFY(rig.start_bridge({{"client_id", client_id}}, false).empty());
         QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.error()).has_value(); }));
         QVERIFY(rig.watcher->last(rig.topics.error())->find("retained command is ignored") != std::string::npos);
-        const auto target = rig.board->frame_count() + 3;
-        QVERIFY(wait_until([&] { return rig.board->frame_count() >= target; }));
+        const auto target = rig.board().frame_count() + 3;
+        QVERIFY(wait_until([&] { return rig.board().frame_count() >= target; }));
         QCOMPARE(rig.set_commands().size(), std::size_t{0});
-        rig.bridge.reset();
     }
 };
 

@@ -1,5 +1,5 @@
 #include "panel/board_address.h"
-#include "serial/number_text.h"
+#include "text/number_text.h"
 
 #include <gtest/gtest.h>
 

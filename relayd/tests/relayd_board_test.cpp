@@ -80,18 +80,6 @@ private:
     bool bound = false;
 };
 
-mode_t mode_of(const QString& path)
-{
-    struct stat info{};
-    return ::stat(path.toLocal8Bit().constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
-gid_t group_of(const QString& path)
-{
-    struct stat info{};
-    return ::stat(path.toLocal8Bit().constData(), &info) == 0 ? info.st_gid : static_cast<gid_t>(-1);
-}
-
 // The group relayd's system sockets go to: relayd when it exists and this
 // process may give it (root, or a member), else the process's own.
 gid_t system_socket_group()
@@ -449,23 +437,23 @@ void relayd_board_test::socket_modes_and_folders()
                          ": The folder " + QRegularExpression::escape(folder) + " has mode 0775: [^\n]+$",
                      QRegularExpression::MultilineOption)),
                  qPrintable(relayd.log()));
-        QCOMPARE(mode_of(folder), mode_t(folder_before));
+        QCOMPARE(relay::testing::mode_of(folder.toStdString()), mode_t(folder_before));
         QVERIFY(!QFile::exists(socket));
         return;
     }
     QVERIFY2(relayd.wait_for_log(line("^<6>board: socket listening at " + QRegularExpression::escape(socket) + "$")),
              qPrintable(relayd.log()));
-    QCOMPARE(mode_of(socket), mode_t(system ? 0660 : 0600));
+    QCOMPARE(relay::testing::mode_of(socket.toStdString()), mode_t(system ? 0660 : 0600));
     const bool grouped = system && system_socket_group() != ::getegid();
     if (system) {
-        QCOMPARE(group_of(socket), system_socket_group());
+        QCOMPARE(relay::testing::group_of(socket.toStdString()), system_socket_group());
     }
     if (folder_before >= 0)
-        QCOMPARE(mode_of(folder), mode_t(folder_before));
+        QCOMPARE(relay::testing::mode_of(folder.toStdString()), mode_t(folder_before));
     else if (!system)
-        QCOMPARE(mode_of(folder), mode_t(0700));
+        QCOMPARE(relay::testing::mode_of(folder.toStdString()), mode_t(0700));
     else
-        QCOMPARE(mode_of(folder), mode_t(grouped ? 0750 : 0755));
+        QCOMPARE(relay::testing::mode_of(folder.toStdString()), mode_t(grouped ? 0750 : 0755));
     relayd.terminate();
     QVERIFY(relayd.wait_for_exit());
     QCOMPARE(relayd.exit_code(), 0);

@@ -3,10 +3,8 @@
 // one frame per tick throughout, every command answered once and carried
 // out once, none lost. Slow by design (label "slow").
 
-#include "service/control_socket.h"
-#include "session/panel_session.h"
-#include "sim/pty_board.h"
 #include "event_loop_window.h"
+#include "live_board_rig.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -97,14 +95,10 @@ private slots:
     {
         QTemporaryDir folder;
         const auto path = folder.path().toStdString() + "/soak.sock";
-        pty_board board;
-        panel_session session;
-        auto& core = session.core();
-        const auto opened = core.connect(board.slave_path());
-        QVERIFY2(opened.ok, opened.reason.c_str());
-        QTRY_COMPARE_WITH_TIMEOUT(core.link_now(), link_condition::answering, deadline_ms);
-        control_socket service(core);
-        QVERIFY(service.listen(path, socket_access::owner_only).ok);
+        testing::live_board_rig rig;
+        auto& board = rig.board();
+        QVERIFY(rig.connect_until_answering());
+        QVERIFY(rig.serve(path).ok);
 
         QLocalSocket watcher;
         std::vector<QJsonObject> events;
@@ -131,7 +125,7 @@ private slots:
         // run a tick late and the next on time, so the gap between two
         // frames says nothing; the count of frames against ticks does.
         std::size_t ticks_in_soak = 0;
-        const auto tick_watch = connect(&session.timer(), &poll_ticker::timeout, this, [&] { ++ticks_in_soak; });
+        const auto tick_watch = connect(&rig.session().timer(), &poll_ticker::timeout, this, [&] { ++ticks_in_soak; });
         const auto frames_at_start = board.frame_count();
         const auto log_start = board.received_frames().size();
         for (auto& c : clients)

@@ -3,9 +3,7 @@
 // pseudo-terminal. What each request puts on the line, what it is answered,
 // and what bad or greedy clients cannot do.
 
-#include "service/control_socket.h"
-#include "session/panel_session.h"
-#include "sim/pty_board.h"
+#include "live_board_rig.h"
 #include "socket_client.h"
 
 #include <QJsonArray>
@@ -16,9 +14,7 @@
 #include <memory>
 
 #include <grp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace relay {
@@ -34,65 +30,33 @@ frame set_frame(std::array<std::uint8_t, relay_count> actions)
     return encode_command(1, command_tuple{code_set_relays, actions});
 }
 
-std::vector<frame> set_frames_since(const pty_board& board, std::size_t first)
-{
-    std::vector<frame> out;
-    const auto log = board.received_frames();
-    for (std::size_t i = first; i < log.size(); ++i)
-        if (log[i].bytes[2] == code_set_relays)
-            out.push_back(log[i].bytes);
-    return out;
-}
-
-mode_t mode_of(const std::string& path, mode_t bits = 0777)
-{
-    struct stat info{};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & bits : 0;
-}
-
-gid_t group_of(const std::string& path)
-{
-    struct stat info{};
-    return ::stat(path.c_str(), &info) == 0 ? info.st_gid : static_cast<gid_t>(-1);
-}
-
-// A socket file with nobody behind it, as a killed process leaves it.
-bool leave_stale_socket(const std::string& path)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return bound;
-}
-
 }  // namespace
 
 class control_socket_test : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<pty_board> board;
-    std::unique_ptr<panel_session> session;
-    std::unique_ptr<control_socket> service;
+    std::unique_ptr<testing::live_board_rig> rig;
     std::string path;
 
-    panel_controller& panel() { return session->controller(); }
-
-    void connect_panel(const std::string& port)
-    {
-        panel().set_chuankou_num_text(port);
-        panel().open_comm_Click();
-        QCOMPARE(panel().controls().open_comm.caption, caption_disconnect);
-        QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::answering, deadline_ms);
-    }
+    panel_controller& panel() { return rig->panel(); }
+    pty_board& board() { return rig->board(); }
+    control_socket& service() { return rig->socket(); }
 
     void serve()
     {
-        const auto result = service->listen(path, socket_access::owner_only);
+        const auto result = rig->serve(path);
         QVERIFY2(result.ok, result.reason.c_str());
+    }
+
+    // Connected to port, the board's pseudo-terminal unless told another,
+    // the board answering, and served.
+    void connect_and_serve(const std::string& port = {})
+    {
+        rig->connect(port);
+        QCOMPARE(panel().controls().open_comm.caption, caption_disconnect);
+        QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::answering, deadline_ms);
+        serve();
     }
 
 private slots:
@@ -100,17 +64,12 @@ private slots:
     {
         folder = std::make_unique<QTemporaryDir>();
         path = folder->path().toStdString() + "/run/pts-test.sock";
-        board = std::make_unique<pty_board>();
-        session = std::make_unique<panel_session>();
-        panel().Form_Load();
-        service = std::make_unique<control_socket>(panel());
+        rig = std::make_unique<testing::live_board_rig>();
     }
 
     void cleanup()
     {
-        service.reset();
-        session.reset();
-        board.reset();
+        rig.reset();
         folder.reset();
     }
 
@@ -146,15 +105,14 @@ private slots:
         QFETCH(QByteArray, line);
         QFETCH(QVector<int>, sent);
         QFETCH(QVector<int>, relays);
-        connect_panel(board->slave_path());
-        serve();
+        connect_and_serve();
         socket_client client;
         QVERIFY(client.connect_to(path));
         if (!before.isEmpty()) {
             const auto reply = client.ask(before);
             QVERIFY(reply && (*reply)["ok"].toBool());
         }
-        const auto first = board->received_frames().size();
+        const auto first = board().received_frames().size();
         const auto reply = client.ask(line);
         QVERIFY(reply);
         QCOMPARE((*reply)["ok"], QJsonValue(true));
@@ -162,15 +120,15 @@ private slots:
         std::array<bool, relay_count> expected{};
         for (int i = 0; i < relay_count; ++i)
             expected[static_cast<std::size_t>(i)] = relays[i] != 0;
-        QCOMPARE(board->relays(), expected);
+        QCOMPARE(board().relays(), expected);
         QCOMPARE((*reply)["relays"].toObject(), relays_json(expected));
-        QCOMPARE((*reply)["port"].toString().toStdString(), board->slave_path());
+        QCOMPARE((*reply)["port"].toString().toStdString(), board().slave_path());
         QCOMPARE((*reply)["address"].toInt(), 1);
         // The id comes back as it was sent, whatever its type.
         const auto request = QJsonDocument::fromJson(line).object();
         QCOMPARE((*reply)["id"], request["id"]);
 
-        const auto set = set_frames_since(*board, first);
+        const auto set = rig->set_frames_since(first);
         if (sent.isEmpty()) {
             QVERIFY(set.empty());
         } else {
@@ -203,11 +161,10 @@ private slots:
     void a_malformed_line_gets_usage_and_the_connection_goes_on()
     {
         QFETCH(QByteArray, bytes);
-        connect_panel(board->slave_path());
-        serve();
+        connect_and_serve();
         socket_client client;
         QVERIFY(client.connect_to(path));
-        const auto first = board->received_frames().size();
+        const auto first = board().received_frames().size();
         client.send(bytes);
         const auto reply = client.next();
         QVERIFY(reply);
@@ -221,16 +178,15 @@ private slots:
         QCOMPARE((*after)["id"].toString(), QString("after"));
         QCOMPARE((*after)["ok"], QJsonValue(true));
         // Several ticks went by, and not one of them switched a relay.
-        const auto target = board->frame_count() + 3;
-        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= target, deadline_ms);
-        QVERIFY(set_frames_since(*board, first).empty());
-        QCOMPARE(board->relays(), (std::array<bool, relay_count>{}));
+        const auto target = board().frame_count() + 3;
+        QTRY_VERIFY_WITH_TIMEOUT(board().frame_count() >= target, deadline_ms);
+        QVERIFY(rig->set_frames_since(first).empty());
+        QCOMPARE(board().relays(), (std::array<bool, relay_count>{}));
     }
 
     void a_line_over_the_limit_in_pieces_is_answered_once()
     {
-        connect_panel(board->slave_path());
-        serve();
+        connect_and_serve();
         socket_client client;
         QVERIFY(client.connect_to(path));
         for (int i = 0; i < 8; ++i) {
@@ -265,21 +221,20 @@ private slots:
         QFETCH(QString, board_does);
         QFETCH(QByteArray, line);
         QFETCH(QString, code);
-        connect_panel(board->slave_path());
-        serve();
+        connect_and_serve();
         if (board_does == "silent") {
-            board->set_silent(true);
+            board().set_silent(true);
             QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::silent, deadline_ms);
         } else if (board_does == "stuck") {
-            board->set_answer_shaper([](const frame& answer) {
+            board().set_answer_shaper([](const frame& answer) {
                 const auto f = encode_status(answer[1], answer[2], {status_off, status_off, status_off, status_off});
                 return std::vector<pty_board::chunk>{{{f.begin(), f.end()}, std::chrono::milliseconds(0)}};
             });
         } else if (board_does == "unplugged") {
-            board->close_line();
+            board().close_line();
             QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::lost, deadline_ms);
         } else {
-            panel().open_comm_Click();
+            rig->disconnect();
             QCOMPARE(panel().link_now(), link_condition::lost);
         }
         socket_client client;
@@ -295,47 +250,45 @@ private slots:
 
     void a_full_queue_answers_busy_and_sends_nothing_for_it()
     {
-        connect_panel(board->slave_path());
-        serve();
+        connect_and_serve();
         socket_client client;
         QVERIFY(client.connect_to(path));
         // The queue is shared with every other client of the controller. A
         // tick would send one and make room, so none comes until the reply.
-        session->timer().stop();
+        rig->session().timer().stop();
         for (client_ticket t = 0; t < client_queue_capacity; ++t)
             QVERIFY(panel().queue_client_command(single_relay(1, action_on), 1000000 + t));
         const auto reply = client.ask(R"({"cmd":"on","relay":4,"id":"late"})");
         QVERIFY(reply);
         QCOMPARE((*reply)["code"].toString(), QString("busy"));
         QCOMPARE((*reply)["id"].toString(), QString("late"));
-        session->timer().start();
+        rig->session().timer().start();
         QTRY_COMPARE_WITH_TIMEOUT(panel().queued_client_commands(), std::size_t{0}, 15000);
-        QVERIFY(!board->relays()[3]);
-        QVERIFY(board->relays()[0]);
+        QVERIFY(!board().relays()[3]);
+        QVERIFY(board().relays()[0]);
     }
 
     void the_33rd_client_is_refused_busy_and_closed()
     {
-        connect_panel(board->slave_path());
-        serve();
+        connect_and_serve();
         std::vector<std::unique_ptr<socket_client>> clients;
         for (int i = 0; i < 32; ++i) {
             clients.push_back(std::make_unique<socket_client>());
             QVERIFY(clients.back()->connect_to(path));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{32}, deadline_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(service().client_count(), std::size_t{32}, deadline_ms);
         socket_client extra;
         extra.connect_to(path);
         const auto refusal = extra.next();
         QVERIFY(refusal);
         QCOMPARE((*refusal)["code"].toString(), QString("busy"));
         QVERIFY(extra.wait_closed());
-        QCOMPARE(service->client_count(), std::size_t{32});
+        QCOMPARE(service().client_count(), std::size_t{32});
         const auto reply = clients.back()->ask(R"({"cmd":"status"})");
         QVERIFY(reply && (*reply)["ok"].toBool());
         // One leaves; a newcomer is then taken.
         clients.front().reset();
-        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{31}, deadline_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(service().client_count(), std::size_t{31}, deadline_ms);
         socket_client later;
         QVERIFY(later.connect_to(path));
         const auto welcome = later.ask(R"({"cmd":"status"})");
@@ -344,8 +297,7 @@ private slots:
 
     void a_watcher_that_never_reads_is_dropped_while_polling_goes_on()
     {
-        connect_panel(board->slave_path());
-        serve();
+        connect_and_serve();
         socket_client greedy;
         QVERIFY(greedy.connect_to(path));
         socket_client poller;
@@ -353,18 +305,18 @@ private slots:
         QByteArray flood = R"({"cmd":"watch"})" "\n";
         for (int i = 0; i < 4000; ++i)
             flood += R"({"cmd":"status"})" "\n";
-        const auto frames_before = board->frame_count();
+        const auto frames_before = board().frame_count();
         greedy.send(flood);
         // The greedy client reads nothing at all; the server must cut it off.
         QTRY_VERIFY_WITH_TIMEOUT(greedy.socket().state() == QLocalSocket::UnconnectedState ||
-                                     service->client_count() == 1,
+                                     service().client_count() == 1,
                                  10000);
-        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(service().client_count(), std::size_t{1}, deadline_ms);
         const auto reply = poller.ask(R"({"cmd":"on","relay":2})");
         QVERIFY(reply && (*reply)["ok"].toBool());
-        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= frames_before + 10, deadline_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(board().frame_count() >= frames_before + 10, deadline_ms);
         // The ticks never stalled while the flood was answered.
-        const auto log = board->received_frames();
+        const auto log = board().received_frames();
         double longest = 0;
         for (std::size_t i = log.size() - 10; i < log.size(); ++i)
             longest = std::max(longest, std::chrono::duration<double, std::milli>(log[i].arrival - log[i - 1].arrival).count());
@@ -375,9 +327,8 @@ private slots:
     void a_watcher_sees_unplug_and_replug()
     {
         const std::string link = folder->path().toStdString() + "/board-link";
-        board->set_link_path(link);
-        connect_panel(link);
-        serve();
+        board().set_link_path(link);
+        connect_and_serve(link);
         socket_client watcher;
         QVERIFY(watcher.connect_to(path));
         watcher.send(R"({"cmd":"watch"})" "\n");
@@ -387,7 +338,7 @@ private slots:
         QCOMPARE((*first)["link"].toString(), QString("answering"));
         QCOMPARE((*first)["relays"].toObject(), relays_json({}));
 
-        board->close_line();
+        board().close_line();
         QString link_now;
         QJsonObject relays_now;
         auto read_until = [&](const QString& wanted) {
@@ -409,7 +360,7 @@ private slots:
             return relays_now["1"].toString() == "unknown";
         }, deadline_ms));
 
-        board->reopen_line();
+        board().reopen_line();
         QVERIFY(read_until("answering"));
         QCOMPARE(relays_now, relays_json({}));
     }
@@ -417,18 +368,18 @@ private slots:
     void a_stale_socket_is_replaced_and_a_live_one_is_not()
     {
         QVERIFY(QDir().mkpath(QString::fromStdString(path).section('/', 0, -2)));
-        QVERIFY(leave_stale_socket(path));
+        QVERIFY(testing::leave_dead_socket(path));
         serve();
         socket_client client;
         QVERIFY(client.connect_to(path));
-        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(service().client_count(), std::size_t{1}, deadline_ms);
 
         control_socket second(panel());
         const auto refused = second.listen(path, socket_access::owner_only);
         QVERIFY(!refused.ok);
         QVERIFY2(refused.reason.find("(pid " + std::to_string(::getpid()) + ")") != std::string::npos,
                  refused.reason.c_str());
-        QVERIFY(service->is_listening());
+        QVERIFY(service().is_listening());
     }
 
     void a_client_that_ends_its_input_is_answered_then_closed_data()
@@ -461,10 +412,9 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, outcomes);
         QFETCH(QVector<int>, relays);
-        connect_panel(board->slave_path());
-        serve();
+        connect_and_serve();
         if (board_does == "silent") {
-            board->set_silent(true);
+            board().set_silent(true);
             QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::silent, deadline_ms);
         }
         testing::raw_client client;
@@ -483,17 +433,16 @@ private slots:
         outcomes.sort();
         QCOMPARE(seen, outcomes);
         QVERIFY(client.wait_closed());
-        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{0}, deadline_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(service().client_count(), std::size_t{0}, deadline_ms);
         std::array<bool, relay_count> expected{};
         for (int i = 0; i < relay_count; ++i)
             expected[static_cast<std::size_t>(i)] = relays[i] != 0;
-        QCOMPARE(board->relays(), expected);
+        QCOMPARE(board().relays(), expected);
     }
 
     void a_watch_goes_on_after_the_end_of_input_until_the_peer_leaves()
     {
-        connect_panel(board->slave_path());
-        serve();
+        connect_and_serve();
         testing::raw_client watcher;
         QVERIFY(watcher.connect_to(path));
         QVERIFY(watcher.send(R"({"cmd":"watch"})" "\n"));
@@ -511,9 +460,9 @@ private slots:
         QVERIFY(!watcher.is_closed_by_server());
 
         // Gone both ways: noticed without another event to send.
-        QCOMPARE(service->client_count(), std::size_t{2});
+        QCOMPARE(service().client_count(), std::size_t{2});
         watcher.close();
-        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(service().client_count(), std::size_t{1}, deadline_ms);
     }
 
     void the_socket_folder_data()
@@ -569,10 +518,10 @@ private slots:
             }
         }
 
-        const auto result = service->listen(path, group ? socket_access::group : socket_access::owner_only,
+        const auto result = service().listen(path, group ? socket_access::group : socket_access::owner_only,
                                             group_name.toStdString());
         if (folder_mode != -2)
-            QCOMPARE(mode_of(socket_folder, 07777), mode_t(folder_after));
+            QCOMPARE(testing::mode_of(socket_folder), mode_t(folder_after));
         if (!refusal.isEmpty()) {
             QVERIFY(!result.ok);
             QVERIFY2(result.reason.find(refusal.toStdString()) != std::string::npos, result.reason.c_str());
@@ -580,18 +529,18 @@ private slots:
                          result.reason.find(path) != std::string::npos,
                      result.reason.c_str());
             QVERIFY(result.reason.find('\n') == std::string::npos);
-            QVERIFY(!service->is_listening());
+            QVERIFY(!service().is_listening());
             if (!another_owner)
                 QVERIFY(!QFileInfo::exists(QString::fromStdString(path)));
             return;
         }
         QVERIFY2(result.ok, result.reason.c_str());
-        QCOMPARE(mode_of(path), mode_t(group ? 0660 : 0600));
+        QCOMPARE(testing::mode_of(path), mode_t(group ? 0660 : 0600));
         const auto* given = group_name.isEmpty() ? nullptr : ::getgrnam(group_name.toLocal8Bit().constData());
         const gid_t socket_group = given ? given->gr_gid : ::getegid();
-        QCOMPARE(group_of(path), socket_group);
+        QCOMPARE(testing::group_of(path), socket_group);
         if (folder_mode == -1)
-            QCOMPARE(group_of(socket_folder), socket_group);
+            QCOMPARE(testing::group_of(socket_folder), socket_group);
         socket_client client;
         QVERIFY(client.connect_to(path));
     }
@@ -601,11 +550,11 @@ private slots:
         serve();
         socket_client client;
         QVERIFY(client.connect_to(path));
-        QTRY_COMPARE_WITH_TIMEOUT(service->client_count(), std::size_t{1}, deadline_ms);
-        service->close();
+        QTRY_COMPARE_WITH_TIMEOUT(service().client_count(), std::size_t{1}, deadline_ms);
+        service().close();
         QVERIFY(!QFileInfo::exists(QString::fromStdString(path)));
         QVERIFY(client.wait_closed());
-        QCOMPARE(service->client_count(), std::size_t{0});
+        QCOMPARE(service().client_count(), std::size_t{0});
     }
 };
 

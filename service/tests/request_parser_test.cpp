@@ -11,7 +11,7 @@ namespace {
 
 struct good_row {
     std::string line;
-    request_kind kind;
+    command_kind kind;
     int relay;
     std::string id_json;  // the id as JSON text; empty for none
 };
@@ -39,17 +39,17 @@ TEST_P(parse_good, reads_command_relay_and_id)
 
 INSTANTIATE_TEST_SUITE_P(
     table, parse_good,
-    ::testing::Values(good_row{R"({"cmd":"status"})", request_kind::status, 0, ""},
-                      good_row{R"({"cmd":"on","relay":1})", request_kind::on, 1, ""},
-                      good_row{R"({"cmd":"off","relay":4})", request_kind::off, 4, ""},
-                      good_row{R"({"cmd":"toggle","relay":3})", request_kind::toggle, 3, ""},
-                      good_row{R"({"cmd":"all-on"})", request_kind::all_on, 0, ""},
-                      good_row{R"({"cmd":"all-off"})", request_kind::all_off, 0, ""},
-                      good_row{R"({"cmd":"watch"})", request_kind::watch, 0, ""},
-                      good_row{R"({"cmd":"on","relay":2,"id":7})", request_kind::on, 2, "7"},
-                      good_row{R"({"id":"abc","cmd":"status"})", request_kind::status, 0, "\"abc\""},
-                      good_row{"{\"cmd\":\"on\",\"relay\":2.0}\r", request_kind::on, 2, ""},
-                      good_row{R"(  { "cmd" : "off" , "relay" : 3 }  )", request_kind::off, 3, ""}));
+    ::testing::Values(good_row{R"({"cmd":"status"})", command_kind::status, 0, ""},
+                      good_row{R"({"cmd":"on","relay":1})", command_kind::on, 1, ""},
+                      good_row{R"({"cmd":"off","relay":4})", command_kind::off, 4, ""},
+                      good_row{R"({"cmd":"toggle","relay":3})", command_kind::toggle, 3, ""},
+                      good_row{R"({"cmd":"all-on"})", command_kind::all_on, 0, ""},
+                      good_row{R"({"cmd":"all-off"})", command_kind::all_off, 0, ""},
+                      good_row{R"({"cmd":"watch"})", command_kind::watch, 0, ""},
+                      good_row{R"({"cmd":"on","relay":2,"id":7})", command_kind::on, 2, "7"},
+                      good_row{R"({"id":"abc","cmd":"status"})", command_kind::status, 0, "\"abc\""},
+                      good_row{"{\"cmd\":\"on\",\"relay\":2.0}\r", command_kind::on, 2, ""},
+                      good_row{R"(  { "cmd" : "off" , "relay" : 3 }  )", command_kind::off, 3, ""}));
 
 struct bad_row {
     std::string name;

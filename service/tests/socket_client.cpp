@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -132,6 +133,33 @@ QJsonObject relays_json(const std::array<bool, 4>& relays)
     for (int i = 0; i < 4; ++i)
         out.insert(QString::number(i + 1), relays[static_cast<std::size_t>(i)] ? "on" : "off");
     return out;
+}
+
+mode_t mode_of(const std::string& path)
+{
+    struct stat info{};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+gid_t group_of(const std::string& path)
+{
+    struct stat info{};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_gid : static_cast<gid_t>(-1);
+}
+
+bool leave_dead_socket(const std::string& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                       ::listen(fd, 1) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bound;
 }
 
 }  // namespace relay::testing

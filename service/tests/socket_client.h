@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace relay::testing {
 
 class socket_client {
@@ -64,6 +66,12 @@ private:
         bool closed_by_server = false;
     } own;
 };
+
+// Leaves a socket file at path that nobody answers on, as a killed owner does.
+bool leave_dead_socket(const std::string& path);
+// A file's permission bits (07777) and group; 0 and -1 when it is not there.
+mode_t mode_of(const std::string& path);
+gid_t group_of(const std::string& path);
 
 // {"1":"on",...} for the board's relays.
 QJsonObject relays_json(const std::array<bool, 4>& relays);

@@ -1,6 +1,6 @@
 // Where the owner of a port serves its socket.
 
-#include "service/control_socket.h"
+#include "service/socket_paths.h"
 
 #include <gtest/gtest.h>
 

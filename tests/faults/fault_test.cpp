@@ -4,8 +4,7 @@
 
 #include "panel/panel_controller.h"
 #include "serial/qt_serial_device.h"
-#include "sim/pty_board.h"
-#include "session/panel_session.h"
+#include "live_board_rig.h"
 #include "process_cpu.h"
 #include "frame_bytes.h"
 
@@ -127,18 +126,24 @@ class fault_test : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<pty_board> board;
-    std::unique_ptr<panel_session> session;
+    std::unique_ptr<testing::live_board_rig> rig;
     // The window's logic presenting the session's board, as the panel runs it.
     std::unique_ptr<panel_controller> presenter;
     std::unique_ptr<watching_view> view;
 
     panel_controller& logic() { return *presenter; }
+    pty_board& board() { return rig->board(); }
 
-    void connect_to(const std::string& port)
+    // As the operator does: the port's text, then "connect".
+    void connect_to(const std::string& port = {})
     {
-        logic().set_chuankou_num_text(port);
+        logic().set_chuankou_num_text(port.empty() ? rig->port() : port);
         logic().open_comm_Click();
+    }
+    void disconnect_panel()
+    {
+        if (logic().connected())
+            logic().open_comm_Click();
     }
 
     // Connects by a symlink of the board's own, as udev's names for an
@@ -146,14 +151,14 @@ private:
     void connect_through_link(const QTemporaryDir& dir)
     {
         const std::string link = (dir.path() + "/board").toStdString();
-        board->set_link_path(link);
+        board().set_link_path(link);
         connect_to(link);
     }
 
     void expect_refused(const std::string& reason_part)
     {
         QCOMPARE(logic().controls().open_comm.caption, std::string("connect"));
-        QVERIFY(!session->timer().is_active());
+        QVERIFY(!rig->session().timer().is_active());
         QCOMPARE(view->messages.size(), std::size_t{1});
         QVERIFY2(view->messages[0].find(reason_part) != std::string::npos, view->messages[0].c_str());
     }
@@ -161,19 +166,18 @@ private:
 private slots:
     void init()
     {
-        board = std::make_unique<pty_board>();
-        session = std::make_unique<panel_session>();
-        presenter = std::make_unique<panel_controller>(session->core());
+        rig = std::make_unique<testing::live_board_rig>();
+        presenter = std::make_unique<panel_controller>(rig->core());
         view = std::make_unique<watching_view>(presenter.get());
         presenter->add_view(view.get());
+        presenter->Form_Load();
     }
 
     void cleanup()
     {
         presenter->remove_view(view.get());
         presenter.reset();
-        session.reset();
-        board.reset();
+        rig.reset();
     }
 
     void unplug_while_connected_costs_no_cpu_and_shows_state()
@@ -188,7 +192,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         const double cpu_before = process_cpu_seconds();
-        board->close_line();
+        board().close_line();
         QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_state), 700);
         qInfo("indicators read \"state\" %lld ms after the unplug", static_cast<long long>(clock.elapsed()));
         QTest::qWait(static_cast<int>(3000 - clock.elapsed()));
@@ -204,17 +208,17 @@ private slots:
     {
         QTemporaryDir dir;
         connect_through_link(dir);
-        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= 2, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(board().frame_count() >= 2, 2000);
 
-        board->close_line();
+        board().close_line();
         QTRY_VERIFY_WITH_TIMEOUT(logic().port_lost(), 2000);
         QTest::qWait(1500);
         // Back as a new device under the same name, as a replugged adapter.
-        board->reopen_line();
-        const auto before = board->frame_count();
+        board().reopen_line();
+        const auto before = board().frame_count();
         QElapsedTimer clock;
         clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() > before, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(board().frame_count() > before, 2000);
         qInfo("polling resumed %lld ms after the replug", static_cast<long long>(clock.elapsed()));
         QVERIFY(!logic().port_lost());
         logic().open_Click(3);
@@ -227,24 +231,24 @@ private slots:
     {
         QTemporaryDir dir;
         connect_through_link(dir);
-        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= 2, 2000);
-        board->close_line();
+        QTRY_VERIFY_WITH_TIMEOUT(board().frame_count() >= 2, 2000);
+        board().close_line();
         QTRY_VERIFY_WITH_TIMEOUT(logic().port_lost(), 2000);
-        board->reopen_line();
+        board().reopen_line();
         QTRY_VERIFY_WITH_TIMEOUT(!logic().port_lost(), 3000);
         logic().open_Click(2);
         QTRY_VERIFY_WITH_TIMEOUT(logic().controls().Label6[1].caption == caption_on, 2000);
         view->losses = 0;
 
         const auto from = pty_board::clock::now();
-        const auto frames_before = board->frame_count();
+        const auto frames_before = board().frame_count();
         {
-            line_noise noise(*board, 10ms);
+            line_noise noise(board(), 10ms);
             QTest::qWait(20000);
         }
-        const auto gap = longest_gap(board->received_frames(), from);
+        const auto gap = longest_gap(board().received_frames(), from);
         qInfo("20 s of noise after a replug: %zu frames, longest pause %lld ms, %d losses",
-              board->frame_count() - frames_before, static_cast<long long>(gap.count()), view->losses);
+              board().frame_count() - frames_before, static_cast<long long>(gap.count()), view->losses);
         QCOMPARE(view->losses, 0);
         QVERIFY2(gap <= 500ms, qPrintable(QString("a pause of %1 ms").arg(gap.count())));
         QVERIFY(!logic().port_lost());
@@ -261,11 +265,11 @@ private slots:
     // read, at once, not after a silent port's reopening.
     void an_empty_read_never_stops_the_reading()
     {
-        connect_to(board->slave_path());
+        connect_to();
         logic().close_Click(2);
         QTRY_VERIFY_WITH_TIMEOUT(logic().controls().Label6[1].caption == caption_off, 2000);
 
-        auto* port = session->port_device().findChild<QSerialPort*>();
+        auto* port = rig->session().port_device().findChild<QSerialPort*>();
         QVERIFY(port);
         QSocketNotifier* reading = nullptr;
         for (auto* notifier : port->findChildren<QSocketNotifier*>())
@@ -297,20 +301,20 @@ private slots:
         view->times_state_shown = 0;
         logic().open_Click(2);
         QTRY_VERIFY_WITH_TIMEOUT(logic().controls().Label6[1].caption == caption_on, 1000);
-        const auto frames = board->frame_count();
-        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= frames + 15, 3000);
+        const auto frames = board().frame_count();
+        QTRY_VERIFY_WITH_TIMEOUT(board().frame_count() >= frames + 15, 3000);
         QCOMPARE(view->times_state_shown, 0);
         QVERIFY(!logic().port_lost());
     }
 
     void disconnect_while_unplugged_stops_the_retries()
     {
-        connect_to(board->slave_path());
-        board->close_line();
+        connect_to();
+        board().close_line();
         QTRY_VERIFY_WITH_TIMEOUT(logic().port_lost(), 2000);
-        logic().open_comm_Click();
+        disconnect_panel();
         QCOMPARE(logic().controls().open_comm.caption, std::string("connect"));
-        QVERIFY(!session->timer().is_active());
+        QVERIFY(!rig->session().timer().is_active());
     }
 
     void a_missing_port_is_refused_with_its_reason()
@@ -323,11 +327,11 @@ private slots:
     {
         QProcess holder;
         holder.start(QCoreApplication::applicationFilePath(),
-                     {QString::fromLatin1(hold_port_flag), QString::fromStdString(board->slave_path())});
+                     {QString::fromLatin1(hold_port_flag), QString::fromStdString(board().slave_path())});
         QVERIFY(holder.waitForStarted(5000));
         QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine() || holder.state() == QProcess::NotRunning, 5000);
         QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
-        connect_to(board->slave_path());
+        connect_to();
         const auto holder_pid = holder.processId();
         holder.kill();
         holder.waitForFinished(5000);
@@ -343,11 +347,11 @@ private slots:
         const auto setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
         if (setpriv.isEmpty())
             QSKIP("setpriv is not installed");
-        QVERIFY(::chmod(board->slave_path().c_str(), 0600) == 0);
+        QVERIFY(::chmod(board().slave_path().c_str(), 0600) == 0);
         QProcess child;
         child.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                               QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                              QString::fromLatin1(try_open_flag), QString::fromStdString(board->slave_path())});
+                              QString::fromLatin1(try_open_flag), QString::fromStdString(board().slave_path())});
         QVERIFY(child.waitForFinished(10000));
         const auto said = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
         if (child.exitCode() == 126 || child.exitCode() == 127 || said.isEmpty())
@@ -359,14 +363,14 @@ private slots:
 
     void noise_and_broken_answers_never_show_a_relay_wrongly()
     {
-        connect_to(board->slave_path());
+        connect_to();
         logic().openall_Click();
         QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_on), 2000);
         view->times_off_shown = 0;
 
         // Every kind of broken answer claims all relays off; none is valid.
         int n = 0;
-        board->set_answer_shaper([&n](const frame&) {
+        board().set_answer_shaper([&n](const frame&) {
             auto claim = encode_status(1, 0, {1, 1, 1, 1});
             auto wrong_sum = claim;
             wrong_sum[7] ^= 0x10;
@@ -389,7 +393,7 @@ private slots:
         QVERIFY(all_indicators_read(logic(), caption_state));
         QVERIFY(logic().controls().Label6[0].tooltip.find("garbled") != std::string::npos);
 
-        board->set_answer_shaper(nullptr);
+        board().set_answer_shaper(nullptr);
         QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_on), 1000);
     }
 
@@ -398,22 +402,22 @@ private slots:
     // to within 1.7 %.
     void a_board_silent_for_half_a_minute_comes_back()
     {
-        connect_to(board->slave_path());
+        connect_to();
         logic().close_Click(2);
         QTRY_VERIFY_WITH_TIMEOUT(logic().controls().Label6[1].caption == caption_off, 2000);
 
-        board->set_silent(true);
+        board().set_silent(true);
         QTRY_VERIFY_WITH_TIMEOUT(all_indicators_read(logic(), caption_state), 700);
-        const auto frames_before = board->frame_count();
+        const auto frames_before = board().frame_count();
         const double cpu_before = process_cpu_seconds();
         QTest::qWait(30000);
         const double cpu = process_cpu_seconds() - cpu_before;
-        const auto polled = board->frame_count() - frames_before;
+        const auto polled = board().frame_count() - frames_before;
         qInfo("half a silent minute: %zu frames sent, %.3f s CPU", polled, cpu);
         QVERIFY2(polled >= 295 && polled <= 305, qPrintable(QString::number(polled)));
         QVERIFY(all_indicators_read(logic(), caption_state));
 
-        board->set_silent(false);
+        board().set_silent(false);
         QTRY_VERIFY_WITH_TIMEOUT(logic().controls().Label6[1].caption == caption_off, 1000);
     }
 };

@@ -2,9 +2,8 @@
 // against the simulated board on a pseudo-terminal: what goes out on the
 // line, how often, and what the indicators make of the answers.
 
-#include "sim/pty_board.h"
-#include "session/panel_session.h"
 #include "event_loop_window.h"
+#include "live_board_rig.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -64,10 +63,10 @@ class panel_session_test : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<pty_board> board;
-    std::unique_ptr<panel_session> session;
+    std::unique_ptr<testing::live_board_rig> rig;
 
-    panel_controller& panel() { return session->controller(); }
+    panel_controller& panel() { return rig->panel(); }
+    pty_board& board() { return rig->board(); }
 
     bool indicators_read(const std::array<std::string, relay_count>& captions)
     {
@@ -92,34 +91,24 @@ private:
         return indicators_read(captions);
     }
 
-    void connect_to(const std::string& path)
+    void connect_to(const std::string& port = {})
     {
-        panel().set_chuankou_num_text(path);
-        panel().open_comm_Click();
+        rig->connect(port);
         QCOMPARE(panel().controls().open_comm.caption, caption_disconnect);
-        QVERIFY(session->timer().is_active());
+        QVERIFY(rig->session().timer().is_active());
     }
 
     // Connected and shown the board's first answer.
     void connect_and_settle()
     {
-        connect_to(board->slave_path());
-        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board->relays()), deadline_ms);
+        connect_to();
+        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board().relays()), deadline_ms);
     }
 
 private slots:
-    void init()
-    {
-        board = std::make_unique<pty_board>();
-        session = std::make_unique<panel_session>();
-        panel().Form_Load();
-    }
+    void init() { rig = std::make_unique<testing::live_board_rig>(); }
 
-    void cleanup()
-    {
-        session.reset();
-        board.reset();
-    }
+    void cleanup() { rig.reset(); }
 
     void polls_about_ten_times_a_second()
     {
@@ -128,17 +117,17 @@ private slots:
         // short gap between two frames proves no burst; frames against the
         // session's own ticks do.
         std::size_t ticks = 0;
-        const auto tick_watch = connect(&session->timer(), &poll_ticker::timeout, this, [&] { ++ticks; });
-        const auto first = board->frame_count();
+        const auto tick_watch = connect(&rig->session().timer(), &poll_ticker::timeout, this, [&] { ++ticks; });
+        const auto first = board().frame_count();
         QVERIFY(run_event_loop_for(2000));
-        const auto counted = board->frame_count() - first;
+        const auto counted = board().frame_count() - first;
         disconnect(tick_watch);
         qInfo("frames in 2 s: %zu, ticks: %zu", counted, ticks);
         QVERIFY2(counted >= 17 && counted <= 23, qPrintable(QString("%1 frames in 2 s").arg(counted)));
         // One may be on the line as the window opens.
         QVERIFY2(counted <= ticks + 1, qPrintable(QString("%1 frames in %2 ticks").arg(counted).arg(ticks)));
 
-        const auto log = board->received_frames();
+        const auto log = board().received_frames();
         QVERIFY(log.size() >= counted + 1);
         std::vector<double> gaps;
         for (std::size_t i = log.size() - counted; i < log.size(); ++i)
@@ -169,10 +158,10 @@ private slots:
         }
         const auto clicked = std::chrono::steady_clock::now();
         r.click(panel());
-        QTRY_VERIFY_WITH_TIMEOUT(board->relays() == r.relays, deadline_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(board().relays() == r.relays, deadline_ms);
         QTRY_VERIFY_WITH_TIMEOUT(indicators_show(r.relays), deadline_ms);
 
-        const auto log = board->received_frames();
+        const auto log = board().received_frames();
         const auto sent = std::find_if(log.begin(), log.end(), [&](const auto& f) { return f.bytes == r.sent; });
         QVERIFY(sent != log.end());
         QCOMPARE(std::count_if(log.begin(), log.end(), [&](const auto& f) { return f.bytes == r.sent; }), 1L);
@@ -182,15 +171,15 @@ private slots:
         QVERIFY2(delay <= 160.0, qPrintable(QString("%1 ms").arg(delay)));
         // The very next frame is the query again: the command goes out once.
         const auto sent_index = static_cast<std::size_t>(sent - log.begin());
-        QTRY_VERIFY_WITH_TIMEOUT(board->received_frames().size() >= sent_index + 2, deadline_ms);
-        QCOMPARE(board->received_frames()[sent_index + 1].bytes, encode_command(1, status_query));
+        QTRY_VERIFY_WITH_TIMEOUT(board().received_frames().size() >= sent_index + 2, deadline_ms);
+        QCOMPARE(board().received_frames()[sent_index + 1].bytes, encode_command(1, status_query));
     }
 
     void indicator_2_reads_on_in_green()
     {
         connect_and_settle();
         panel().open_Click(2);
-        QTRY_VERIFY_WITH_TIMEOUT(board->relays()[1], deadline_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(board().relays()[1], deadline_ms);
         QTRY_COMPARE_WITH_TIMEOUT(panel().controls().Label6[1].caption, caption_on, deadline_ms);
         QCOMPARE(panel().controls().Label6[1].colour, colour_green);
         QCOMPARE(panel().controls().Label6[0].caption, caption_off);
@@ -200,41 +189,40 @@ private slots:
     void silent_board_falls_back_to_state_within_seven_ticks()
     {
         connect_and_settle();
-        board->set_silent(true);
-        const auto silenced_at = board->frame_count();
+        board().set_silent(true);
+        const auto silenced_at = board().frame_count();
         QTRY_VERIFY_WITH_TIMEOUT(indicators_read({caption_state, caption_state, caption_state, caption_state}),
                                  deadline_ms);
-        const auto ticks = board->frame_count() - silenced_at;
+        const auto ticks = board().frame_count() - silenced_at;
         qInfo("frames between silence and fallback: %zu", ticks);
         // Five silent ticks are allowed; the sixth falls back. One more for
         // the frame already on its way and the polling of this check.
         QVERIFY2(ticks >= 5 && ticks <= 7, qPrintable(QString("%1 ticks").arg(ticks)));
         // Polling goes on while silent, and the first answer brings them back.
-        board->set_silent(false);
-        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board->relays()), deadline_ms);
+        board().set_silent(false);
+        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board().relays()), deadline_ms);
     }
 
     void disconnect_stops_frames_and_reconnect_resumes_them()
     {
         connect_and_settle();
-        panel().open_comm_Click();
+        rig->disconnect();
         QCOMPARE(panel().controls().open_comm.caption, caption_connect);
-        QVERIFY(!session->timer().is_active());
+        QVERIFY(!rig->session().timer().is_active());
         // A frame already written may still be on its way to the board.
         QVERIFY(run_event_loop_for(300));
-        const auto stopped = board->frame_count();
+        const auto stopped = board().frame_count();
         QVERIFY(run_event_loop_for(700));
-        QCOMPARE(board->frame_count(), stopped);
+        QCOMPARE(board().frame_count(), stopped);
         // Disconnecting leaves the colours be; only the captions go back.
         for (const auto& label : panel().controls().Label6) {
             QCOMPARE(label.caption, caption_state);
             QVERIFY(!label.enabled);
         }
 
-        panel().open_comm_Click();
-        QCOMPARE(panel().controls().open_comm.caption, caption_disconnect);
-        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= stopped + 5, deadline_ms);
-        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board->relays()), deadline_ms);
+        connect_to();
+        QTRY_VERIFY_WITH_TIMEOUT(board().frame_count() >= stopped + 5, deadline_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board().relays()), deadline_ms);
     }
 
     void unplugged_board_is_found_again_under_the_same_name()
@@ -242,22 +230,22 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const auto link = dir.filePath("relay-board").toStdString();
-        board->set_link_path(link);
+        board().set_link_path(link);
         connect_to(link);
-        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board->relays()), deadline_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board().relays()), deadline_ms);
 
-        board->close_line();
+        board().close_line();
         QTRY_VERIFY_WITH_TIMEOUT(panel().port_lost(), deadline_ms);
         QTRY_VERIFY_WITH_TIMEOUT(indicators_read({caption_state, caption_state, caption_state, caption_state}),
                                  deadline_ms);
         // Still connected as far as the operator is concerned.
         QCOMPARE(panel().controls().open_comm.caption, caption_disconnect);
 
-        const auto before = board->frame_count();
-        board->reopen_line();
+        const auto before = board().frame_count();
+        board().reopen_line();
         QTRY_VERIFY_WITH_TIMEOUT(!panel().port_lost(), deadline_ms);
-        QTRY_VERIFY_WITH_TIMEOUT(board->frame_count() >= before + 3, deadline_ms);
-        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board->relays()), deadline_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(board().frame_count() >= before + 3, deadline_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(indicators_show(board().relays()), deadline_ms);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "serial/number_text.h"
+#include "text/number_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,7 +1,7 @@
 // Naming the programs that hold a device, read from /proc, with a real child
 // process holding a real pseudo-terminal.
 
-#include "serial/port_holders.h"
+#include "host/port_holders.h"
 #include "sim/pty_board.h"
 
 #include <gtest/gtest.h>

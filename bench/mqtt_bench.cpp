@@ -3,8 +3,8 @@
 // boards, each on a connection of its own, through one broker. Prints
 // figures; judges none.
 
-#include "../../bench/stats.h"
-#include "../tests/board_fixture.h"
+#include "bench/stats.h"
+#include "mqtt/tests/board_fixture.h"
 
 #include <QCoreApplication>
 
@@ -58,7 +58,7 @@ int one_board(int samples)
             return 1;
         }
         const auto state = rig.watcher->messages_on(state_topic).back();
-        for (const auto& f : rig.board->received_frames()) {
+        for (const auto& f : rig.board().received_frames()) {
             std::uint8_t a = 0;
             command_tuple c;
             if (f.arrival > published && decode_command(f.bytes, a, c) && c.code == code_set_relays) {
@@ -86,12 +86,10 @@ int many_boards(int board_count, int rounds)
     }
     const auto cpu_before = cpu_seconds();
     const auto started_at = clock::now();
-    std::vector<std::unique_ptr<pty_board>> boards;
-    std::vector<std::unique_ptr<panel_session>> sessions;
+    std::vector<std::unique_ptr<relay::testing::live_board_rig>> boards;
     for (int i = 0; i < board_count; ++i) {
-        boards.push_back(std::make_unique<pty_board>());
-        sessions.push_back(std::make_unique<panel_session>());
-        sessions.back()->core().connect(boards.back()->slave_path());
+        boards.push_back(std::make_unique<relay::testing::live_board_rig>());
+        boards.back()->connect();
     }
     test_client watcher(broker.port(), {"relay-panel/+/relay/+"});
     wait_until([&] { return watcher.ready(); });
@@ -103,7 +101,7 @@ int many_boards(int board_count, int rounds)
     for (int i = 0; i < board_count; ++i) {
         char name[8];
         std::snprintf(name, sizeof name, "b%02d", i + 1);
-        topics.emplace_back("relay-panel", started.bridge->add_board(sessions[static_cast<std::size_t>(i)]->core(), name));
+        topics.emplace_back("relay-panel", started.bridge->add_board(boards[static_cast<std::size_t>(i)]->core(), name));
     }
     // Every board answering and every relay reported OFF first.
     if (!wait_until([&] {

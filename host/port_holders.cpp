@@ -1,4 +1,4 @@
-#include "serial/port_holders.h"
+#include "host/port_holders.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,6 @@
-#include "service/port_owner.h"
+#include "app/port_owner.h"
+
+#include "service/socket_paths.h"
 
 #include <QDebug>
 

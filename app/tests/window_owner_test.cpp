@@ -3,9 +3,10 @@
 // the board through the panel's socket, and the window's indicator changes
 // only once the board has answered.
 
+#include "app/port_owner.h"
 #include "cli/exit_codes.h"
 #include "relayctl_process.h"
-#include "service/port_owner.h"
+#include "service/socket_paths.h"
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
 #include "ui/form_look.h"
