@@ -103,15 +103,15 @@ private slots:
             });
         } else if (board_does == "silent") {
             rig->board().set_silent(true);
-            QTRY_COMPARE_WITH_TIMEOUT(rig->panel().link_now(), link_condition::silent, deadline_ms);
+            QTRY_COMPARE_WITH_TIMEOUT(rig->core().link_now(), link_condition::silent, deadline_ms);
         } else if (board_does == "unplugged") {
             rig->board().close_line();
-            QTRY_COMPARE_WITH_TIMEOUT(rig->panel().link_now(), link_condition::lost, deadline_ms);
+            QTRY_COMPARE_WITH_TIMEOUT(rig->core().link_now(), link_condition::lost, deadline_ms);
         } else if (board_does == "busy") {
             // Without ticks the queue cannot drain while relayctl starts up.
             rig->session().timer().stop();
-            for (client_ticket t = 0; t < client_queue_capacity; ++t)
-                QVERIFY(rig->panel().queue_client_command(single_relay(1, action_on), 5000000 + t));
+            for (std::size_t t = 0; t < client_queue_capacity; ++t)
+                QVERIFY(rig->core().queue_command(single_relay(1, action_on), nullptr));
         }
         const auto first = rig->board().received_frames().size();
         relayctl_process relayctl(QStringList{"--port", port()} + args);
@@ -132,7 +132,7 @@ private slots:
 
     void a_socket_given_by_path_is_used_as_is()
     {
-        control_socket elsewhere(rig->panel());
+        control_socket elsewhere(rig->core());
         const auto path = runtime->path().toStdString() + "/other/board.sock";
         QVERIFY(elsewhere.listen(path, socket_access::owner_only).ok);
         relayctl_process relayctl({"--socket", QString::fromStdString(path), "on", "1"});
@@ -162,7 +162,7 @@ private slots:
             args.prepend("--json");
         relayctl_process relayctl(args);
         QVERIFY(relayctl.wait_for_lines(1, std::chrono::milliseconds(deadline_ms)));
-        rig->panel().open_Click(3);
+        rig->core().set_mailbox(single_relay(3, action_on));
         const auto run = relayctl.finish_serving();
         QVERIFY(run.finished);
         QCOMPARE(run.exit_code, int(exit_success));
@@ -199,7 +199,7 @@ private slots:
         if (any_live_socket_in(system_socket_folder()))
             QSKIP("a system relayd serves boards on this machine");
         const auto folder = user_socket_folder();
-        control_socket second(rig->panel());
+        control_socket second(rig->core());
         const auto other = folder + "/other.sock";
         if (beside == "link") {
             QVERIFY(::symlink(user_socket_path(rig->port()).c_str(), other.c_str()) == 0);

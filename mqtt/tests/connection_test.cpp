@@ -86,7 +86,7 @@ private slots:
         // The board is polled all along: twenty frames take two seconds.
         const auto before = rig.board().frame_count();
         QVERIFY(wait_until([&] { return rig.board().frame_count() >= before + 20; }, std::chrono::milliseconds(4000)));
-        QCOMPARE(rig.panel().link_now(), link_condition::answering);
+        QCOMPARE(rig.core().link_now(), link_condition::answering);
 
         std::string why;
         QVERIFY2(rig.broker->start(why), why.c_str());

@@ -1,5 +1,5 @@
-// The control socket with everything real: Unix sockets, the panel's session
-// (port, link, logic, 100 ms ticker) and the simulated board on a
+// The control socket with everything real: Unix sockets, the real session
+// (port, link, board core, 100 ms ticker) and the simulated board on a
 // pseudo-terminal. What each request puts on the line, what it is answered,
 // and what bad or greedy clients cannot do.
 
@@ -39,7 +39,7 @@ class control_socket_test : public QObject {
     std::unique_ptr<testing::live_board_rig> rig;
     std::string path;
 
-    panel_controller& panel() { return rig->panel(); }
+    board_core& core() { return rig->core(); }
     pty_board& board() { return rig->board(); }
     control_socket& service() { return rig->socket(); }
 
@@ -54,8 +54,8 @@ class control_socket_test : public QObject {
     void connect_and_serve(const std::string& port = {})
     {
         rig->connect(port);
-        QCOMPARE(panel().controls().open_comm.caption, caption_disconnect);
-        QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::answering, deadline_ms);
+        QVERIFY(core().connected());
+        QTRY_COMPARE_WITH_TIMEOUT(core().link_now(), link_condition::answering, deadline_ms);
         serve();
     }
 
@@ -136,8 +136,8 @@ private slots:
             QCOMPARE(set[0], set_frame({std::uint8_t(sent[0]), std::uint8_t(sent[1]), std::uint8_t(sent[2]),
                                         std::uint8_t(sent[3])}));
         }
-        // What the reply says is what the panel shows: the board's answer.
-        QCOMPARE(panel().reported_statuses()[1], std::uint8_t(relays[1] ? status_on : status_off));
+        // What the reply says is what the core holds: the board's answer.
+        QCOMPARE(core().reported_statuses()[1], std::uint8_t(relays[1] ? status_on : status_off));
     }
 
     void a_malformed_line_gets_usage_and_the_connection_goes_on_data()
@@ -224,7 +224,7 @@ private slots:
         connect_and_serve();
         if (board_does == "silent") {
             board().set_silent(true);
-            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::silent, deadline_ms);
+            QTRY_COMPARE_WITH_TIMEOUT(core().link_now(), link_condition::silent, deadline_ms);
         } else if (board_does == "stuck") {
             board().set_answer_shaper([](const frame& answer) {
                 const auto f = encode_status(answer[1], answer[2], {status_off, status_off, status_off, status_off});
@@ -232,10 +232,10 @@ private slots:
             });
         } else if (board_does == "unplugged") {
             board().close_line();
-            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::lost, deadline_ms);
+            QTRY_COMPARE_WITH_TIMEOUT(core().link_now(), link_condition::lost, deadline_ms);
         } else {
             rig->disconnect();
-            QCOMPARE(panel().link_now(), link_condition::lost);
+            QCOMPARE(core().link_now(), link_condition::lost);
         }
         socket_client client;
         QVERIFY(client.connect_to(path));
@@ -256,14 +256,14 @@ private slots:
         // The queue is shared with every other client of the controller. A
         // tick would send one and make room, so none comes until the reply.
         rig->session().timer().stop();
-        for (client_ticket t = 0; t < client_queue_capacity; ++t)
-            QVERIFY(panel().queue_client_command(single_relay(1, action_on), 1000000 + t));
+        for (std::size_t t = 0; t < client_queue_capacity; ++t)
+            QVERIFY(core().queue_command(single_relay(1, action_on), nullptr));
         const auto reply = client.ask(R"({"cmd":"on","relay":4,"id":"late"})");
         QVERIFY(reply);
         QCOMPARE((*reply)["code"].toString(), QString("busy"));
         QCOMPARE((*reply)["id"].toString(), QString("late"));
         rig->session().timer().start();
-        QTRY_COMPARE_WITH_TIMEOUT(panel().queued_client_commands(), std::size_t{0}, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(core().queued_commands(), std::size_t{0}, 15000);
         QVERIFY(!board().relays()[3]);
         QVERIFY(board().relays()[0]);
     }
@@ -374,7 +374,7 @@ private slots:
         QVERIFY(client.connect_to(path));
         QTRY_COMPARE_WITH_TIMEOUT(service().client_count(), std::size_t{1}, deadline_ms);
 
-        control_socket second(panel());
+        control_socket second(core());
         const auto refused = second.listen(path, socket_access::owner_only);
         QVERIFY(!refused.ok);
         QVERIFY2(refused.reason.find("(pid " + std::to_string(::getpid()) + ")") != std::string::npos,
@@ -415,7 +415,7 @@ private slots:
         connect_and_serve();
         if (board_does == "silent") {
             board().set_silent(true);
-            QTRY_COMPARE_WITH_TIMEOUT(panel().link_now(), link_condition::silent, deadline_ms);
+            QTRY_COMPARE_WITH_TIMEOUT(core().link_now(), link_condition::silent, deadline_ms);
         }
         testing::raw_client client;
         QVERIFY(client.connect_to(path));

@@ -1,9 +1,11 @@
-// The panel's whole session (real port, link, logic and 100 ms timer)
-// against the simulated board on a pseudo-terminal: what goes out on the
-// line, how often, and what the indicators make of the answers.
+// The panel's whole session (real port, link, board core and 100 ms timer)
+// with the window's logic presenting it, against the simulated board on a
+// pseudo-terminal: what goes out on the line, how often, and what the
+// indicators make of the answers.
 
 #include "event_loop_window.h"
 #include "live_board_rig.h"
+#include "panel/panel_controller.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -64,8 +66,9 @@ class panel_session_test : public QObject {
 
 private:
     std::unique_ptr<testing::live_board_rig> rig;
+    std::unique_ptr<panel_controller> presenter;
 
-    panel_controller& panel() { return rig->panel(); }
+    panel_controller& panel() { return *presenter; }
     pty_board& board() { return rig->board(); }
 
     bool indicators_read(const std::array<std::string, relay_count>& captions)
@@ -93,7 +96,8 @@ private:
 
     void connect_to(const std::string& port = {})
     {
-        rig->connect(port);
+        panel().set_chuankou_num_text(port.empty() ? rig->port() : port);
+        panel().open_comm_Click();
         QCOMPARE(panel().controls().open_comm.caption, caption_disconnect);
         QVERIFY(rig->session().timer().is_active());
     }
@@ -106,9 +110,18 @@ private:
     }
 
 private slots:
-    void init() { rig = std::make_unique<testing::live_board_rig>(); }
+    void init()
+    {
+        rig = std::make_unique<testing::live_board_rig>();
+        presenter = std::make_unique<panel_controller>(rig->core());
+        presenter->Form_Load();
+    }
 
-    void cleanup() { rig.reset(); }
+    void cleanup()
+    {
+        presenter.reset();
+        rig.reset();
+    }
 
     void polls_about_ten_times_a_second()
     {
@@ -206,7 +219,7 @@ private slots:
     void disconnect_stops_frames_and_reconnect_resumes_them()
     {
         connect_and_settle();
-        rig->disconnect();
+        panel().open_comm_Click();
         QCOMPARE(panel().controls().open_comm.caption, caption_connect);
         QVERIFY(!rig->session().timer().is_active());
         // A frame already written may still be on its way to the board.
