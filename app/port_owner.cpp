@@ -44,7 +44,7 @@ void port_owner::follow_connection()
             socket.close();
         if (!socket.is_listening()) {
             const auto result = socket.listen(wanted, socket_access::owner_only);
-            own.last_problem = result.reason;
+            last_problem_ = result.reason;
             if (!result.ok)
                 qWarning("relay-panel: scripts cannot reach the board: %s", result.reason.c_str());
         }

@@ -29,7 +29,7 @@ public:
     bool is_serving() const { return socket.is_listening(); }
     const std::string& socket_path() const { return socket.path(); }
     // Why the socket could not be served at the last connect; empty otherwise.
-    const std::string& last_problem() const { return own.last_problem; }
+    const std::string& last_problem() const { return last_problem_; }
 
 signals:
     void serving_changed(bool serving);
@@ -46,9 +46,7 @@ private:
     log_function log;
     control_socket socket;
     std::unique_ptr<mailbox_audit> window_commands;
-    struct {
-        std::string last_problem;
-    } own;
+    std::string last_problem_;
 };
 
 }  // namespace relay

@@ -38,7 +38,7 @@ void bare_poll_loop::run(const std::string& device, std::chrono::milliseconds le
         tcflush(fd, TCIFLUSH);
         if (write(fd, query.data(), query.size()) != static_cast<ssize_t>(query.size()))
             continue;
-        ++own.ticks;
+        ++ticks_;
         frame answer{};
         std::size_t got = 0;
         while (got < answer.size()) {
@@ -51,9 +51,9 @@ void bare_poll_loop::run(const std::string& device, std::chrono::milliseconds le
             got += static_cast<std::size_t>(n);
         }
         if (got == answer.size() && is_valid_status(answer))
-            ++own.valid_answers;
+            ++valid_answers_;
     }
-    own.cpu_seconds = cpu_clock_seconds() - cpu0;
+    cpu_seconds_ = cpu_clock_seconds() - cpu0;
     close(fd);
 }
 

@@ -17,17 +17,15 @@ public:
     // thread; the CPU figure is that thread's own clock.
     void run(const std::string& device, std::chrono::milliseconds length);
 
-    long ticks() const { return own.ticks.load(); }
-    long valid_answers() const { return own.valid_answers.load(); }
-    double cpu_seconds() const { return own.cpu_seconds; }
-    double cpu_per_tick() const { return ticks() > 0 ? own.cpu_seconds / static_cast<double>(ticks()) : 0.0; }
+    long ticks() const { return ticks_.load(); }
+    long valid_answers() const { return valid_answers_.load(); }
+    double cpu_seconds() const { return cpu_seconds_; }
+    double cpu_per_tick() const { return ticks() > 0 ? cpu_seconds_ / static_cast<double>(ticks()) : 0.0; }
 
 private:
-    struct {
-        std::atomic<long> ticks{0};
-        std::atomic<long> valid_answers{0};
-        double cpu_seconds = 0;
-    } own;
+    std::atomic<long> ticks_{0};
+    std::atomic<long> valid_answers_{0};
+    double cpu_seconds_ = 0;
 };
 
 }  // namespace relay::bench

@@ -29,14 +29,14 @@ void qt_poll_loop::run(const std::string& device, std::chrono::milliseconds leng
         QObject::connect(&ticker, &poll_ticker::timeout, &port, [&] {
             port.clear(QSerialPort::Input);
             if (::write(port.handle(), query.data(), query.size()) == static_cast<ssize_t>(query.size()))
-                ++own.ticks;
+                ++ticks_;
         });
         QObject::connect(&port, &QSerialPort::readyRead, &port, [&] {
             while (port.bytesAvailable() >= static_cast<qint64>(frame_size)) {
                 frame answer{};
                 port.read(reinterpret_cast<char*>(answer.data()), frame_size);
                 if (is_valid_status(answer))
-                    ++own.valid_answers;
+                    ++valid_answers_;
             }
         });
         QEventLoop loop;
@@ -44,7 +44,7 @@ void qt_poll_loop::run(const std::string& device, std::chrono::milliseconds leng
         const double cpu0 = cpu_clock_seconds();
         ticker.start();
         loop.exec();
-        own.cpu_seconds = cpu_clock_seconds() - cpu0;
+        cpu_seconds_ = cpu_clock_seconds() - cpu0;
     }));
     thread->start();
     thread->wait();

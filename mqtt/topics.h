@@ -12,26 +12,24 @@ constexpr const char* payload_off = "OFF";
 
 class board_topics {
 public:
-    board_topics(const std::string& prefix, const std::string& board) : own{prefix + "/" + board} {}
+    board_topics(const std::string& prefix, const std::string& board) : root_(prefix + "/" + board) {}
 
     // online while the board answers, offline otherwise; retained. Also the
     // last will of the board's own connection, so it turns offline by
     // itself when the daemon dies.
-    std::string availability() const { return own.root + "/availability"; }
+    std::string availability() const { return root_ + "/availability"; }
     // ON or OFF as the board last reported relay n; retained.
-    std::string relay_state(int relay) const { return own.root + "/relay/" + std::to_string(relay); }
+    std::string relay_state(int relay) const { return root_ + "/relay/" + std::to_string(relay); }
     std::string relay_set(int relay) const { return relay_state(relay) + "/set"; }
-    std::string all_set() const { return own.root + "/all/set"; }
+    std::string all_set() const { return root_ + "/all/set"; }
     // Refused commands, never retained.
-    std::string error() const { return own.root + "/error"; }
+    std::string error() const { return root_ + "/error"; }
     // The part after <prefix>/<board>/ of a set topic is what the command
     // parser reads.
-    const std::string& root() const { return own.root; }
+    const std::string& root() const { return root_; }
 
 private:
-    struct {
-        std::string root;
-    } own;
+    std::string root_;
 };
 
 // What a board's connection subscribes to: its own set topics only.

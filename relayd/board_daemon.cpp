@@ -10,8 +10,8 @@ board_daemon::board_daemon(std::vector<board_config> boards, bool system_mode, b
             simulated.push_back(std::make_unique<pty_board>(board.address));
             board.port = simulated.back()->slave_path();
         }
-        own.boards.push_back(std::make_unique<board_service>(board, system_mode));
-        connect(own.boards.back().get(), &board_service::link_condition_changed, this, &board_daemon::status_changed);
+        boards_.push_back(std::make_unique<board_service>(board, system_mode));
+        connect(boards_.back().get(), &board_service::link_condition_changed, this, &board_daemon::status_changed);
     }
 }
 
@@ -19,27 +19,27 @@ board_daemon::~board_daemon() = default;
 
 bool board_daemon::start()
 {
-    for (auto& service : own.boards) {
+    for (auto& service : boards_) {
         if (!service->serve_socket()) {
             stop();
             return false;
         }
     }
-    for (auto& service : own.boards)
+    for (auto& service : boards_)
         service->start_polling();
     return true;
 }
 
 void board_daemon::stop()
 {
-    for (auto& service : own.boards)
+    for (auto& service : boards_)
         service->stop();
 }
 
 std::string board_daemon::status_line() const
 {
     std::string line;
-    for (const auto& service : own.boards) {
+    for (const auto& service : boards_) {
         if (!line.empty())
             line += ", ";
         line += service->config().name + " " + link_word(service->link());

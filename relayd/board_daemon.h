@@ -28,16 +28,14 @@ public:
 
     // "cabinet answering, bench lost", for systemd's status line.
     std::string status_line() const;
-    const std::vector<std::unique_ptr<board_service>>& boards() const { return own.boards; }
+    const std::vector<std::unique_ptr<board_service>>& boards() const { return boards_; }
 
 signals:
     void status_changed();
 
 private:
     std::vector<std::unique_ptr<pty_board>> simulated;
-    struct {
-        std::vector<std::unique_ptr<board_service>> boards;
-    } own;
+    std::vector<std::unique_ptr<board_service>> boards_;
 };
 
 }  // namespace relay::relayd

@@ -18,18 +18,18 @@ std::string as_sentence(std::string text)
 }  // namespace
 
 board_service::board_service(board_config config, bool system_mode, QObject* parent)
-    : QObject(parent), own{std::move(config), {}, {}, {}, link_condition::lost}, system_mode(system_mode)
+    : QObject(parent), config_(std::move(config)), system_mode(system_mode)
 {
     session.core().add_listener(this);
-    session.core().set_address(own.config.address);
+    session.core().set_address(config_.address);
 
     // Named after the device, so that relayctl finds the owner of a port by
     // the port alone; a numbered port that is not there yet is named as the
     // device its text would open. A socket named otherwise answers there too.
-    const auto resolved = resolve_port(own.config.port, session.catalog());
-    own.device = resolved.port ? resolved.port->path : "/dev/" + own.config.port;
-    own.usual_socket_path = board_socket::usual_path(own.device, system_mode);
-    own.socket_path = own.config.socket.empty() ? own.usual_socket_path : own.config.socket;
+    const auto resolved = resolve_port(config_.port, session.catalog());
+    device = resolved.port ? resolved.port->path : "/dev/" + config_.port;
+    usual_socket_path = board_socket::usual_path(device, system_mode);
+    socket_path_ = config_.socket.empty() ? usual_socket_path : config_.socket;
 
     open_retry.setInterval(reopen_period);
     connect(&open_retry, &QTimer::timeout, this, [this] { try_open(); });
@@ -45,28 +45,28 @@ bool board_service::serve_socket()
     // Whoever answers at the device's usual path owns the port: the panel
     // while connected, or another relayd. Two owners of one port cannot
     // both poll it.
-    if (const auto owner = board_socket::server_at(own.usual_socket_path); !owner.empty()) {
-        log(priority::error, "the port " + own.device + " is held by " + owner + ", which shares it at " +
-                                 own.usual_socket_path + ". Disconnect or stop it, then start "
+    if (const auto owner = board_socket::server_at(usual_socket_path); !owner.empty()) {
+        log(priority::error, "the port " + device + " is held by " + owner + ", which shares it at " +
+                                 usual_socket_path + ". Disconnect or stop it, then start "
                                  "relayd again");
         return false;
     }
     socket = std::make_unique<board_socket>(session.core());
     socket->set_audit([this](const std::string& line, bool confirmed) { audit(line, confirmed); });
-    const auto result = socket->listen(own.socket_path, system_mode);
+    const auto result = socket->listen(socket_path_, system_mode);
     if (!result.ok) {
         log(priority::error,
-            "cannot serve the control socket at " + shown_text(own.socket_path) + ": " + result.reason);
+            "cannot serve the control socket at " + shown_text(socket_path_) + ": " + result.reason);
         socket.reset();
         return false;
     }
-    log(priority::info, "socket listening at " + shown_text(own.socket_path));
-    if (own.socket_path != own.usual_socket_path) {
-        const auto why = socket->also_answer_at(own.usual_socket_path, system_mode);
+    log(priority::info, "socket listening at " + shown_text(socket_path_));
+    if (socket_path_ != usual_socket_path) {
+        const auto why = socket->also_answer_at(usual_socket_path, system_mode);
         if (why.empty())
-            log(priority::info, "socket also at " + shown_text(own.usual_socket_path));
+            log(priority::info, "socket also at " + shown_text(usual_socket_path));
         else
-            log(priority::warning, "relayctl --port " + shown_text(own.device) + " will not find this board: " + why);
+            log(priority::warning, "relayctl --port " + shown_text(device) + " will not find this board: " + why);
     }
     return true;
 }
@@ -75,7 +75,7 @@ void board_service::start_polling() { try_open(); }
 
 void board_service::try_open()
 {
-    const auto opened = session.core().connect(own.config.port);
+    const auto opened = session.core().connect(config_.port);
     if (opened.ok) {
         open_retry.stop();
         emit port_opened();
@@ -94,17 +94,17 @@ void board_service::open_refused(const open_result& why)
     if (why.reason == last_open_failure)
         return;
     if (last_open_failure.empty())
-        log(priority::error, "cannot open port '" + shown_text(own.config.port) + "': " + as_sentence(why.reason) +
+        log(priority::error, "cannot open port '" + shown_text(config_.port) + "': " + as_sentence(why.reason) +
                                  " Trying again every second.");
     else
-        log(priority::warning, "port '" + shown_text(own.config.port) + "' still cannot be opened, now: " + why.reason);
+        log(priority::warning, "port '" + shown_text(config_.port) + "' still cannot be opened, now: " + why.reason);
     last_open_failure = why.reason;
 }
 
 void board_service::link_changed(link_condition now)
 {
-    const auto before = own.link;
-    own.link = now;
+    const auto before = link_;
+    link_ = now;
     const auto& board = session.core();
     const std::string port = shown_text(board.port().path);
 
@@ -150,7 +150,7 @@ void board_service::silent_port_reopened(int times)
 
 void board_service::no_first_answer()
 {
-    if (own.link != link_condition::silent || told_silent)
+    if (link_ != link_condition::silent || told_silent)
         return;
     log(priority::warning, board_words() + " silent: no valid status frame since the port opened");
     told_silent = true;
@@ -172,7 +172,7 @@ void board_service::stop()
 
 std::string board_service::board_words() const
 {
-    return "board at address " + std::to_string(own.config.address);
+    return "board at address " + std::to_string(config_.address);
 }
 
 void board_service::audit(const std::string& line, bool confirmed) const
@@ -182,7 +182,7 @@ void board_service::audit(const std::string& line, bool confirmed) const
 
 void board_service::log(priority level, const std::string& text) const
 {
-    log_line(level, own.config.name + ": " + text);
+    log_line(level, config_.name + ": " + text);
 }
 
 }  // namespace relay::relayd

@@ -35,9 +35,9 @@ public:
     // Stops the ticks and the retries, removes the socket, closes the port.
     void stop();
 
-    const board_config& config() const { return own.config; }
-    const std::string& socket_path() const { return own.socket_path; }
-    link_condition link() const { return own.link; }
+    const board_config& config() const { return config_; }
+    const std::string& socket_path() const { return socket_path_; }
+    link_condition link() const { return link_; }
     board_core& core() { return session.core(); }
     // A command's audit line (command_audit.h) under the board's name: info
     // when the board confirmed it, warning when it failed.
@@ -59,13 +59,11 @@ private:
     void log(priority level, const std::string& text) const;
     std::string board_words() const;
 
-    struct {
-        board_config config;
-        std::string device;
-        std::string usual_socket_path;  // where relayctl looks for the owner of the device
-        std::string socket_path;
-        link_condition link = link_condition::lost;
-    } own;
+    board_config config_;
+    std::string device;
+    std::string usual_socket_path;  // where relayctl looks for the owner of the device
+    std::string socket_path_;
+    link_condition link_ = link_condition::lost;
     bool system_mode;
     panel_session session;
     std::unique_ptr<board_socket> socket;

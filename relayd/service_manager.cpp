@@ -10,9 +10,9 @@ service_manager::service_manager(QObject* parent) : QObject(parent)
 {
     std::uint64_t watchdog_usec = 0;
     if (sd_watchdog_enabled(0, &watchdog_usec) > 0 && watchdog_usec > 0) {
-        own.ping_interval = std::chrono::microseconds{watchdog_usec / 2};
+        ping_interval_ = std::chrono::microseconds{watchdog_usec / 2};
         pings.setTimerType(Qt::PreciseTimer);
-        pings.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(own.ping_interval));
+        pings.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(ping_interval_));
         connect(&pings, &QTimer::timeout, this, [this] { send("WATCHDOG=1"); });
         pings.start();
     }

@@ -23,14 +23,12 @@ public:
     void stopping(const std::string& status);
 
     // Zero when systemd expects no pings.
-    std::chrono::microseconds ping_interval() const { return own.ping_interval; }
+    std::chrono::microseconds ping_interval() const { return ping_interval_; }
 
 private:
     void send(const std::string& state);
 
-    struct {
-        std::chrono::microseconds ping_interval{0};
-    } own;
+    std::chrono::microseconds ping_interval_{0};
     QTimer pings;
 };
 

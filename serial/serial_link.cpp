@@ -2,7 +2,7 @@
 
 namespace relay {
 
-serial_link::serial_link(serial_device& device, const port_catalog& catalog) : device(device), own{catalog, {}, {}}
+serial_link::serial_link(serial_device& device, const port_catalog& catalog) : device(device), catalog_(catalog)
 {
     device.set_listener(this);
 }
@@ -13,12 +13,12 @@ bool serial_link::port_is_open() const { return device.is_open(); }
 
 open_result serial_link::open_port(const std::string& port_text)
 {
-    const auto resolved = resolve_port(port_text, own.catalog);
+    const auto resolved = resolve_port(port_text, catalog_);
     if (!resolved.port)
         return open_result::failure(resolved.reason);
     auto result = device.open(resolved.port->path);
     if (result.ok)
-        own.port = *resolved.port;
+        port_ = *resolved.port;
     return result;
 }
 
@@ -28,10 +28,10 @@ send_result serial_link::send_frame(std::uint8_t address, const command_tuple& c
 {
     if (!device.is_open())
         return send_result::port_closed;
-    own.tx_frame = encode_command(address, command);
+    tx_frame_ = encode_command(address, command);
     // Whatever is left of an earlier answer must never mix with this one's.
     device.discard_input();
-    return device.write(own.tx_frame) ? send_result::sent : send_result::write_failed;
+    return device.write(tx_frame_) ? send_result::sent : send_result::write_failed;
 }
 
 void serial_link::read_frames()

@@ -48,10 +48,10 @@ public:
     // 8 stay waiting for the rest, or until the next send discards them.
     void read_frames();
 
-    const frame& tx_frame() const { return own.tx_frame; }
+    const frame& tx_frame() const { return tx_frame_; }
     // The device of the open port, or of the last one opened.
-    const port_entry& port() const { return own.port; }
-    const port_catalog& catalog() const { return own.catalog; }
+    const port_entry& port() const { return port_; }
+    const port_catalog& catalog() const { return catalog_; }
 
 private:
     void bytes_received() override;
@@ -59,11 +59,9 @@ private:
 
     serial_device& device;
     events* receiver = nullptr;
-    struct {
-        const port_catalog& catalog;
-        port_entry port;
-        frame tx_frame;
-    } own;
+    const port_catalog& catalog_;
+    port_entry port_;
+    frame tx_frame_;
 };
 
 }  // namespace relay

@@ -91,11 +91,11 @@ void client_connection::read_some()
     // At the end of input the descriptor stays readable for good.
     readable->setEnabled(false);
     if (n == 0 && !is_peer_gone()) {
-        own.input_ended = true;
+        input_ended = true;
         emit input_finished();
         return;
     }
-    own.input_ended = true;
+    input_ended = true;
     end();
 }
 

@@ -27,7 +27,7 @@ public:
     // peer is gone.
     bool write(const QByteArray& bytes);
     qint64 bytes_to_write() const { return pending.size(); }
-    bool is_input_ended() const { return own.input_ended; }
+    bool is_input_ended() const { return input_ended; }
     // The peer closed its reading side too (or entirely): nothing written
     // will reach it.
     bool is_peer_gone() const;
@@ -57,9 +57,7 @@ private:
     QByteArray pending;
     bool broken = false;
     bool closing = false;
-    struct {
-        bool input_ended = false;
-    } own;
+    bool input_ended = false;
 };
 
 }  // namespace relay

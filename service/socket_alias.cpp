@@ -71,20 +71,20 @@ std::string socket_alias::place(const std::string& alias, const std::string& tar
     }
     if (::symlink(absolute_target.c_str(), alias.c_str()) != 0)
         return "The link " + alias + " cannot be made: " + std::strerror(errno) + ".";
-    own.alias = alias;
-    own.target = absolute_target;
+    alias_ = alias;
+    target_ = absolute_target;
     return {};
 }
 
 void socket_alias::remove()
 {
-    if (own.alias.empty())
+    if (alias_.empty())
         return;
     // A successor may already have put its own socket or link there.
-    if (link_target(own.alias) == own.target)
-        ::unlink(own.alias.c_str());
-    own.alias.clear();
-    own.target.clear();
+    if (link_target(alias_) == target_)
+        ::unlink(alias_.c_str());
+    alias_.clear();
+    target_.clear();
 }
 
 }  // namespace relay

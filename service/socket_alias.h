@@ -24,13 +24,11 @@ public:
     std::string place(const std::string& alias, const std::string& target, socket_access access);
     // Removes the link, while it still leads to the target.
     void remove();
-    bool is_placed() const { return !own.alias.empty(); }
+    bool is_placed() const { return !alias_.empty(); }
 
 private:
-    struct {
-        std::string alias;
-        std::string target;
-    } own;
+    std::string alias_;
+    std::string target_;
 };
 
 }  // namespace relay

@@ -7,14 +7,14 @@ namespace relay {
 
 session_thread::session_thread(const setup& extras)
 {
-    own.thread.setObjectName(QStringLiteral("relay session"));
-    own.context = std::make_unique<QObject>();
-    own.context->moveToThread(&own.thread);
-    own.thread.start();
+    thread.setObjectName(QStringLiteral("relay session"));
+    context = std::make_unique<QObject>();
+    context->moveToThread(&thread);
+    thread.start();
     run([this, &extras] {
-        own.session = std::make_unique<panel_session>();
+        session_ = std::make_unique<panel_session>();
         if (extras)
-            own.extras = extras(*own.session);
+            extras_ = extras(*session_);
     });
 }
 
@@ -23,16 +23,16 @@ session_thread::~session_thread()
     // QObjects go on the thread they live on: timers and notifiers cannot be
     // stopped from another.
     run([this] {
-        own.extras.reset();
-        own.session.reset();
+        extras_.reset();
+        session_.reset();
     });
-    own.thread.quit();
-    own.thread.wait();
+    thread.quit();
+    thread.wait();
 }
 
 void session_thread::run(const std::function<void()>& work)
 {
-    if (QThread::currentThread() == &own.thread) {
+    if (QThread::currentThread() == &thread) {
         work();
         return;
     }
@@ -47,7 +47,7 @@ void session_thread::run(const std::function<void()>& work)
     };
     const auto shake = std::make_shared<handshake>();
     QMetaObject::invokeMethod(
-        own.context.get(),
+        context.get(),
         [shake, &work] {
             work();
             const std::lock_guard<std::mutex> guard(shake->lock);

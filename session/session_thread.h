@@ -37,18 +37,16 @@ public:
     void run(const std::function<void()>& work) override;
 
     // Filled in `setup` and only read afterwards, so any thread may list it.
-    const port_catalog& catalog() const { return own.session->catalog(); }
+    const port_catalog& catalog() const { return session_->catalog(); }
     // Touch it only inside run().
-    panel_session& session() { return *own.session; }
+    panel_session& session() { return *session_; }
 
 private:
-    struct {
-        QThread thread;
-        // Lives on the thread: what run()'s calls are queued to.
-        std::unique_ptr<QObject> context;
-        std::unique_ptr<panel_session> session;
-        std::shared_ptr<void> extras;
-    } own;
+    QThread thread;
+    // Lives on the thread: what run()'s calls are queued to.
+    std::unique_ptr<QObject> context;
+    std::unique_ptr<panel_session> session_;
+    std::shared_ptr<void> extras_;
 };
 
 }  // namespace relay

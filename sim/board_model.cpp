@@ -4,13 +4,13 @@
 
 namespace relay {
 
-board_model::board_model(std::optional<std::uint8_t> address) : own{address, {}, 0} {}
+board_model::board_model(std::optional<std::uint8_t> address) : address_(address) {}
 
 std::array<std::uint8_t, relay_count> board_model::statuses() const
 {
     std::array<std::uint8_t, relay_count> codes{};
     for (int i = 0; i < relay_count; ++i)
-        codes[i] = own.relays[i] ? status_on : status_off;
+        codes[i] = relays_[i] ? status_on : status_off;
     return codes;
 }
 
@@ -20,10 +20,10 @@ std::vector<board_event> board_model::feed(const std::uint8_t* bytes, std::size_
     for (std::size_t n = 0; n < count; ++n) {
         // A byte that cannot start a frame is dropped at once, so the board
         // holds at most the seven bytes of a frame still arriving.
-        if (own.bytes_held == 0 && bytes[n] != command_start_byte)
+        if (bytes_held_ == 0 && bytes[n] != command_start_byte)
             continue;
-        pending[own.bytes_held++] = bytes[n];
-        if (own.bytes_held < frame_size)
+        pending[bytes_held_++] = bytes[n];
+        if (bytes_held_ < frame_size)
             continue;
         if (auto event = take_frame())
             events.push_back(*event);
@@ -39,7 +39,7 @@ std::optional<board_event> board_model::take_frame()
         // Noise or a shifted frame: give up one byte and look for the next
         // start byte among the rest.
         auto start = std::find(pending.begin() + 1, pending.end(), command_start_byte);
-        own.bytes_held = static_cast<std::size_t>(pending.end() - start);
+        bytes_held_ = static_cast<std::size_t>(pending.end() - start);
         std::copy(start, pending.end(), pending.begin());
         // At least one byte went, so what is kept is short of a frame and
         // only further bytes can complete it.
@@ -47,15 +47,15 @@ std::optional<board_event> board_model::take_frame()
     }
     board_event event;
     event.command = pending;
-    own.bytes_held = 0;
-    if (own.address && *own.address != to)
+    bytes_held_ = 0;
+    if (address_ && *address_ != to)
         return event;
     if (command.code == code_set_relays) {
         for (int i = 0; i < relay_count; ++i) {
             if (command.actions[i] == action_on)
-                own.relays[i] = true;
+                relays_[i] = true;
             else if (command.actions[i] == action_off)
-                own.relays[i] = false;
+                relays_[i] = false;
         }
     } else if (command.code != code_status_query) {
         return event;

@@ -36,25 +36,23 @@ public:
     }
 
     // Relay i at element i - 1, true when it is on.
-    const std::array<bool, relay_count>& relays() const { return own.relays; }
+    const std::array<bool, relay_count>& relays() const { return relays_; }
     // The same as status codes: 1 off, 2 on.
     std::array<std::uint8_t, relay_count> statuses() const;
 
-    std::optional<std::uint8_t> address() const { return own.address; }
+    std::optional<std::uint8_t> address() const { return address_; }
 
     // Forgets a partly received frame, as after the cable is pulled.
-    void reset_stream() { own.bytes_held = 0; }
+    void reset_stream() { bytes_held_ = 0; }
     // Bytes held while waiting for the rest of a frame; never more than 7.
-    std::size_t bytes_held() const { return own.bytes_held; }
+    std::size_t bytes_held() const { return bytes_held_; }
 
 private:
     std::optional<board_event> take_frame();
 
-    struct {
-        std::optional<std::uint8_t> address;
-        std::array<bool, relay_count> relays{};
-        std::size_t bytes_held = 0;
-    } own;
+    std::optional<std::uint8_t> address_;
+    std::array<bool, relay_count> relays_{};
+    std::size_t bytes_held_ = 0;
     frame pending{};
 };
 

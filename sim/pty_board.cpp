@@ -101,7 +101,7 @@ void pty_board::open_line()
     // every byte it writes still reaches the panel, and openpty opened it
     // without making it our controlling terminal.
     slave_fd = slave;
-    own.slave_path = name;
+    slave_path_ = name;
     model.reset_stream();
 }
 
@@ -116,7 +116,7 @@ void pty_board::close_line_locked()
 std::string pty_board::slave_path() const
 {
     std::lock_guard<std::mutex> guard(lock);
-    return own.slave_path;
+    return slave_path_;
 }
 
 std::array<bool, relay_count> pty_board::relays() const
@@ -128,25 +128,25 @@ std::array<bool, relay_count> pty_board::relays() const
 std::vector<received_frame> pty_board::received_frames() const
 {
     std::lock_guard<std::mutex> guard(lock);
-    return {own.received_frames.begin(), own.received_frames.end()};
+    return {received_frames_.begin(), received_frames_.end()};
 }
 
 std::size_t pty_board::frame_count() const
 {
     std::lock_guard<std::mutex> guard(lock);
-    return own.frame_count;
+    return frame_count_;
 }
 
 std::size_t pty_board::raw_bytes_received() const
 {
     std::lock_guard<std::mutex> guard(lock);
-    return own.raw_bytes_received;
+    return raw_bytes_received_;
 }
 
 bool pty_board::wait_for_frame_count(std::size_t total, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> guard(lock);
-    return frames_changed.wait_for(guard, timeout, [&] { return own.frame_count >= total; });
+    return frames_changed.wait_for(guard, timeout, [&] { return frame_count_ >= total; });
 }
 
 void pty_board::set_silent(bool quiet)
@@ -234,7 +234,7 @@ void pty_board::update_link_locked()
     // link meanwhile finds either the old device or the new one, never none.
     const std::string temporary = link_path + ".new";
     ::unlink(temporary.c_str());
-    if (::symlink(own.slave_path.c_str(), temporary.c_str()) != 0)
+    if (::symlink(slave_path_.c_str(), temporary.c_str()) != 0)
         fail("symlink");
     if (::rename(temporary.c_str(), link_path.c_str()) != 0) {
         const int saved = errno;
@@ -251,7 +251,7 @@ void pty_board::unlink_link_locked()
     // Another board may have taken the name over since; leave its link be.
     char target[PATH_MAX] = {};
     const auto length = ::readlink(link_path.c_str(), target, sizeof target - 1);
-    if (length >= 0 && std::string(target, static_cast<std::size_t>(length)) == own.slave_path)
+    if (length >= 0 && std::string(target, static_cast<std::size_t>(length)) == slave_path_)
         ::unlink(link_path.c_str());
 }
 
@@ -331,13 +331,13 @@ bool pty_board::take_input(clock::time_point arrival)
                 alive = got < 0 && (errno == EAGAIN || errno == EINTR);
                 break;
             }
-            own.raw_bytes_received += static_cast<std::size_t>(got);
+            raw_bytes_received_ += static_cast<std::size_t>(got);
             for (auto& event : model.feed(buffer, static_cast<std::size_t>(got))) {
-                own.received_frames.push_back({event.command, arrival});
-                if (own.received_frames.size() > frame_log_limit)
-                    own.received_frames.pop_front();
-                ++own.frame_count;
-                heard.push_back(own.received_frames.back());
+                received_frames_.push_back({event.command, arrival});
+                if (received_frames_.size() > frame_log_limit)
+                    received_frames_.pop_front();
+                ++frame_count_;
+                heard.push_back(received_frames_.back());
                 if (event.answer && !silent)
                     answers.push_back(*event.answer);
             }

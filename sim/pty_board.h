@@ -122,12 +122,10 @@ private:
     answer_shaper shaper;
     std::function<void(const received_frame&)> frame_observer;
     // What the accessors read, under the lock.
-    struct {
-        std::string slave_path;
-        std::deque<received_frame> received_frames;
-        std::size_t frame_count = 0;
-        std::size_t raw_bytes_received = 0;
-    } own;
+    std::string slave_path_;
+    std::deque<received_frame> received_frames_;
+    std::size_t frame_count_ = 0;
+    std::size_t raw_bytes_received_ = 0;
     std::vector<pending_output> outbox;
     std::uint64_t next_order = 0;
     bool stopping = false;

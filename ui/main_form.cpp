@@ -95,10 +95,10 @@ main_form::main_form(panel_controller& logic, const port_catalog& catalog, logic
     setPalette(form_palette());
 
     build_controls(catalog);
-    describe_controls(own.widgets);
+    describe_controls(widgets_);
     set_tab_order();
     forward_events();
-    own.widgets.chuankou_num->setFocus();
+    widgets_.chuankou_num->setFocus();
 
     // The controls exist; the logic may now put them into its start state.
     if (!logic_home) {
@@ -149,28 +149,28 @@ void main_form::hand_over_controls(bool wake_window)
 
 void main_form::build_controls(const port_catalog& catalog)
 {
-    own.widgets.Label3 = make_label(this, "Label3", "com port");
-    place(own.widgets.Label3, 120, 120, 1335, 375);
-    own.widgets.chuankou_num = make_field(this, "chuankou_num");
-    place(own.widgets.chuankou_num, 1680, 120, 375, 375);
-    own.widgets.VScroll2 = make_spin(this, "VScroll2");
-    place(own.widgets.VScroll2, 2040, 120, 375, 375);
-    own.widgets.open_comm = make_button(this, QStringLiteral("open_comm"), "connect");
-    place(own.widgets.open_comm, 3360, 120, 1935, 375);
+    widgets_.Label3 = make_label(this, "Label3", "com port");
+    place(widgets_.Label3, 120, 120, 1335, 375);
+    widgets_.chuankou_num = make_field(this, "chuankou_num");
+    place(widgets_.chuankou_num, 1680, 120, 375, 375);
+    widgets_.VScroll2 = make_spin(this, "VScroll2");
+    place(widgets_.VScroll2, 2040, 120, 375, 375);
+    widgets_.open_comm = make_button(this, QStringLiteral("open_comm"), "connect");
+    place(widgets_.open_comm, 3360, 120, 1935, 375);
 
-    own.widgets.Label5 = make_label(this, "Label5", "address");
-    place(own.widgets.Label5, 120, 1080, 1335, 375);
-    own.widgets.add = make_field(this, "add");
-    place(own.widgets.add, 1680, 1080, 375, 375);
-    own.widgets.VScroll1 = make_spin(this, "VScroll1");
-    place(own.widgets.VScroll1, 2040, 1080, 375, 375);
+    widgets_.Label5 = make_label(this, "Label5", "address");
+    place(widgets_.Label5, 120, 1080, 1335, 375);
+    widgets_.add = make_field(this, "add");
+    place(widgets_.add, 1680, 1080, 375, 375);
+    widgets_.VScroll1 = make_spin(this, "VScroll1");
+    place(widgets_.VScroll1, 2040, 1080, 375, 375);
 
-    own.widgets.Label4 = make_label(this, "Label4", "relay 1");
-    own.widgets.Label2 = make_label(this, "Label2", "relay 2");
-    own.widgets.Label7 = make_label(this, "Label7", "relay 3");
-    own.widgets.Label9 = make_label(this, "Label9", "relay 4");
-    const std::array<QLabel*, relay_count> names{own.widgets.Label4, own.widgets.Label2, own.widgets.Label7,
-                                                 own.widgets.Label9};
+    widgets_.Label4 = make_label(this, "Label4", "relay 1");
+    widgets_.Label2 = make_label(this, "Label2", "relay 2");
+    widgets_.Label7 = make_label(this, "Label7", "relay 3");
+    widgets_.Label9 = make_label(this, "Label9", "relay 4");
+    const std::array<QLabel*, relay_count> names{widgets_.Label4, widgets_.Label2, widgets_.Label7,
+                                                 widgets_.Label9};
 
     for (int i = 0; i < relay_count; ++i) {
         const int relay = i + 1;
@@ -184,42 +184,42 @@ void main_form::build_controls(const port_catalog& catalog)
         indicator->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         indicator->setFocusPolicy(Qt::NoFocus);
         place(indicator, 1800, top, 1695, 375);
-        own.widgets.Label6[i] = indicator;
+        widgets_.Label6[i] = indicator;
 
-        own.widgets.open[i] = make_button(this, indexed("open", relay), "on");
-        place(own.widgets.open[i], 3840, top, 975, 375);
-        own.widgets.close[i] = make_button(this, indexed("close", relay), "off");
-        place(own.widgets.close[i], 5040, top, 975, 375);
+        widgets_.open[i] = make_button(this, indexed("open", relay), "on");
+        place(widgets_.open[i], 3840, top, 975, 375);
+        widgets_.close[i] = make_button(this, indexed("close", relay), "off");
+        place(widgets_.close[i], 5040, top, 975, 375);
     }
 
-    own.widgets.openall = make_button(this, QStringLiteral("openall"), "relay all");
-    place(own.widgets.openall, 720, 4680, 1455, 375);
-    own.widgets.closeall = make_button(this, QStringLiteral("closeall"), "relay off");
-    place(own.widgets.closeall, 3360, 4680, 1455, 375);
+    widgets_.openall = make_button(this, QStringLiteral("openall"), "relay all");
+    place(widgets_.openall, 720, 4680, 1455, 375);
+    widgets_.closeall = make_button(this, QStringLiteral("closeall"), "relay off");
+    place(widgets_.closeall, 3360, 4680, 1455, 375);
 
     // Relay controls start disabled, before the logic says anything.
     for (int i = 0; i < relay_count; ++i) {
-        own.widgets.open[i]->setEnabled(false);
-        own.widgets.close[i]->setEnabled(false);
+        widgets_.open[i]->setEnabled(false);
+        widgets_.close[i]->setEnabled(false);
     }
-    own.widgets.openall->setEnabled(false);
-    own.widgets.closeall->setEnabled(false);
+    widgets_.openall->setEnabled(false);
+    widgets_.closeall->setEnabled(false);
 
     auto* tooltip = new port_list_tooltip(catalog, this);
-    tooltip->attach(own.widgets.chuankou_num);
-    tooltip->attach(own.widgets.VScroll2);
+    tooltip->attach(widgets_.chuankou_num);
+    tooltip->attach(widgets_.VScroll2);
 }
 
 void main_form::set_tab_order()
 {
-    std::vector<QWidget*> order{own.widgets.chuankou_num, own.widgets.open_comm, own.widgets.add, own.widgets.openall,
-                                own.widgets.closeall};
+    std::vector<QWidget*> order{widgets_.chuankou_num, widgets_.open_comm, widgets_.add, widgets_.openall,
+                                widgets_.closeall};
     for (int i = 0; i < relay_count; ++i) {
-        order.push_back(own.widgets.close[i]);
-        order.push_back(own.widgets.open[i]);
+        order.push_back(widgets_.close[i]);
+        order.push_back(widgets_.open[i]);
     }
-    order.push_back(own.widgets.VScroll1);
-    order.push_back(own.widgets.VScroll2);
+    order.push_back(widgets_.VScroll1);
+    order.push_back(widgets_.VScroll2);
     for (std::size_t i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -229,35 +229,35 @@ void main_form::forward_events()
     const auto on_click = [this](auto* sender, auto signal, std::function<void()> event) {
         connect(sender, signal, this, [this, event] { tell_logic(event); });
     };
-    on_click(own.widgets.open_comm, &QPushButton::clicked, [this] { logic.open_comm_Click(); });
+    on_click(widgets_.open_comm, &QPushButton::clicked, [this] { logic.open_comm_Click(); });
     for (int i = 0; i < relay_count; ++i) {
         const int relay = i + 1;
-        on_click(own.widgets.open[i], &QPushButton::clicked, [this, relay] { logic.open_Click(relay); });
-        on_click(own.widgets.close[i], &QPushButton::clicked, [this, relay] { logic.close_Click(relay); });
-        on_click(own.widgets.Label6[i], &clickable_label::clicked, [this, relay] { logic.Label6_Click(relay); });
+        on_click(widgets_.open[i], &QPushButton::clicked, [this, relay] { logic.open_Click(relay); });
+        on_click(widgets_.close[i], &QPushButton::clicked, [this, relay] { logic.close_Click(relay); });
+        on_click(widgets_.Label6[i], &clickable_label::clicked, [this, relay] { logic.Label6_Click(relay); });
     }
-    on_click(own.widgets.openall, &QPushButton::clicked, [this] { logic.openall_Click(); });
-    on_click(own.widgets.closeall, &QPushButton::clicked, [this] { logic.closeall_Click(); });
+    on_click(widgets_.openall, &QPushButton::clicked, [this] { logic.openall_Click(); });
+    on_click(widgets_.closeall, &QPushButton::clicked, [this] { logic.closeall_Click(); });
 
-    connect(own.widgets.add, &QLineEdit::textChanged, this, [this](const QString& text) {
+    connect(widgets_.add, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (painting)
             return;
         fields_touched = true;
         const auto typed = text.toStdString();
         tell_logic([this, &typed] { logic.set_add_text(typed); });
     });
-    connect(own.widgets.chuankou_num, &QLineEdit::textChanged, this, [this](const QString& text) {
+    connect(widgets_.chuankou_num, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (painting)
             return;
         fields_touched = true;
         const auto typed = text.toStdString();
         tell_logic([this, &typed] { logic.set_chuankou_num_text(typed); });
     });
-    connect(own.widgets.VScroll1, &spin_control::spin_changed, this, [this](int value) {
+    connect(widgets_.VScroll1, &spin_control::spin_changed, this, [this](int value) {
         if (!painting)
             tell_logic([this, value] { logic.VScroll1_Change(value); });
     });
-    connect(own.widgets.VScroll2, &spin_control::spin_changed, this, [this](int value) {
+    connect(widgets_.VScroll2, &spin_control::spin_changed, this, [this](int value) {
         if (!painting)
             tell_logic([this, value] { logic.VScroll2_Change(value); });
     });

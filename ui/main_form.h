@@ -58,7 +58,7 @@ public:
               QWidget* parent = nullptr);
     ~main_form() override;
 
-    const main_form_widgets& widgets() const { return own.widgets; }
+    const main_form_widgets& widgets() const { return widgets_; }
 
     void controls_changed() override;
     void show_message(const std::string& title, const std::string& text) override;
@@ -78,9 +78,7 @@ private:
 
     panel_controller& logic;
     logic_thread* const logic_home;
-    struct {
-        main_form_widgets widgets;
-    } own;
+    main_form_widgets widgets_;
     // The controls as the logic's thread last handed them over.
     struct {
         std::mutex lock;

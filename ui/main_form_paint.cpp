@@ -102,20 +102,20 @@ void main_form::paint(bool everything)
     const bool was_painting = painting;
     painting = true;
 
-    paint_button(own.widgets.open_comm, now.open_comm, painted.open_comm, everything);
-    paint_button(own.widgets.openall, now.openall, painted.openall, everything);
-    paint_button(own.widgets.closeall, now.closeall, painted.closeall, everything);
+    paint_button(widgets_.open_comm, now.open_comm, painted.open_comm, everything);
+    paint_button(widgets_.openall, now.openall, painted.openall, everything);
+    paint_button(widgets_.closeall, now.closeall, painted.closeall, everything);
     for (int i = 0; i < relay_count; ++i) {
-        paint_button(own.widgets.open[i], now.open[i], painted.open[i], everything);
-        paint_button(own.widgets.close[i], now.close[i], painted.close[i], everything);
-        paint_indicator(own.widgets.Label6[i], i + 1, now.Label6[i], painted.Label6[i], everything);
+        paint_button(widgets_.open[i], now.open[i], painted.open[i], everything);
+        paint_button(widgets_.close[i], now.close[i], painted.close[i], everything);
+        paint_indicator(widgets_.Label6[i], i + 1, now.Label6[i], painted.Label6[i], everything);
     }
     const bool touched = fields_touched;
     fields_touched = false;
-    paint_field(own.widgets.add, now.add, painted.add, everything, touched);
-    paint_field(own.widgets.chuankou_num, now.chuankou_num, painted.chuankou_num, everything, touched);
-    paint_spin(own.widgets.VScroll1, now.VScroll1);
-    paint_spin(own.widgets.VScroll2, now.VScroll2);
+    paint_field(widgets_.add, now.add, painted.add, everything, touched);
+    paint_field(widgets_.chuankou_num, now.chuankou_num, painted.chuankou_num, everything, touched);
+    paint_spin(widgets_.VScroll1, now.VScroll1);
+    paint_spin(widgets_.VScroll2, now.VScroll2);
     painting = was_painting;
 }
 

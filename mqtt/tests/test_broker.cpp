@@ -45,23 +45,23 @@ test_broker::test_broker(broker_options options_) : options(std::move(options_))
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
-    own.port = probe.serverPort();
+    port_ = probe.serverPort();
 }
 
 test_broker::~test_broker() { kill(); }
 
 std::string test_broker::url() const
 {
-    return (options.cert_file.empty() ? "mqtt://127.0.0.1:" : "mqtts://localhost:") + std::to_string(own.port);
+    return (options.cert_file.empty() ? "mqtt://127.0.0.1:" : "mqtts://localhost:") + std::to_string(port_);
 }
 
 bool test_broker::start(std::string& why)
 {
-    if (!own.dir.isValid()) {
+    if (!dir_.isValid()) {
         why = "no temporary directory";
         return false;
     }
-    QString config = QString("listener %1 127.0.0.1\npersistence false\nlog_dest stderr\nlog_type error\nlog_type warning\n").arg(own.port);
+    QString config = QString("listener %1 127.0.0.1\npersistence false\nlog_dest stderr\nlog_type error\nlog_type warning\n").arg(port_);
     // As root the broker would otherwise drop to a user that cannot read
     // the test's files; as anyone else this line does nothing.
     if (::geteuid() == 0)
@@ -69,7 +69,7 @@ bool test_broker::start(std::string& why)
     if (options.users.empty()) {
         config += "allow_anonymous true\n";
     } else {
-        const auto passwords = own.dir.filePath("passwords");
+        const auto passwords = dir_.filePath("passwords");
         bool first = true;
         for (const auto& [user, password] : options.users) {
             QStringList args;
@@ -86,7 +86,7 @@ bool test_broker::start(std::string& why)
         config += QString("cafile %1\ncertfile %2\nkeyfile %3\n")
                       .arg(QString::fromStdString(options.ca_file), QString::fromStdString(options.cert_file),
                            QString::fromStdString(options.key_file));
-    QFile file(own.dir.filePath("mosquitto.conf"));
+    QFile file(dir_.filePath("mosquitto.conf"));
     if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) {
         why = "cannot write the broker's config";
         return false;
@@ -105,11 +105,11 @@ bool test_broker::start(std::string& why)
         if (process.state() != QProcess::Running)
             return true;
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, own.port);
+        socket.connectToHost(QHostAddress::LocalHost, port_);
         return socket.waitForConnected(100);
     });
     if (!up || process.state() != QProcess::Running) {
-        why = "mosquitto does not listen on port " + std::to_string(own.port);
+        why = "mosquitto does not listen on port " + std::to_string(port_);
         return false;
     }
     return true;
@@ -140,7 +140,7 @@ test_client::test_client(std::uint16_t port, const std::vector<std::string>& fil
         std::function<void(const received_message&)> call;
         {
             std::lock_guard<std::mutex> hold(me.lock);
-            me.own.messages.push_back(r);
+            me.messages_.push_back(r);
             call = me.observer;
         }
         if (call)
@@ -150,7 +150,7 @@ test_client::test_client(std::uint16_t port, const std::vector<std::string>& fil
         auto& me = *static_cast<test_client*>(self);
         std::lock_guard<std::mutex> hold(me.lock);
         if (--me.pending_subscriptions == 0)
-            me.own.ready = true;
+            me.ready_ = true;
     });
     const auto host = ca_file.empty() ? "127.0.0.1" : "localhost";
     if (mosquitto_connect(client, host, port, 30) != MOSQ_ERR_SUCCESS)
@@ -171,13 +171,13 @@ test_client::~test_client()
 bool test_client::ready() const
 {
     std::lock_guard<std::mutex> hold(lock);
-    return own.ready;
+    return ready_;
 }
 
 std::vector<received_message> test_client::messages() const
 {
     std::lock_guard<std::mutex> hold(lock);
-    return own.messages;
+    return messages_;
 }
 
 std::vector<received_message> test_client::messages_on(const std::string& topic) const
@@ -192,7 +192,7 @@ std::vector<received_message> test_client::messages_on(const std::string& topic)
 std::optional<std::string> test_client::last(const std::string& topic) const
 {
     std::lock_guard<std::mutex> hold(lock);
-    for (auto it = own.messages.rbegin(); it != own.messages.rend(); ++it)
+    for (auto it = messages_.rbegin(); it != messages_.rend(); ++it)
         if (it->topic == topic)
             return it->payload;
     return std::nullopt;
@@ -201,7 +201,7 @@ std::optional<std::string> test_client::last(const std::string& topic) const
 void test_client::clear()
 {
     std::lock_guard<std::mutex> hold(lock);
-    own.messages.clear();
+    messages_.clear();
 }
 
 bool test_client::publish(const std::string& topic, const std::string& payload, bool retained)

@@ -47,16 +47,14 @@ public:
     // SIGKILL: no goodbye to any client.
     void kill();
 
-    std::uint16_t port() const { return own.port; }
+    std::uint16_t port() const { return port_; }
     std::string url() const;
-    const QTemporaryDir& dir() const { return own.dir; }
+    const QTemporaryDir& dir() const { return dir_; }
 
 private:
     broker_options options;
-    struct {
-        QTemporaryDir dir;
-        std::uint16_t port = 0;
-    } own;
+    QTemporaryDir dir_;
+    std::uint16_t port_ = 0;
     QProcess process;
 };
 
@@ -88,10 +86,8 @@ private:
     mosquitto* client = nullptr;
     mutable std::mutex lock;
     // What the accessors read, under the lock.
-    struct {
-        std::vector<received_message> messages;
-        bool ready = false;
-    } own;
+    std::vector<received_message> messages_;
+    bool ready_ = false;
     std::function<void(const received_message&)> observer;
     int pending_subscriptions = 0;
 };

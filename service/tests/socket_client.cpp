@@ -15,21 +15,21 @@ namespace relay::testing {
 
 bool socket_client::connect_to(const std::string& path, int deadline_ms)
 {
-    own.socket.connectToServer(QString::fromStdString(path));
-    return QTest::qWaitFor([&] { return own.socket.state() == QLocalSocket::ConnectedState; }, deadline_ms);
+    socket_.connectToServer(QString::fromStdString(path));
+    return QTest::qWaitFor([&] { return socket_.state() == QLocalSocket::ConnectedState; }, deadline_ms);
 }
 
 void socket_client::send(const QByteArray& bytes)
 {
-    own.socket.write(bytes);
-    own.socket.flush();
+    socket_.write(bytes);
+    socket_.flush();
 }
 
 std::optional<QJsonObject> socket_client::next(int deadline_ms)
 {
-    if (!QTest::qWaitFor([&] { return own.socket.canReadLine(); }, deadline_ms))
+    if (!QTest::qWaitFor([&] { return socket_.canReadLine(); }, deadline_ms))
         return std::nullopt;
-    const auto document = QJsonDocument::fromJson(own.socket.readLine());
+    const auto document = QJsonDocument::fromJson(socket_.readLine());
     if (!document.isObject())
         return std::nullopt;
     return document.object();
@@ -43,7 +43,7 @@ std::optional<QJsonObject> socket_client::ask(const QByteArray& line, int deadli
 
 bool socket_client::wait_closed(int deadline_ms)
 {
-    return QTest::qWaitFor([&] { return own.socket.state() == QLocalSocket::UnconnectedState; }, deadline_ms);
+    return QTest::qWaitFor([&] { return socket_.state() == QLocalSocket::UnconnectedState; }, deadline_ms);
 }
 
 raw_client::~raw_client() { close(); }
@@ -87,12 +87,12 @@ void raw_client::close()
 void raw_client::read_available()
 {
     char chunk[4096];
-    while (fd >= 0 && !own.closed_by_server) {
+    while (fd >= 0 && !closed_by_server) {
         const auto n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (n > 0)
             buffered.append(chunk, static_cast<qsizetype>(n));
         else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-            own.closed_by_server = true;
+            closed_by_server = true;
         else
             return;
     }
@@ -103,7 +103,7 @@ std::optional<QJsonObject> raw_client::next(int deadline_ms)
     const bool got = QTest::qWaitFor(
         [&] {
             read_available();
-            return buffered.contains('\n') || own.closed_by_server;
+            return buffered.contains('\n') || closed_by_server;
         },
         deadline_ms);
     const auto newline = buffered.indexOf('\n');
@@ -121,7 +121,7 @@ bool raw_client::wait_closed(int deadline_ms)
     const bool closed = QTest::qWaitFor(
         [&] {
             read_available();
-            return own.closed_by_server;
+            return closed_by_server;
         },
         deadline_ms);
     return closed && buffered.isEmpty();

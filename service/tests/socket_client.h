@@ -24,13 +24,11 @@ public:
     // Sends one line and returns the reply to it.
     std::optional<QJsonObject> ask(const QByteArray& line, int deadline_ms = 5000);
     bool wait_closed(int deadline_ms = 5000);
-    bool is_connected() const { return own.socket.state() == QLocalSocket::ConnectedState; }
-    QLocalSocket& socket() { return own.socket; }
+    bool is_connected() const { return socket_.state() == QLocalSocket::ConnectedState; }
+    QLocalSocket& socket() { return socket_; }
 
 private:
-    struct {
-        QLocalSocket socket;
-    } own;
+    QLocalSocket socket_;
 };
 
 // A client on a plain AF_UNIX socket, for what QLocalSocket cannot do: end
@@ -55,16 +53,14 @@ public:
     // Waits for the server to close the connection; false at the deadline
     // or if more bytes came first.
     bool wait_closed(int deadline_ms = 5000);
-    bool is_closed_by_server() const { return own.closed_by_server; }
+    bool is_closed_by_server() const { return closed_by_server; }
 
 private:
     void read_available();
 
     int fd = -1;
     QByteArray buffered;
-    struct {
-        bool closed_by_server = false;
-    } own;
+    bool closed_by_server = false;
 };
 
 // Leaves a socket file at path that nobody answers on, as a killed owner does.

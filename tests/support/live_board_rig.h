@@ -25,15 +25,15 @@ public:
     // session is not yet connected.
     explicit live_board_rig(std::optional<std::uint8_t> address = std::nullopt)
     {
-        own.board = std::make_unique<pty_board>(address);
-        own.session = std::make_unique<panel_session>();
+        board_ = std::make_unique<pty_board>(address);
+        session_ = std::make_unique<panel_session>();
     }
 
-    pty_board& board() { return *own.board; }
-    panel_session& session() { return *own.session; }
-    board_core& core() { return own.session->core(); }
+    pty_board& board() { return *board_; }
+    panel_session& session() { return *session_; }
+    board_core& core() { return session_->core(); }
     // The board's pseudo-terminal, e.g. /dev/pts/3.
-    std::string port() const { return own.board->slave_path(); }
+    std::string port() const { return board_->slave_path(); }
 
     // Connects the session to port_text, the board's pseudo-terminal when
     // empty; returns at once.
@@ -57,9 +57,9 @@ public:
     // The control socket on this session, made at first use.
     control_socket& socket()
     {
-        if (!own.socket)
-            own.socket = std::make_unique<control_socket>(core());
-        return *own.socket;
+        if (!socket_)
+            socket_ = std::make_unique<control_socket>(core());
+        return *socket_;
     }
     // Serves the session at path; see control_socket::listen.
     listen_result serve(const std::string& path, socket_access access = socket_access::owner_only)
@@ -71,7 +71,7 @@ public:
     std::vector<frame> set_frames_since(std::size_t first) const
     {
         std::vector<frame> found;
-        const auto log = own.board->received_frames();
+        const auto log = board_->received_frames();
         for (std::size_t i = first; i < log.size(); ++i)
             if (log[i].bytes[2] == code_set_relays)
                 found.push_back(log[i].bytes);
@@ -80,11 +80,9 @@ public:
 
 private:
     // Gone in reverse: the socket, then the session, then the board.
-    struct {
-        std::unique_ptr<pty_board> board;
-        std::unique_ptr<panel_session> session;
-        std::unique_ptr<control_socket> socket;
-    } own;
+    std::unique_ptr<pty_board> board_;
+    std::unique_ptr<panel_session> session_;
+    std::unique_ptr<control_socket> socket_;
 };
 
 }  // namespace relay::testing
