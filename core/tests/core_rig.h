@@ -2,9 +2,7 @@
 // One board core on an in-memory port, stepped tick by tick, with senders
 // and a listener that keep everything they are told.
 
-#include "core/board_core.h"
-#include "fake_serial_device.h"
-#include "serial/serial_link.h"
+#include "fake_board.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +64,7 @@ struct recording_listener : board_core::listener {
     std::vector<command_result> mailbox_ends;
 };
 
-struct core_rig {
+struct core_rig : fake_board {
     // Call as ASSERT_TRUE(rig.connect()): a failure here must end the test.
     ::testing::AssertionResult connect(const std::string& port = "1")
     {
@@ -75,28 +73,7 @@ struct core_rig {
             return ::testing::AssertionFailure() << "the core did not connect: " << result.reason;
         return ::testing::AssertionSuccess();
     }
-
-    void tick(int n = 1)
-    {
-        for (int i = 0; i < n; ++i)
-            board.tick();
-    }
-
-    // The board answers with these relay statuses (1 off, 2 on).
-    void answer(std::array<std::uint8_t, relay_count> statuses, std::uint8_t address = 1)
-    {
-        device.arrive(encode_status(address, code_status_query, statuses));
-    }
-
-    const frame& last_sent() const { return device.written.back(); }
-
-    fake_serial_device device;
-    fake_port_catalog catalog;  // port 1 /dev/ttyUSB0, port 2 /dev/ttyS0
-    serial_link link{device, catalog};
-    board_core board{link};
 };
-
-inline frame query_to(std::uint8_t address) { return encode_command(address, status_query); }
 
 constexpr relay_state off = relay_state::off;
 constexpr relay_state on = relay_state::on;

@@ -25,18 +25,8 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    // The board answers with these relay statuses.
-    void answer(std::array<std::uint8_t, 4> statuses, std::uint8_t address = 1)
-    {
-        device.arrive(encode_status(address, 0, statuses));
-    }
-
-    const frame& last_sent() const { return device.written.back(); }
-
     std::string indicator(int relay) const { return logic.controls().Label6[relay - 1].caption; }
     std::uint32_t indicator_colour(int relay) const { return logic.controls().Label6[relay - 1].colour; }
 };
-
-inline frame query_to(std::uint8_t address) { return encode_command(address, status_query); }
 
 }  // namespace relay::testing
