@@ -1,5 +1,7 @@
 #include "core/board_core.h"
 
+#include "core/still_listed.h"
+
 #include <algorithm>
 
 namespace relay {
@@ -16,33 +18,6 @@ const char* link_word(link_condition condition)
     }
     return "lost";
 }
-
-namespace {
-
-// Calls call(*e) for each element of list as it is now, skipping any that
-// has left the list by its turn: a listener may leave while it is told. The
-// snapshot stays off the heap for the few there usually are, as this runs
-// twice a tick.
-template <typename T, typename Call>
-void for_each_still_listed(const std::vector<T*>& list, Call call)
-{
-    constexpr std::size_t on_stack = 8;
-    T* fixed[on_stack];
-    std::vector<T*> spilled;
-    T* const* snapshot = fixed;
-    const std::size_t count = list.size();
-    if (count <= on_stack) {
-        std::copy(list.begin(), list.end(), fixed);
-    } else {
-        spilled = list;
-        snapshot = spilled.data();
-    }
-    for (std::size_t i = 0; i < count; ++i)
-        if (std::find(list.begin(), list.end(), snapshot[i]) != list.end())
-            call(*snapshot[i]);
-}
-
-}  // namespace
 
 board_core::board_core(serial_link& link) : link(link) { link.set_events(this); }
 

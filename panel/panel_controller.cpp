@@ -1,5 +1,6 @@
 #include "panel/panel_controller.h"
 
+#include "core/still_listed.h"
 #include "panel/board_address.h"
 
 #include <algorithm>
@@ -31,19 +32,22 @@ void panel_controller::remove_view(view* v) { views.erase(std::remove(views.begi
 void panel_controller::notify()
 {
     update_indicator_tooltips();
-    // A view may leave while it is told.
-    const auto snapshot = views;
-    for (auto* v : snapshot)
-        if (std::find(views.begin(), views.end(), v) != views.end())
-            v->controls_changed();
+    for_each_still_listed(views, [](view& v) { v.controls_changed(); });
 }
 
 void panel_controller::board_changed()
 {
-    if (core.connected())
-        show_connected();
-    else
-        show_disconnected();
+    // Runs on every tick and every answer; the controls change only with
+    // the connection or a relay's state.
+    const bool connected = core.connected();
+    const auto& states = connected ? core.states() : all_unknown;
+    if (connected != presented.connected || states != presented.states) {
+        if (connected)
+            show_connected();
+        else
+            show_disconnected();
+        presented = {connected, states};
+    }
     notify();
 }
 
@@ -110,6 +114,7 @@ void panel_controller::parse_status()
 void panel_controller::Form_Load()
 {
     show_disconnected();
+    presented = {false, all_unknown};
     core.clear_mailbox();
     core.set_address(address_from_text(controls_.add.text));
     notify();
@@ -125,10 +130,7 @@ void panel_controller::open_comm_Click()
         if (!result.ok) {
             // The panel stays as it was: disconnected, port closed.
             notify();
-            const auto snapshot = views;
-            for (auto* v : snapshot)
-                if (std::find(views.begin(), views.end(), v) != views.end())
-                    v->connect_refused(result);
+            for_each_still_listed(views, [&result](view& v) { v.connect_refused(result); });
         }
     } else if (caption == caption_disconnect) {
         core.disconnect();

@@ -89,6 +89,11 @@ private:
     std::vector<view*> views;
 
     panel_controls controls_;
+    // The connection and the relays as the controls show them now.
+    struct {
+        bool connected = false;
+        relay_states states = all_unknown;
+    } presented;
 
     // Everything the indicators' tooltips are made from, as they were when
     // the tooltips were last built.
