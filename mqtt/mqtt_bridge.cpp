@@ -88,9 +88,8 @@ std::string mqtt_bridge::add_board(board_core& core, const board_options& option
                                   Qt::QueuedConnection);
     };
     events.message = [this, &board](const std::string& topic, const std::string& payload, bool retained) {
-        QMetaObject::invokeMethod(
-            this, [this, &board, topic, payload, retained] { message(board, topic, payload, retained); },
-            Qt::QueuedConnection);
+        if (board.inbox.put({topic, payload, retained}))
+            QMetaObject::invokeMethod(this, [this, &board] { take_messages(board); }, Qt::QueuedConnection);
     };
     auto board_settings = settings;
     board_settings.client_id = client_id_for(id);
@@ -149,6 +148,18 @@ void mqtt_bridge::clear_stale_discovery(mqtt_connection& connection)
             " Home Assistant discovery message(s) of boards no longer configured");
     if (const auto problem = record.take_problem(); !problem.empty())
         log("MQTT: " + problem + "; boards taken out of the configuration may stay in Home Assistant");
+}
+
+void mqtt_bridge::take_messages(served_board& board)
+{
+    // A few at a turn: the port's answers and the poll's ticks wait on this
+    // thread between turns, and a flood must not starve them.
+    constexpr std::size_t messages_per_turn = 16;
+    bool more = false;
+    for (const auto& m : board.inbox.take(messages_per_turn, more))
+        message(board, m.topic, m.payload, m.retained);
+    if (more)
+        QMetaObject::invokeMethod(this, [this, &board] { take_messages(board); }, Qt::QueuedConnection);
 }
 
 void mqtt_bridge::message(served_board& board, const std::string& topic, const std::string& payload, bool retained)

@@ -15,6 +15,7 @@
 
 #include "mqtt/board_topics_link.h"
 #include "mqtt/discovery_record.h"
+#include "mqtt/message_inbox.h"
 #include "mqtt/mqtt_connection.h"
 #include "mqtt/mqtt_settings.h"
 
@@ -77,8 +78,10 @@ private:
         std::unique_ptr<mqtt_connection> connection;
         std::unique_ptr<board_topics_link> link;
         std::string record_name;
+        message_inbox inbox;
     };
     void connected(served_board& board);
+    void take_messages(served_board& board);
     void clear_stale_discovery(mqtt_connection& connection);
     void message(served_board& board, const std::string& topic, const std::string& payload, bool retained);
 
