@@ -121,7 +121,13 @@ int sockets_in(const QTemporaryDir& folder)
 class relayd_board_test : public QObject {
     Q_OBJECT
 
+    // A runtime folder of this run's own: relayd also answers at the usual
+    // path of its device, named after the pseudo-terminal, and a number
+    // another test's board has just given up would otherwise be found held.
+    QTemporaryDir runtime;
+
 private slots:
+    void initTestCase() { qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8()); }
     void polls_ten_frames_a_second();
     void two_boards_from_one_config_each_at_its_address();
     void a_port_missing_at_start_is_tried_every_second_until_it_appears();

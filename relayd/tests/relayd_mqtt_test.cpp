@@ -78,6 +78,9 @@ private slots:
         // relayd remembers its discovery messages here, not in the home folder.
         state_home = std::make_unique<QTemporaryDir>();
         qputenv("XDG_STATE_HOME", state_home->path().toUtf8());
+        // Its sockets' usual paths are named after the pseudo-terminals,
+        // whose numbers other tests' boards give up and take again.
+        qputenv("XDG_RUNTIME_DIR", state_home->path().toUtf8());
         broker = std::make_unique<test_broker>();
         QVERIFY2(broker->start(why), why.c_str());
         watcher = std::make_unique<test_client>(broker->port(),
