@@ -6,7 +6,8 @@
 #include "ui/main_form.h"
 #include "session/event_dispatcher.h"
 #include "ui/threaded_panel.h"
-#include "session/stop_signals.h"
+#include "loop/qt_io_loop.h"
+#include "loop/stop_signals.h"
 
 #include <QApplication>
 
@@ -48,13 +49,6 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("relay-panel");
     QApplication::setApplicationVersion(RELAY_PANEL_VERSION);
 
-    std::unique_ptr<relay::stop_signals> signals_in;
-    try {
-        signals_in = std::make_unique<relay::stop_signals>();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "relay-panel: SIGTERM and SIGINT will not close the panel cleanly: %s\n", e.what());
-    }
-
     std::unique_ptr<relay::pty_board> board;
     if (line.simulate)
         board = std::make_unique<relay::pty_board>();
@@ -69,14 +63,19 @@ int main(int argc, char** argv)
     auto& session = panel.session;
 
     relay::main_form window(panel.logic(), session.catalog(), &session);
-    if (signals_in) {
-        QObject::connect(signals_in.get(), &relay::stop_signals::received, &app, [&session, &app] {
+    relay::qt_io_loop main_loop;
+    std::unique_ptr<relay::stop_signals> signals_in;
+    try {
+        signals_in = std::make_unique<relay::stop_signals>(main_loop, [&session, &app](const std::string&) {
             // As "disconnect" does: the port closed and, with it, the socket
             // scripts reach the board through removed.
             session.run([&session] { session.session().core().disconnect(); });
             app.quit();
         });
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "relay-panel: SIGTERM and SIGINT will not close the panel cleanly: %s\n", e.what());
     }
+
     window.show();
     return app.exec();
 }

@@ -1,6 +1,4 @@
-#include "session/stop_signals.h"
-
-#include <QSocketNotifier>
+#include "loop/stop_signals.h"
 
 #include <cerrno>
 #include <csignal>
@@ -29,28 +27,27 @@ void block_stop_signals()
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-stop_signals::stop_signals(QObject* parent) : QObject(parent)
+stop_signals::stop_signals(io_loop& loop, std::function<void(const std::string& name)> received)
+    : received(std::move(received))
 {
     const sigset_t set = stop_set();
     fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fd < 0)
         throw std::system_error(errno, std::generic_category(), "signalfd");
-    notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(notifier.get(), &QSocketNotifier::activated, this, [this] { readable(); });
+    watch = fd_watch(loop, fd, io_loop::direction::read, [this] { readable(); });
 }
 
 stop_signals::~stop_signals()
 {
-    notifier.reset();
-    if (fd >= 0)
-        ::close(fd);
+    watch.reset();
+    ::close(fd);
 }
 
 void stop_signals::readable()
 {
     signalfd_siginfo info{};
     while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
-        emit received(info.ssi_signo == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
+        received(info.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM");
 }
 
 }  // namespace relay
