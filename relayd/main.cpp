@@ -13,7 +13,8 @@
 #include "relayd/usage.h"
 #include "serial/system_port_catalog.h"
 #include "session/event_dispatcher.h"
-#include "session/stop_signals.h"
+#include "loop/qt_io_loop.h"
+#include "loop/stop_signals.h"
 #include "text/shown_text.h"
 
 #include "mqtt/relay_mqtt.h"
@@ -130,7 +131,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName("relayd");
 
     try {
-        relay::stop_signals signals_in;
+        relay::qt_io_loop loop;
         service_manager manager;
         board_daemon daemon(boards, runs_as_system_service(opts), opts.simulate);
 
@@ -168,8 +169,8 @@ int main(int argc, char** argv)
         manager.ready(daemon.status_line());
         QObject::connect(&daemon, &board_daemon::status_changed, &manager,
                          [&] { manager.status(daemon.status_line()); });
-        QObject::connect(&signals_in, &relay::stop_signals::received, &app, [&](const QString& name) {
-            log_line(priority::info, "stopping on " + name.toStdString());
+        relay::stop_signals signals_in(loop, [&](const std::string& name) {
+            log_line(priority::info, "stopping on " + name);
             manager.stopping("stopping");
             // "offline" on the broker while the boards are still served.
             if (on_mqtt)
