@@ -2,20 +2,28 @@
 
 namespace relay::relayd {
 
-board_daemon::board_daemon(std::vector<board_config> boards, bool system_mode, bool simulate, QObject* parent)
-    : QObject(parent)
+board_daemon::board_daemon(io_loop& loop, std::vector<board_config> boards, bool system_mode, bool simulate)
+    : clock(loop, [this] {
+          for (auto& service : boards_)
+              service->tick();
+      })
 {
     for (auto& board : boards) {
         if (simulate) {
             simulated.push_back(std::make_unique<pty_board>(board.address));
             board.port = simulated.back()->slave_path();
         }
-        boards_.push_back(std::make_unique<board_service>(board, system_mode));
-        connect(boards_.back().get(), &board_service::link_condition_changed, this, &board_daemon::status_changed);
+        boards_.push_back(std::make_unique<board_service>(loop, board, system_mode));
     }
 }
 
 board_daemon::~board_daemon() = default;
+
+void board_daemon::on_status_changed(std::function<void()> heard)
+{
+    for (auto& service : boards_)
+        service->on_link_condition_changed(heard);
+}
 
 bool board_daemon::start()
 {
@@ -27,11 +35,15 @@ bool board_daemon::start()
     }
     for (auto& service : boards_)
         service->start_polling();
+    // A board's first tick is one period after its port opens or after
+    // relayd starts, whichever is later: at most one period either way.
+    clock.start_every(poll_period);
     return true;
 }
 
 void board_daemon::stop()
 {
+    clock.stop();
     for (auto& service : boards_)
         service->stop();
 }

@@ -1,25 +1,27 @@
 #pragma once
-// Every board of one relayd: each with its own session, tick and socket,
-// all on the one event loop. With simulate, each board gets a simulated
-// board on a pseudo-terminal in place of its port.
+// Every board of one relayd, all on the one event loop and one clock: each
+// tick of the daemon's 100 ms clock is a tick of every board, so a hundred
+// boards cost one timer wake-up a tick, not a hundred. With simulate, each
+// board gets a simulated board on a pseudo-terminal in place of its port.
 
+#include "loop/io_loop.h"
 #include "relayd/board_service.h"
 #include "relayd/config_file.h"
 #include "sim/pty_board.h"
 
-#include <QObject>
-
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace relay::relayd {
 
-class board_daemon : public QObject {
-    Q_OBJECT
+class board_daemon {
 public:
-    board_daemon(std::vector<board_config> boards, bool system_mode, bool simulate, QObject* parent = nullptr);
-    ~board_daemon() override;
+    board_daemon(io_loop& loop, std::vector<board_config> boards, bool system_mode, bool simulate);
+    ~board_daemon();
+    board_daemon(const board_daemon&) = delete;
+    board_daemon& operator=(const board_daemon&) = delete;
 
     // Serves every socket, then starts polling every board. False when a
     // socket cannot be served; nothing is left listening then.
@@ -30,12 +32,13 @@ public:
     std::string status_line() const;
     const std::vector<std::unique_ptr<board_service>>& boards() const { return boards_; }
 
-signals:
-    void status_changed();
+    // A board's link went between answering, silent and lost.
+    void on_status_changed(std::function<void()> heard);
 
 private:
     std::vector<std::unique_ptr<pty_board>> simulated;
     std::vector<std::unique_ptr<board_service>> boards_;
+    loop_timer clock;
 };
 
 }  // namespace relay::relayd

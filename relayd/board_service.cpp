@@ -17,28 +17,29 @@ std::string as_sentence(std::string text)
 
 }  // namespace
 
-board_service::board_service(board_config config, bool system_mode, QObject* parent)
-    : QObject(parent), config_(std::move(config)), system_mode(system_mode)
+board_service::board_service(io_loop& loop, board_config config, bool system_mode)
+    : config_(std::move(config)), system_mode(system_mode), loop(loop), parts(loop),
+      open_retry(loop, [this] { try_open(); }), first_answer(loop, [this] { no_first_answer(); })
 {
-    session.core().add_listener(this);
-    session.core().set_address(config_.address);
+    parts.core.add_listener(this);
+    parts.core.set_address(config_.address);
 
     // Named after the device, so that relayctl finds the owner of a port by
     // the port alone; a numbered port that is not there yet is named as the
     // device its text would open. A socket named otherwise answers there too.
-    const auto resolved = resolve_port(config_.port, session.catalog());
+    const auto resolved = resolve_port(config_.port, parts.catalog);
     device = resolved.port ? resolved.port->path : "/dev/" + config_.port;
     usual_socket_path = board_socket::usual_path(device, system_mode);
     socket_path_ = config_.socket.empty() ? usual_socket_path : config_.socket;
-
-    open_retry.setInterval(reopen_period);
-    connect(&open_retry, &QTimer::timeout, this, [this] { try_open(); });
-    first_answer.setSingleShot(true);
-    first_answer.setInterval(watchdog_time);
-    connect(&first_answer, &QTimer::timeout, this, [this] { no_first_answer(); });
 }
 
-board_service::~board_service() { session.core().remove_listener(this); }
+board_service::~board_service() { parts.core.remove_listener(this); }
+
+void board_service::tick()
+{
+    if (ticking)
+        parts.core.tick();
+}
 
 bool board_service::serve_socket()
 {
@@ -51,7 +52,7 @@ bool board_service::serve_socket()
                                  "relayd again");
         return false;
     }
-    socket = std::make_unique<board_socket>(session.core());
+    socket = std::make_unique<board_socket>(loop, parts.core);
     socket->set_audit([this](const std::string& line, bool confirmed) { audit(line, confirmed); });
     const auto result = socket->listen(socket_path_, system_mode);
     if (!result.ok) {
@@ -75,15 +76,16 @@ void board_service::start_polling() { try_open(); }
 
 void board_service::try_open()
 {
-    const auto opened = session.core().connect(config_.port);
+    const auto opened = parts.core.connect(config_.port);
     if (opened.ok) {
         open_retry.stop();
-        emit port_opened();
+        for (const auto& heard : opened_heard)
+            heard();
         return;
     }
     open_refused(opened);
-    if (!open_retry.isActive())
-        open_retry.start();
+    if (!open_retry.is_active())
+        open_retry.start_every(reopen_period);
 }
 
 void board_service::open_refused(const open_result& why)
@@ -105,7 +107,7 @@ void board_service::link_changed(link_condition now)
 {
     const auto before = link_;
     link_ = now;
-    const auto& board = session.core();
+    const auto& board = parts.core;
     const std::string port = shown_text(board.port().path);
 
     if (now == link_condition::lost) {
@@ -120,7 +122,7 @@ void board_service::link_changed(link_condition now)
         ever_opened = true;
         last_open_failure.clear();
         told_silent = false;
-        first_answer.start();
+        first_answer.start_once(watchdog_time);
     }
 
     if (now == link_condition::answering) {
@@ -134,7 +136,8 @@ void board_service::link_changed(link_condition now)
         interrupted = true;
     }
     if (!stopping)
-        emit link_condition_changed();
+        for (const auto& heard : link_heard)
+            heard();
 }
 
 void board_service::silent_port_reopened(int times)
@@ -144,7 +147,7 @@ void board_service::silent_port_reopened(int times)
         return;
     const auto repeat = std::chrono::duration_cast<std::chrono::seconds>(silent_port_reopen_period);
     log(priority::warning, board_words() + " silent for " + std::to_string(silent_port_reopen_after.count()) +
-                               " ms; port " + session.core().port().path + " closed and reopened, again every " +
+                               " ms; port " + parts.core.port().path + " closed and reopened, again every " +
                                std::to_string(repeat.count()) + " s while the silence lasts");
 }
 
@@ -167,7 +170,7 @@ void board_service::stop()
         socket.reset();
     }
     // Stops the ticks and the reopening and closes the port.
-    session.core().disconnect();
+    parts.core.disconnect();
 }
 
 std::string board_service::board_words() const

@@ -1,31 +1,34 @@
 #pragma once
-// One board as the daemon runs it: its own session (port, link, board
-// core and 100 ms tick), its control socket, and the log lines that tell
-// an operator what the port and the board are doing. A port that cannot be
-// opened at start is tried again every second, as the core itself does
-// with a port lost later.
+// One board as the daemon runs it: its port, link and board core, its
+// control socket, and the log lines that tell an operator what the port and
+// the board are doing. The daemon's one clock calls tick() for every board.
+// A port that cannot be opened at start is tried again every second, as the
+// core itself does with a port lost later.
 
 #include "core/board_core.h"
 #include "relayd/config_file.h"
 #include "relayd/daemon_log.h"
 #include "relayd/board_socket.h"
-#include "session/panel_session.h"
+#include "loop/io_loop.h"
+#include "serial/serial_link.h"
+#include "serial/system_port_catalog.h"
+#include "serial/termios_device.h"
 
-#include <QObject>
-#include <QTimer>
-
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace relay::relayd {
 
-class board_service : public QObject, private board_core::listener {
-    Q_OBJECT
+class board_service : private board_core::listener {
 public:
     // system_mode: the socket goes where the system service keeps them,
     // for the service's group; otherwise into the user's runtime folder.
-    board_service(board_config config, bool system_mode, QObject* parent = nullptr);
-    ~board_service() override;
+    board_service(io_loop& loop, board_config config, bool system_mode);
+    ~board_service();
+    board_service(const board_service&) = delete;
+    board_service& operator=(const board_service&) = delete;
 
     // Serves the control socket; false, with the reason logged, when it
     // cannot be served.
@@ -34,23 +37,25 @@ public:
     void start_polling();
     // Stops the ticks and the retries, removes the socket, closes the port.
     void stop();
+    // One poll period, while connected.
+    void tick();
 
     const board_config& config() const { return config_; }
     const std::string& socket_path() const { return socket_path_; }
     link_condition link() const { return link_; }
-    board_core& core() { return session.core(); }
+    board_core& core() { return parts.core; }
     // A command's audit line (command_audit.h) under the board's name: info
     // when the board confirmed it, warning when it failed.
     void audit(const std::string& line, bool confirmed) const;
 
-signals:
     // The link went between answering, silent and lost.
-    void link_condition_changed();
+    void on_link_condition_changed(std::function<void()> heard) { link_heard.push_back(std::move(heard)); }
     // The port opened at start or, after failing, at a later try.
-    void port_opened();
+    void on_port_opened(std::function<void()> heard) { opened_heard.push_back(std::move(heard)); }
 
 private:
     void link_changed(link_condition now) override;
+    void connection_changed(bool connected) override { ticking = connected; }
     void silent_port_reopened(int times) override;
 
     void open_refused(const open_result& why);
@@ -65,12 +70,24 @@ private:
     std::string socket_path_;
     link_condition link_ = link_condition::lost;
     bool system_mode;
-    panel_session session;
+    io_loop& loop;
+    // In the order they depend on each other: the link on the device and the
+    // catalog, the core on the link.
+    struct board_parts {
+        explicit board_parts(io_loop& loop) : device(loop), link(device, catalog), core(link) {}
+        system_port_catalog catalog;
+        termios_device device;
+        serial_link link;
+        board_core core;
+    } parts;
+    bool ticking = false;
     std::unique_ptr<board_socket> socket;
-    QTimer open_retry;
+    loop_timer open_retry;
     // A board that never answers after the port opens never leaves
     // "silent", so its silence is told once the watchdog has run out.
-    QTimer first_answer;
+    loop_timer first_answer;
+    std::vector<std::function<void()>> link_heard;
+    std::vector<std::function<void()>> opened_heard;
     std::string last_open_failure;
     bool ever_opened = false;
     bool told_silent = false;

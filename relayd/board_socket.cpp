@@ -21,7 +21,7 @@ struct board_socket::impl {
     socket_alias alias;
 };
 
-board_socket::board_socket(board_core& board) : d(std::make_unique<impl>(board)) {}
+board_socket::board_socket(io_loop& loop, board_core& board) : d(std::make_unique<impl>(board)) { static_cast<void>(loop); }
 
 board_socket::~board_socket() = default;
 

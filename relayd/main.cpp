@@ -12,14 +12,11 @@
 #include "relayd/state_folder.h"
 #include "relayd/usage.h"
 #include "serial/system_port_catalog.h"
-#include "session/event_dispatcher.h"
-#include "loop/qt_io_loop.h"
+#include "loop/epoll_loop.h"
 #include "loop/stop_signals.h"
 #include "text/shown_text.h"
 
 #include "mqtt/relay_mqtt.h"
-
-#include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
@@ -126,14 +123,11 @@ int main(int argc, char** argv)
     // Before the simulated boards' and the MQTT connections' threads exist,
     // so they inherit the mask.
     relay::block_stop_signals();
-    relay::use_qt_event_dispatcher();
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("relayd");
 
     try {
-        relay::qt_io_loop loop;
-        service_manager manager;
-        board_daemon daemon(boards, runs_as_system_service(opts), opts.simulate);
+        relay::epoll_loop loop;
+        service_manager manager(loop);
+        board_daemon daemon(loop, boards, runs_as_system_service(opts), opts.simulate);
 
         // Made after the daemon, so gone before the boards it watches. Its
         // settings are checked before any port is opened: a bad one is a
@@ -167,8 +161,7 @@ int main(int argc, char** argv)
             for (const auto& board : daemon.boards())
                 on_mqtt->serve(*board, opts.config.empty() ? std::string() : board->config().name);
         manager.ready(daemon.status_line());
-        QObject::connect(&daemon, &board_daemon::status_changed, &manager,
-                         [&] { manager.status(daemon.status_line()); });
+        daemon.on_status_changed([&] { manager.status(daemon.status_line()); });
         relay::stop_signals signals_in(loop, [&](const std::string& name) {
             log_line(priority::info, "stopping on " + name);
             manager.stopping("stopping");
@@ -176,11 +169,11 @@ int main(int argc, char** argv)
             if (on_mqtt)
                 on_mqtt->stop();
             daemon.stop();
-            app.quit();
+            loop.quit();
         });
-        const int status = app.exec();
+        loop.run();
         log_line(priority::info, "stopped");
-        return status;
+        return EXIT_SUCCESS;
     } catch (const std::exception& e) {
         log_line(priority::error, std::string("cannot start: ") + e.what());
         return EXIT_FAILURE;

@@ -17,8 +17,13 @@ void mqtt_boards::serve(board_service& board, const std::string& name)
         add(board, name);
         return;
     }
-    connect(&board, &board_service::port_opened, this, [this, &board, name] { add(board, name); },
-            Qt::SingleShotConnection);
+    // Once, and never after these boards are gone from the broker.
+    board.on_port_opened([this, &board, name, present = std::weak_ptr<bool>(alive), added = false]() mutable {
+        if (added || present.expired())
+            return;
+        added = true;
+        add(board, name);
+    });
 }
 
 void mqtt_boards::record_discovery(const std::string& path, const std::set<std::string>& configured)

@@ -37,6 +37,7 @@ private:
     void add(board_service& board, const std::string& name);
 
     std::unique_ptr<mqtt::mqtt_bridge> bridge;
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 
 }  // namespace relay::relayd

@@ -6,15 +6,12 @@
 
 namespace relay::relayd {
 
-service_manager::service_manager(QObject* parent) : QObject(parent)
+service_manager::service_manager(io_loop& loop) : pings(loop, [this] { send("WATCHDOG=1"); })
 {
     std::uint64_t watchdog_usec = 0;
     if (sd_watchdog_enabled(0, &watchdog_usec) > 0 && watchdog_usec > 0) {
         ping_interval_ = std::chrono::microseconds{watchdog_usec / 2};
-        pings.setTimerType(Qt::PreciseTimer);
-        pings.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(ping_interval_));
-        connect(&pings, &QTimer::timeout, this, [this] { send("WATCHDOG=1"); });
-        pings.start();
+        pings.start_every(ping_interval_);
     }
 }
 

@@ -5,18 +5,16 @@
 // from the event loop's own timer, so a loop that hangs stops pinging and
 // systemd restarts the daemon. Outside systemd every call does nothing.
 
-#include <QObject>
-#include <QTimer>
+#include "loop/io_loop.h"
 
 #include <chrono>
 #include <string>
 
 namespace relay::relayd {
 
-class service_manager : public QObject {
-    Q_OBJECT
+class service_manager {
 public:
-    explicit service_manager(QObject* parent = nullptr);
+    explicit service_manager(io_loop& loop);
 
     void ready(const std::string& status);
     void status(const std::string& status);
@@ -29,7 +27,7 @@ private:
     void send(const std::string& state);
 
     std::chrono::microseconds ping_interval_{0};
-    QTimer pings;
+    loop_timer pings;
 };
 
 }  // namespace relay::relayd

@@ -1,10 +1,9 @@
 #include "serial/qt_serial_device.h"
 
-#include "host/port_holders.h"
 #include "serial/device_presence.h"
+#include "serial/open_failure.h"
 #include "text/shown_text.h"
 
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -221,31 +220,15 @@ void qt_serial_device::lose_link(const std::string& why)
 open_result describe_open_failure(const std::string& device_path, QSerialPort::SerialPortError error,
                                   const std::string& qt_message)
 {
-    const std::string port = "The port " + shown_text(device_path);
-    const auto missing = open_result::failure(port + " does not exist. Is the board's USB adapter plugged in?");
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
-        return missing;
-    case QSerialPort::PermissionError: {
-#ifndef _WIN32
-        const auto path = QFileInfo(QString::fromStdString(device_path)).absoluteFilePath().toLocal8Bit();
-        const bool exists = QFileInfo::exists(QString::fromLocal8Bit(path));
-        if (!exists)
-            return missing;
-        if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES)
-            return open_result::failure(port + " cannot be opened: you have no permission to use it. Add your user "
-                                               "to the 'dialout' group (sudo usermod -aG dialout $USER), then log "
-                                               "out and in again.");
-#endif
-        const auto holders = port_holders(device_path);
-        if (holders.empty())
-            return open_result::failure(port + " is in use by another program.", 1);
-        return open_result::failure(port + " is in use by " + describe_holders(holders) + ".", holders.size());
-    }
+        return describe_open_failure(device_path, open_failure::missing);
+    case QSerialPort::PermissionError:
+        return describe_open_failure(device_path, open_failure::refused);
     case QSerialPort::OpenError:
-        return open_result::failure(port + " is already open.");
+        return describe_open_failure(device_path, open_failure::already_open);
     default:
-        return open_result::failure(port + " cannot be opened: " + qt_message + ".");
+        return describe_open_failure(device_path, open_failure::other, qt_message);
     }
 }
 
