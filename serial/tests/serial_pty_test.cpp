@@ -1,9 +1,12 @@
-// The real serial device and the link over a simulated board on a
+// The real serial devices and the link over a simulated board on a
 // pseudo-terminal: what actually reaches the line, and what the link makes
-// of what comes back.
+// of what comes back. Every case runs on the window's Qt port and on
+// relayd's termios port.
 
+#include "loop/qt_io_loop.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
+#include "serial/termios_device.h"
 #include "sim/pty_board.h"
 #include "process_cpu.h"
 
@@ -59,8 +62,9 @@ class serial_pty_test : public QObject {
     Q_OBJECT
 
 private:
+    qt_io_loop loop;
     std::unique_ptr<pty_board> board;
-    std::unique_ptr<qt_serial_device> device;
+    std::unique_ptr<serial_device> device;
     std::unique_ptr<serial_link> link;
     listed_ports catalog;
     recorder heard;
@@ -74,11 +78,30 @@ private:
 
     void send_query() { QCOMPARE(link->send_frame(address, status_query), send_result::sent); }
 
+    bool termios_row = false;
+    bool on_termios() const { return termios_row; }
+
+    std::unique_ptr<serial_device> make_device(bool termios)
+    {
+        if (termios)
+            return std::make_unique<termios_device>(loop);
+        return std::make_unique<qt_serial_device>();
+    }
+
 private slots:
+    void initTestCase_data()
+    {
+        QTest::addColumn<bool>("termios");
+        QTest::newRow("qt") << false;
+        QTest::newRow("termios") << true;
+    }
+
     void init()
     {
+        QFETCH_GLOBAL(bool, termios);
+        termios_row = termios;
         board = std::make_unique<pty_board>();
-        device = std::make_unique<qt_serial_device>();
+        device = make_device(on_termios());
         catalog.list = {{board->slave_path(), "simulated board"}};
         link = std::make_unique<serial_link>(*device, catalog);
         heard = {};
@@ -161,11 +184,14 @@ private slots:
     // reach the line in the order they were sent.
     void a_direct_write_never_overtakes_bytes_qt_still_holds()
     {
+        if (on_termios())
+            QSKIP("relayd's port has one way of writing");
         open_board();
+        auto& qt_device = static_cast<qt_serial_device&>(*device);
         const command_tuple first{code_set_relays, {action_on, 0, 0, 0}};
-        device->set_write_path(qt_serial_device::write_path::qt);
+        qt_device.set_write_path(qt_serial_device::write_path::qt);
         QCOMPARE(link->send_frame(address, first), send_result::sent);
-        device->set_write_path(qt_serial_device::write_path::direct);
+        qt_device.set_write_path(qt_serial_device::write_path::direct);
         QCOMPARE(link->send_frame(address, status_query), send_result::sent);
         QTRY_COMPARE_WITH_TIMEOUT(board->frame_count(), std::size_t{2}, deadline_ms);
         const auto frames = board->received_frames();
@@ -308,6 +334,21 @@ private slots:
         QVERIFY2(result.reason.find("in use by another program") != std::string::npos, result.reason.c_str());
         QVERIFY(!link->port_is_open());
         other.close();
+        const auto again = link->open_port(board->slave_path());
+        QVERIFY2(again.ok, again.reason.c_str());
+    }
+
+    // The window and relayd on one machine: whichever opens a port first
+    // keeps it, even for root, whom the exclusive open does not stop.
+    void a_port_held_by_the_other_kind_of_port_is_refused()
+    {
+        const auto holder = make_device(!on_termios());
+        const auto held = holder->open(board->slave_path());
+        QVERIFY2(held.ok, held.reason.c_str());
+        const auto result = link->open_port(board->slave_path());
+        QVERIFY(!result.ok);
+        QVERIFY2(result.reason.find("in use by") != std::string::npos, result.reason.c_str());
+        holder->close();
         const auto again = link->open_port(board->slave_path());
         QVERIFY2(again.ok, again.reason.c_str());
     }
