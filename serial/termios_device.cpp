@@ -2,10 +2,8 @@
 
 #include "serial/device_presence.h"
 #include "serial/open_failure.h"
+#include "serial/port_lock.h"
 
-#include <QFileInfo>
-#include <QLockFile>
-#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,29 +21,6 @@ namespace {
 // counts as gone: a hung-up terminal reads as empty for ever, and a
 // discard that overtakes a readiness report reads empty once.
 constexpr int empty_reads_tolerated = 8;
-
-// Where Qt's serial port looks for lock files, in its order: the first
-// folder this process may write to. A lock here keeps the window off a
-// port relayd holds and the other way round.
-QString lock_file_path(const std::string& device_path)
-{
-    static const char* const folders[] = {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
-                                          "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"};
-    QString name = QString::fromStdString(device_path);
-    if (name.startsWith(QLatin1String("/dev/")))
-        name.remove(0, 5);
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    QString chosen;
-    for (const char* folder : folders) {
-        const QFileInfo info{QString::fromLatin1(folder)};
-        if (!info.isReadable())
-            continue;
-        chosen = info.filePath() + QLatin1String("/LCK..") + name;
-        if (info.isWritable())
-            break;
-    }
-    return chosen;
-}
 
 open_failure kind_of(int error)
 {
@@ -99,14 +74,9 @@ open_result termios_device::open(const std::string& device_path)
     if (::access(device_path.c_str(), F_OK) != 0 && errno == ENOENT)
         return describe_open_failure(device_path, open_failure::missing);
 
-    auto held = std::make_unique<QLockFile>(lock_file_path(device_path));
-    // A live holder's lock never goes stale by age.
-    held->setStaleLockTime(0);
-    if (!held->fileName().isEmpty() && !held->tryLock()) {
-        // No folder to lock in leaves the exclusive open alone to guard it.
-        if (held->error() != QLockFile::PermissionError)
-            return describe_open_failure(device_path, open_failure::refused);
-    }
+    auto held = std::make_unique<port_lock>(device_path);
+    if (!held->try_lock())
+        return describe_open_failure(device_path, open_failure::refused);
 
     const int opened = ::open(device_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (opened < 0)

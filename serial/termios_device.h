@@ -13,9 +13,10 @@
 #include <memory>
 #include <string>
 
-class QLockFile;
 
 namespace relay {
+
+class port_lock;
 
 class termios_device final : public serial_device {
 public:
@@ -43,7 +44,7 @@ private:
     listener* receiver = nullptr;
     int fd = -1;
     std::string opened_path;
-    std::unique_ptr<QLockFile> lock;
+    std::unique_ptr<port_lock> lock;
     fd_watch reading;
     fd_watch writing;
     // Received and not yet taken, from start to end.
