@@ -11,7 +11,7 @@
 #include "relayd/board_socket.h"
 #include "loop/io_loop.h"
 #include "serial/serial_link.h"
-#include "serial/system_port_catalog.h"
+#include "serial/sysfs_port_catalog.h"
 #include "serial/termios_device.h"
 
 #include <functional>
@@ -75,7 +75,7 @@ private:
     // catalog, the core on the link.
     struct board_parts {
         explicit board_parts(io_loop& loop) : device(loop), link(device, catalog), core(link) {}
-        system_port_catalog catalog;
+        sysfs_port_catalog catalog;
         termios_device device;
         serial_link link;
         board_core core;

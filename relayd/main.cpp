@@ -11,7 +11,7 @@
 #include "relayd/service_manager.h"
 #include "relayd/state_folder.h"
 #include "relayd/usage.h"
-#include "serial/system_port_catalog.h"
+#include "serial/sysfs_port_catalog.h"
 #include "loop/epoll_loop.h"
 #include "loop/stop_signals.h"
 #include "text/shown_text.h"
@@ -96,7 +96,7 @@ int main(int argc, char** argv)
     if (opts.config.empty()) {
         boards.push_back({"board", opts.port, opts.address, opts.socket});
     } else {
-        const relay::system_port_catalog catalog;
+        const relay::sysfs_port_catalog catalog;
         const auto config = read_config_file(opts.config, catalog);
         if (!config.ok) {
             std::fprintf(stderr, "relayd: %s\n", config.error.c_str());
