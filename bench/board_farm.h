@@ -40,6 +40,7 @@ public:
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     const std::vector<farm_board>& boards() const { return boards_; }
+    pid_t pid() const { return child; }
 
     std::optional<farm_snapshot> snapshot();
     // Until every board has heard at least frames; false at the deadline.

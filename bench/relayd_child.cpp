@@ -41,29 +41,31 @@ bool relayd_child::running()
     return true;
 }
 
-double relayd_child::cpu_seconds() const
+double process_cpu_seconds(pid_t pid)
 {
     clockid_t clock{};
     timespec t{};
-    if (child <= 0 || clock_getcpuclockid(child, &clock) != 0 || clock_gettime(clock, &t) != 0)
+    if (pid <= 0 || clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &t) != 0)
         return 0;
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-double relayd_child::status_mb(const char* field) const
+double relayd_child::status_field(const char* field) const
 {
     std::ifstream status("/proc/" + std::to_string(child) + "/status");
     const std::string prefix = std::string(field) + ":";
     std::string line;
     while (std::getline(status, line))
         if (line.rfind(prefix, 0) == 0)
-            return std::stod(line.substr(prefix.size())) / 1024.0;
+            return std::stod(line.substr(prefix.size()));
     return 0;
 }
 
-double relayd_child::rss_mb() const { return status_mb("VmRSS"); }
+double relayd_child::rss_mb() const { return status_field("VmRSS") / 1024.0; }
 
-double relayd_child::peak_rss_mb() const { return status_mb("VmHWM"); }
+double relayd_child::peak_rss_mb() const { return status_field("VmHWM") / 1024.0; }
+
+int relayd_child::threads() const { return static_cast<int>(status_field("Threads")); }
 
 int relayd_child::stop(std::chrono::milliseconds grace)
 {

@@ -10,6 +10,12 @@
 
 namespace relay::bench {
 
+// Time on a CPU so far, in seconds, of every thread the process has had:
+// its CPU clock, the same sum as /proc/PID/stat's utime and stime but in
+// nanoseconds, as their clock ticks are too coarse for a tenth of a
+// millisecond a tick. 0 when there is no such process.
+double process_cpu_seconds(pid_t pid);
+
 class relayd_child {
 public:
     relayd_child(const std::vector<std::string>& args, const std::string& log_path);
@@ -21,22 +27,19 @@ public:
     // False once it has ended (or never started).
     bool running();
 
-    // Time on a CPU so far, in seconds, of every thread it has had: the
-    // process's CPU clock, the same sum as /proc/PID/stat's utime and
-    // stime but in nanoseconds, as their clock ticks are too coarse for a
-    // tenth of a millisecond a tick.
-    double cpu_seconds() const;
+    double cpu_seconds() const { return process_cpu_seconds(child); }
 
     // Resident memory now (VmRSS) and at its peak (VmHWM).
     double rss_mb() const;
     double peak_rss_mb() const;
+    int threads() const;
 
     // SIGTERM, then SIGKILL if it has not ended within the grace period.
     // Its exit status, or -1 when it was killed or had already gone.
     int stop(std::chrono::milliseconds grace = std::chrono::seconds(10));
 
 private:
-    double status_mb(const char* field) const;
+    double status_field(const char* field) const;
 
     pid_t child = -1;
 };

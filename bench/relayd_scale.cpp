@@ -130,11 +130,14 @@ scale_row run_row(const row_plan& plan, std::chrono::seconds window, const std::
     bare_poll_loop loop;
     const auto before = farm.snapshot();
     const double cpu0 = relayd.cpu_seconds();
+    const double farm_cpu0 = process_cpu_seconds(farm.pid());
     loop.run(yardstick.slave_path(), window);
+    const double farm_cpu = process_cpu_seconds(farm.pid()) - farm_cpu0;
     const double cpu1 = relayd.cpu_seconds();
     const auto after = farm.snapshot();
     row.rss_mb = relayd.rss_mb();
     row.peak_rss_mb = relayd.peak_rss_mb();
+    const int threads = relayd.threads();
     if (!before || !after || !relayd.running()) {
         row.failure = "relayd or the farm ended in the window; see " + folder;
         return row;
@@ -149,10 +152,10 @@ scale_row run_row(const row_plan& plan, std::chrono::seconds window, const std::
     row.most_per_minute = *std::max_element(rates.begin(), rates.end());
 
     const int status = relayd.stop();
-    std::printf("  %9s boards: %.2f s window, relayd %.3f s CPU, %llu frames, bare loop %ld ticks (%ld valid "
-                "answers), relayd exit status on SIGTERM %d\n",
-                row.label().c_str(), row.window_s, row.cpu_s, static_cast<unsigned long long>(row.frames),
-                loop.ticks(), loop.valid_answers(), status);
+    std::printf("  %9s boards: %.2f s window, relayd %.3f s CPU (threads: %d), %llu frames, farm %.3f s CPU, bare "
+                "loop %ld ticks (%ld valid answers), relayd exit status on SIGTERM %d\n",
+                row.label().c_str(), row.window_s, row.cpu_s, threads, static_cast<unsigned long long>(row.frames),
+                farm_cpu, loop.ticks(), loop.valid_answers(), status);
     std::fflush(stdout);
     return row;
 }
