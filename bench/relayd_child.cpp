@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -66,6 +67,26 @@ double relayd_child::rss_mb() const { return status_field("VmRSS") / 1024.0; }
 double relayd_child::peak_rss_mb() const { return status_field("VmHWM") / 1024.0; }
 
 int relayd_child::threads() const { return static_cast<int>(status_field("Threads")); }
+
+long long relayd_child::wake_ups() const
+{
+    const std::string tasks = "/proc/" + std::to_string(child) + "/task";
+    DIR* folder = opendir(tasks.c_str());
+    if (!folder)
+        return 0;
+    long long total = 0;
+    while (const dirent* task = readdir(folder)) {
+        if (task->d_name[0] == '.')
+            continue;
+        std::ifstream status(tasks + "/" + task->d_name + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                total += std::stoll(line.substr(line.find(':') + 1));
+    }
+    closedir(folder);
+    return total;
+}
 
 int relayd_child::stop(std::chrono::milliseconds grace)
 {

@@ -33,6 +33,9 @@ public:
     double rss_mb() const;
     double peak_rss_mb() const;
     int threads() const;
+    // Times any of its threads went to sleep and was woken: voluntary
+    // context switches, summed over /proc/PID/task.
+    long long wake_ups() const;
 
     // SIGTERM, then SIGKILL if it has not ended within the grace period.
     // Its exit status, or -1 when it was killed or had already gone.

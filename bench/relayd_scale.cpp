@@ -131,8 +131,10 @@ scale_row run_row(const row_plan& plan, std::chrono::seconds window, const std::
     const auto before = farm.snapshot();
     const double cpu0 = relayd.cpu_seconds();
     const double farm_cpu0 = process_cpu_seconds(farm.pid());
+    const long long wake_ups0 = relayd.wake_ups();
     loop.run(yardstick.slave_path(), window);
     const double farm_cpu = process_cpu_seconds(farm.pid()) - farm_cpu0;
+    const long long wake_ups = relayd.wake_ups() - wake_ups0;
     const double cpu1 = relayd.cpu_seconds();
     const auto after = farm.snapshot();
     row.rss_mb = relayd.rss_mb();
@@ -152,10 +154,13 @@ scale_row run_row(const row_plan& plan, std::chrono::seconds window, const std::
     row.most_per_minute = *std::max_element(rates.begin(), rates.end());
 
     const int status = relayd.stop();
-    std::printf("  %9s boards: %.2f s window, relayd %.3f s CPU (threads: %d), %llu frames, farm %.3f s CPU, bare "
-                "loop %ld ticks (%ld valid answers), relayd exit status on SIGTERM %d\n",
-                row.label().c_str(), row.window_s, row.cpu_s, threads, static_cast<unsigned long long>(row.frames),
-                farm_cpu, loop.ticks(), loop.valid_answers(), status);
+    // Wake-ups a tick tell a loop that serves every due board at once from
+    // one that wakes for each.
+    const double ticks = row.window_s / std::chrono::duration<double>(poll_period).count();
+    std::printf("  %9s boards: %.2f s window, relayd %.3f s CPU (threads: %d, wake-ups a tick: %.1f), %llu frames, "
+                "farm %.3f s CPU, bare loop %ld ticks (%ld valid answers), relayd exit status on SIGTERM %d\n",
+                row.label().c_str(), row.window_s, row.cpu_s, threads, static_cast<double>(wake_ups) / ticks,
+                static_cast<unsigned long long>(row.frames), farm_cpu, loop.ticks(), loop.valid_answers(), status);
     std::fflush(stdout);
     return row;
 }
