@@ -170,7 +170,8 @@ std::vector<double> frames_per_minute(const farm_snapshot& before, const farm_sn
         const auto from = before.last_ns[i] != 0 ? before.last_ns[i] : before.now_ns;
         const bool stalled = after.now_ns - after.last_ns[i] > tick_ns + tick_ns / 2;
         const auto to = stalled ? after.now_ns : after.last_ns[i];
-        rates.push_back(frames == 0 || to <= from ? 0.0 : static_cast<double>(frames) * 60e9 / static_cast<double>(to - from));
+        rates.push_back(
+            frames == 0 || to <= from ? 0.0 : static_cast<double>(frames) * 60e9 / static_cast<double>(to - from));
     }
     return rates;
 }

@@ -31,8 +31,7 @@ class board_farm {
 public:
     // Starts the farm with count boards; error() says why when it did not
     // come up within the deadline.
-    board_farm(int count, const std::string& log_path,
-               std::chrono::milliseconds deadline = std::chrono::seconds(30));
+    board_farm(int count, const std::string& log_path, std::chrono::milliseconds deadline = std::chrono::seconds(30));
     ~board_farm();
     board_farm(const board_farm&) = delete;
     board_farm& operator=(const board_farm&) = delete;

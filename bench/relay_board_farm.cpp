@@ -37,7 +37,8 @@ namespace {
 
 constexpr long most_boards = 1024;
 
-const char* const usage = "Usage: relay-board-farm COUNT   (1 to 1024 simulated boards; see bench/relay_board_farm.cpp)\n";
+const char* const usage =
+    "Usage: relay-board-farm COUNT   (1 to 1024 simulated boards; see bench/relay_board_farm.cpp)\n";
 
 std::int64_t nanoseconds(std::chrono::steady_clock::time_point t)
 {
