@@ -115,10 +115,17 @@ scale_row run_row(const row_plan& plan, std::chrono::seconds window, const std::
     ::setenv("XDG_STATE_HOME", folder.c_str(), 1);
 
     relayd_child relayd({"--config", folder + "/relayd.conf"}, folder + "/relayd.log");
-    if (!farm.wait_for_frames(settled_frames, start_deadline)) {
-        row.failure = std::string(relayd.running() ? "not every board was polled" : "relayd ended") + "; see " +
-                      folder + "/relayd.log";
-        return row;
+    const auto until = clock_type::now() + start_deadline;
+    while (!farm.wait_for_frames(settled_frames, 1s)) {
+        if (!farm.snapshot()) {
+            row.failure = "the farm ended; see " + folder + "/farm.log";
+            return row;
+        }
+        if (!relayd.running() || clock_type::now() > until) {
+            row.failure = std::string(relayd.running() ? "not every board was polled" : "relayd ended") + "; see " +
+                          folder + "/relayd.log";
+            return row;
+        }
     }
     if (plan.settle) {
         row.failure = plan.settle(names);
