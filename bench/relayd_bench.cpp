@@ -2,11 +2,14 @@
 // boards on pseudo-terminals, with a bare poll loop in plain C++ on a second
 // pseudo-terminal in the same run as the yardstick for CPU per tick. With
 // the test broker built in, also 32 boards in one relayd publishing through
-// a real mosquitto on 127.0.0.1, commanded by a separate MQTT client.
+// a real mosquitto on 127.0.0.1, commanded by a separate MQTT client. Last,
+// relayd at scale: 1 to 256 boards (see bench/relayd_scale.h).
 //
-//   relayd-bench [--quick]
+//   relayd-bench [--quick] [--scale-only]
 
 #include "bench/bare_poll_loop.h"
+#include "bench/relayd_child.h"
+#include "bench/relayd_scale.h"
 #include "bench/stats.h"
 #include "protocol/frame.h"
 #include "sim/pty_board.h"
@@ -34,16 +37,10 @@
 #include <thread>
 #include <vector>
 
-#include <csignal>
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 using namespace std::chrono_literals;
 using clock_type = std::chrono::steady_clock;
@@ -51,66 +48,12 @@ using clock_type = std::chrono::steady_clock;
 namespace {
 
 using relay::pty_board;
+using relay::bench::relayd_child;
 
 double ms_between(clock_type::time_point a, clock_type::time_point b)
 {
     return std::chrono::duration<double, std::milli>(b - a).count();
 }
-
-// relayd started with posix_spawn; its stderr goes to a file to read back.
-class relayd_child {
-public:
-    relayd_child(const std::vector<std::string>& args, const std::string& log_path)
-    {
-        std::vector<char*> argv{const_cast<char*>(RELAYD_PATH)};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&child, RELAYD_PATH, &actions, nullptr, argv.data(), environ) != 0)
-            child = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~relayd_child() { stop(); }
-    pid_t pid() const { return child; }
-
-    // Time on a CPU so far, in seconds: the scheduler's nanosecond count,
-    // as /proc/PID/stat's clock ticks are too coarse for a tenth of a
-    // millisecond a tick.
-    double cpu_seconds() const
-    {
-        std::ifstream schedstat("/proc/" + std::to_string(child) + "/schedstat");
-        unsigned long long on_cpu_ns = 0;
-        schedstat >> on_cpu_ns;
-        return static_cast<double>(on_cpu_ns) / 1e9;
-    }
-
-    double peak_rss_mb() const
-    {
-        std::ifstream status("/proc/" + std::to_string(child) + "/status");
-        std::string line;
-        while (std::getline(status, line))
-            if (line.rfind("VmHWM:", 0) == 0)
-                return std::stod(line.substr(6)) / 1024.0;
-        return 0;
-    }
-
-    int stop()
-    {
-        if (child <= 0)
-            return -1;
-        kill(child, SIGTERM);
-        int status = 0;
-        waitpid(child, &status, 0);
-        child = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t child = -1;
-};
 
 // Waits until path exists: relayd's socket is the sign it has started.
 bool wait_for_file(const std::string& path, std::chrono::milliseconds deadline)
@@ -305,12 +248,40 @@ mqtt_figures many_boards_on_mqtt(const std::string& dir, int rounds)
 
 int main(int argc, char** argv)
 {
-    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    bool quick = false;
+    bool scale_only = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) {
+            quick = true;
+        } else if (std::strcmp(argv[i], "--scale-only") == 0) {
+            scale_only = true;
+        } else {
+            std::fprintf(stderr, "relayd-bench: unknown option '%s'; usage: relayd-bench [--quick] [--scale-only]\n",
+                         argv[i]);
+            return 2;
+        }
+    }
+#ifdef RELAYD_BENCH_MQTT
+    // The broker and client helpers run on Qt's loop.
+    QCoreApplication app(argc, argv);
+#endif
     const std::chrono::seconds cpu_window = quick ? 10s : 60s;
     const std::chrono::seconds many_window = quick ? 10s : 60s;
     const int commands = quick ? 30 : 200;
     const std::string dir = scratch_dir();
-    std::printf("relayd benchmark, %s run\n\n", quick ? "quick" : "full");
+    std::printf("relayd benchmark, %s run%s\n\n", quick ? "quick" : "full", scale_only ? ", scale table only" : "");
+
+    // Last, or alone with --scale-only: relayd from 1 to 256 boards, and 64
+    // on a broker.
+    relay::bench::scale_plan scale;
+    scale.board_counts = quick ? std::vector<int>{1, 16, 64} : std::vector<int>{1, 16, 64, 128, 256};
+    scale.window = quick ? 5s : 10s;
+    scale.mqtt_boards = 64;
+    if (scale_only) {
+        const bool measured = relay::bench::run_scale_table(scale, dir);
+        std::printf("\nscratch files and relayd's logs: %s\n", dir.c_str());
+        return measured ? 0 : 1;
+    }
 
     // 1. One board: CPU per tick against the bare loop, peak memory, and a
     //    client's command to the frame on the wire.
@@ -484,10 +455,9 @@ int main(int argc, char** argv)
 
 #ifdef RELAYD_BENCH_MQTT
     // 4. The same thirty-two boards' worth of work with relayd publishing
-    //    them on a broker. The broker and client helpers run on Qt's loop.
+    //    them on a broker.
     mqtt_figures mqtt;
     {
-        QCoreApplication app(argc, argv);
         mqtt = many_boards_on_mqtt(dir, quick ? 4 : 40);
         if (mqtt.ran) {
             std::printf("32 boards in one relayd, one broker: %d state changes published, %d state messages seen in "
@@ -510,6 +480,10 @@ int main(int argc, char** argv)
     if (mqtt.ran)
         print_summary("32 boards: MQTT publish to state", mqtt.latency, "one tick + answer");
 #endif
+    std::printf("\n");
+
+    // 5. relayd at scale.
+    const bool measured = relay::bench::run_scale_table(scale, dir);
     std::printf("\nscratch files and relayd's logs: %s\n", dir.c_str());
-    return 0;
+    return measured ? 0 : 1;
 }
