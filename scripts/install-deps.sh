@@ -14,6 +14,7 @@ packages=(
   util-linux
   libmosquitto-dev mosquitto mosquitto-clients openssl
   libsystemd-dev systemd
+  nlohmann-json3-dev
   socat
 )
 
