@@ -2,7 +2,8 @@
 
 namespace relay::relayd {
 
-board_daemon::board_daemon(std::vector<board_config> boards, bool system_mode, bool simulate, QObject* parent)
+board_daemon::board_daemon(io_loop& loop, std::vector<board_config> boards, bool system_mode, bool simulate,
+                           QObject* parent)
     : QObject(parent)
 {
     for (auto& board : boards) {
@@ -10,7 +11,7 @@ board_daemon::board_daemon(std::vector<board_config> boards, bool system_mode, b
             simulated.push_back(std::make_unique<pty_board>(board.address));
             board.port = simulated.back()->slave_path();
         }
-        boards_.push_back(std::make_unique<board_service>(board, system_mode));
+        boards_.push_back(std::make_unique<board_service>(loop, board, system_mode));
         connect(boards_.back().get(), &board_service::link_condition_changed, this, &board_daemon::status_changed);
     }
 }

@@ -18,7 +18,9 @@ namespace relay::relayd {
 class board_daemon : public QObject {
     Q_OBJECT
 public:
-    board_daemon(std::vector<board_config> boards, bool system_mode, bool simulate, QObject* parent = nullptr);
+    // The control sockets are served on loop.
+    board_daemon(io_loop& loop, std::vector<board_config> boards, bool system_mode, bool simulate,
+                 QObject* parent = nullptr);
     ~board_daemon() override;
 
     // Serves every socket, then starts polling every board. False when a

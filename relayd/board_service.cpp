@@ -17,8 +17,8 @@ std::string as_sentence(std::string text)
 
 }  // namespace
 
-board_service::board_service(board_config config, bool system_mode, QObject* parent)
-    : QObject(parent), config_(std::move(config)), system_mode(system_mode)
+board_service::board_service(io_loop& loop, board_config config, bool system_mode, QObject* parent)
+    : QObject(parent), config_(std::move(config)), system_mode(system_mode), loop(loop)
 {
     session.core().add_listener(this);
     session.core().set_address(config_.address);
@@ -51,7 +51,7 @@ bool board_service::serve_socket()
                                  "relayd again");
         return false;
     }
-    socket = std::make_unique<board_socket>(session.core());
+    socket = std::make_unique<board_socket>(loop, session.core());
     socket->set_audit([this](const std::string& line, bool confirmed) { audit(line, confirmed); });
     const auto result = socket->listen(socket_path_, system_mode);
     if (!result.ok) {

@@ -24,7 +24,8 @@ class board_service : public QObject, private board_core::listener {
 public:
     // system_mode: the socket goes where the system service keeps them,
     // for the service's group; otherwise into the user's runtime folder.
-    board_service(board_config config, bool system_mode, QObject* parent = nullptr);
+    // The control socket is served on loop.
+    board_service(io_loop& loop, board_config config, bool system_mode, QObject* parent = nullptr);
     ~board_service() override;
 
     // Serves the control socket; false, with the reason logged, when it
@@ -65,6 +66,7 @@ private:
     std::string socket_path_;
     link_condition link_ = link_condition::lost;
     bool system_mode;
+    io_loop& loop;
     panel_session session;
     std::unique_ptr<board_socket> socket;
     QTimer open_retry;

@@ -5,6 +5,7 @@
 
 #include "core/command_audit.h"
 #include "core/board_core.h"
+#include "loop/io_loop.h"
 
 #include <memory>
 #include <string>
@@ -18,7 +19,7 @@ struct serve_result {
 
 class board_socket {
 public:
-    explicit board_socket(board_core& board);
+    board_socket(io_loop& loop, board_core& board);
     ~board_socket();
     board_socket(const board_socket&) = delete;
     board_socket& operator=(const board_socket&) = delete;

@@ -133,7 +133,7 @@ int main(int argc, char** argv)
     try {
         relay::qt_io_loop loop;
         service_manager manager;
-        board_daemon daemon(boards, runs_as_system_service(opts), opts.simulate);
+        board_daemon daemon(loop, boards, runs_as_system_service(opts), opts.simulate);
 
         // Made after the daemon, so gone before the boards it watches. Its
         // settings are checked before any port is opened: a bad one is a
