@@ -212,7 +212,9 @@ made_socket make_socket(const std::string& folder, const std::string& path, sock
                     " bytes a socket's path may have; choose a shorter one."};
     private_folder own(folder);
     if (!own.made())
-        return {-1, 0, "Cannot serve " + path + ": no folder can be made in " + folder + ": " + std::strerror(own.error) + "."};
+        return {-1, 0,
+                "Cannot serve " + path + ": no folder can be made in " + folder + ": " + std::strerror(own.error) +
+                    "."};
     const auto where = own.socket_path(sizeof address.sun_path);
     std::memcpy(address.sun_path, where.c_str(), where.size() + 1);
 
@@ -240,8 +242,9 @@ made_socket make_socket(const std::string& folder, const std::string& path, sock
         return fail("Cannot serve " + path + ": " + std::strerror(errno) + ".");
 
     int moved = ::renameat2(own.fd, private_folder::socket_name, AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
-    if (moved != 0 && errno == EINVAL) {
-        // A file system that cannot refuse to replace: a hard link can.
+    if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system or kernel that cannot refuse to replace: a hard
+        // link can.
         moved = ::linkat(own.fd, private_folder::socket_name, AT_FDCWD, path.c_str(), 0);
     }
     if (moved != 0 && errno == EEXIST) {
