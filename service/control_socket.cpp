@@ -150,7 +150,7 @@ class private_folder {
 public:
     static constexpr const char* socket_name = "s";
 
-    explicit private_folder(const std::string& beside) : path((beside + "/.relay-socket-XXXXXX"))
+    explicit private_folder(const std::string& beside) : path(beside + "/.relay-socket-XXXXXX")
     {
         if (!::mkdtemp(path.data())) {
             error = errno;
