@@ -9,7 +9,7 @@
 namespace relay {
 
 port_owner::port_owner(board_core& board, log_function log_, QObject* parent)
-    : QObject(parent), board(board), log(std::move(log_)), socket(board)
+    : QObject(parent), board(board), log(std::move(log_)), socket(loop, board)
 {
     if (!log)
         log = [](const std::string& line) {

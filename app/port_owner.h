@@ -5,6 +5,7 @@
 // on the panel's own ticks and the indicators change only from the board's
 // answers, exactly as for the window's clicks.
 
+#include "loop/qt_io_loop.h"
 #include "service/control_socket.h"
 
 #include <QObject>
@@ -23,6 +24,7 @@ public:
 
     // Every command the window or a socket client sends is logged, one
     // line each: "<6>relay-panel: /dev/ttyUSB0: command ... from ...".
+    // Made on the board's thread, whose Qt loop then serves the socket.
     explicit port_owner(board_core& board, log_function log = {}, QObject* parent = nullptr);
     ~port_owner() override;
 
@@ -44,6 +46,7 @@ private:
 
     board_core& board;
     log_function log;
+    qt_io_loop loop;
     control_socket socket;
     std::unique_ptr<mailbox_audit> window_commands;
     std::string last_problem_;

@@ -16,12 +16,12 @@ constexpr const char* service_group = "relayd";
 }  // namespace
 
 struct board_socket::impl {
-    explicit impl(board_core& board) : socket(board) {}
+    impl(io_loop& loop, board_core& board) : socket(loop, board) {}
     control_socket socket;
     socket_alias alias;
 };
 
-board_socket::board_socket(io_loop& loop, board_core& board) : d(std::make_unique<impl>(board)) { static_cast<void>(loop); }
+board_socket::board_socket(io_loop& loop, board_core& board) : d(std::make_unique<impl>(loop, board)) {}
 
 board_socket::~board_socket() = default;
 

@@ -1,7 +1,5 @@
 #include "service/client_connection.h"
 
-#include <QSocketNotifier>
-
 #include <cerrno>
 
 #include <fcntl.h>
@@ -18,14 +16,12 @@ constexpr std::size_t read_chunk_bytes = 16 * 1024;
 
 }  // namespace
 
-client_connection::client_connection(int fd, QObject* parent) : QObject(parent), fd(fd)
+client_connection::client_connection(io_loop& loop, int fd) : fd(fd)
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    readable = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    writable = new QSocketNotifier(fd, QSocketNotifier::Write, this);
-    writable->setEnabled(false);
-    connect(readable, &QSocketNotifier::activated, this, [this] { read_some(); });
-    connect(writable, &QSocketNotifier::activated, this, [this] { write_some(); });
+    readable = fd_watch(loop, fd, io_loop::direction::read, [this] { read_some(); });
+    writable = fd_watch(loop, fd, io_loop::direction::write, [this] { write_some(); });
+    writable.set_enabled(false);
 }
 
 client_connection::~client_connection() { shut(); }
@@ -49,7 +45,7 @@ bool client_connection::write(const QByteArray& bytes)
             pending.clear();
         }
     }
-    writable->setEnabled(!pending.isEmpty());
+    writable.set_enabled(!pending.isEmpty());
     return !broken;
 }
 
@@ -72,30 +68,29 @@ void client_connection::close_when_written()
         end();
 }
 
-void client_connection::abort()
-{
-    shut();
-    deleteLater();
-}
+void client_connection::abort() { shut(); }
 
 void client_connection::read_some()
 {
     char buffer[read_chunk_bytes];
     const auto n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     if (n > 0) {
-        emit received(QByteArray(buffer, static_cast<qsizetype>(n)));
+        // Nothing of this object is touched after the callback, which may
+        // have aborted it.
+        if (on_received)
+            on_received(QByteArray(buffer, static_cast<qsizetype>(n)));
         return;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     // At the end of input the descriptor stays readable for good.
-    readable->setEnabled(false);
+    readable.set_enabled(false);
+    input_ended = true;
     if (n == 0 && !is_peer_gone()) {
-        input_ended = true;
-        emit input_finished();
+        if (on_input_finished)
+            on_input_finished();
         return;
     }
-    input_ended = true;
     end();
 }
 
@@ -110,18 +105,20 @@ void client_connection::end()
     if (fd < 0)
         return;
     shut();
-    emit finished();
-    deleteLater();
+    if (on_finished)
+        on_finished();
 }
 
 void client_connection::shut()
 {
     if (fd < 0)
         return;
-    readable->setEnabled(false);
-    writable->setEnabled(false);
+    // The watches go before the descriptor they watch.
+    readable.reset();
+    writable.reset();
     ::close(fd);
     fd = -1;
+    pending.clear();
 }
 
 }  // namespace relay

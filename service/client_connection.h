@@ -1,25 +1,28 @@
 #pragma once
 // One client of a control socket, on the connected socket's own descriptor.
-// QLocalSocket closes both ways as soon as the peer ends its input, which
-// loses the replies to what it asked just before
-// (`echo REQUEST | socat - UNIX-CONNECT:PATH`); here the end of the peer's
-// input is only news, and writing goes on until the owner is done.
+// The end of the peer's input is only news: writing goes on until the owner
+// is done, so that a peer that sends its requests and shuts its writing side
+// (`echo REQUEST | socat - UNIX-CONNECT:PATH`) still gets its replies.
 // Writes never block: what the kernel will not take yet waits here, and
 // bytes_to_write() says how far the peer has fallen behind.
+//
+// The owner holds it and hears it through the on_* callbacks. A callback may
+// abort the connection, but must not destroy it: the connection is still on
+// the stack below the callback, so the owner destroys it on a later turn.
+
+#include "loop/io_loop.h"
 
 #include <QByteArray>
-#include <QObject>
 
-class QSocketNotifier;
+#include <functional>
 
 namespace relay {
 
-class client_connection : public QObject {
-    Q_OBJECT
+class client_connection {
 public:
     // Takes the connected socket; it is closed with this object at the latest.
-    explicit client_connection(int fd, QObject* parent = nullptr);
-    ~client_connection() override;
+    client_connection(io_loop& loop, int fd);
+    ~client_connection();
     client_connection(const client_connection&) = delete;
     client_connection& operator=(const client_connection&) = delete;
 
@@ -31,29 +34,29 @@ public:
     // The peer closed its reading side too (or entirely): nothing written
     // will reach it.
     bool is_peer_gone() const;
+    bool is_open() const { return fd >= 0; }
     // Closes once everything queued is written, or at once when the peer is
-    // gone; then emits finished() and deletes itself.
+    // gone; then calls on_finished.
     void close_when_written();
-    // Closes now, dropping what waits; emits nothing and deletes itself.
+    // Closes now, dropping what waits; calls nothing.
     void abort();
 
-signals:
-    void received(const QByteArray& bytes);
+    std::function<void(const QByteArray& bytes)> on_received;
     // The peer will send nothing more but may still read.
-    void input_finished();
+    std::function<void()> on_input_finished;
     // The descriptor is closed: the peer left, a write failed, or
     // close_when_written() is done.
-    void finished();
+    std::function<void()> on_finished;
 
 private:
     void read_some();
     void write_some();
-    void end();  // closes, tells, and goes
+    void end();  // closes, then tells
     void shut();
 
     int fd = -1;
-    QSocketNotifier* readable = nullptr;
-    QSocketNotifier* writable = nullptr;
+    fd_watch readable;
+    fd_watch writable;
     QByteArray pending;
     bool broken = false;
     bool closing = false;

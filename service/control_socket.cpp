@@ -7,26 +7,21 @@
 #include "service/request_book.h"
 #include "service/socket_probe.h"
 
-// QLocalServer binds with the file mode already set (no moment where the
-// socket is open to all); each client it accepts is served on its own
-// descriptor (client_connection), which, unlike QLocalSocket, can still
-// answer a peer that has ended its input.
-#include <QLocalServer>
-#include <QTimer>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace relay {
@@ -50,14 +45,14 @@ constexpr mode_t group_folder_mode = 0750;
 // socket file's own 0660 then decides who may connect.
 constexpr mode_t open_folder_mode = 0755;
 
-// Hands each accepted connection over as a descriptor.
-class descriptor_server : public QLocalServer {
-public:
-    std::function<void(int)> take;
-
-protected:
-    void incomingConnection(quintptr descriptor) override { take(static_cast<int>(descriptor)); }
-};
+// Connections the kernel holds for us while we are busy.
+constexpr int listen_backlog = 64;
+// Connections taken per wake-up, so that a crowd connecting at once cannot
+// hold the thread (and its ticks) for long.
+constexpr int accepts_per_turn = 16;
+// With no descriptor left for a newcomer, it waits in the backlog and the
+// socket stays ready to accept: listening rests this long, not to spin.
+constexpr std::chrono::milliseconds accept_rest{100};
 
 std::string octal(mode_t mode)
 {
@@ -149,22 +144,118 @@ std::string check_folder(const std::string& folder, const std::string& path)
     return {};
 }
 
-// Qt binds at 0700 or 0770; the file is then narrowed to what a client
-// needs (connecting takes write permission alone) and, for a group socket,
-// handed to the group when it exists and this process may give it.
-std::string set_socket_mode(const std::string& path, socket_access access, std::optional<gid_t> group)
+// A folder of our own beside the socket's path, 0700, for the socket to be
+// made in: removed with whatever is left in it.
+class private_folder {
+public:
+    static constexpr const char* socket_name = "s";
+
+    explicit private_folder(const std::string& beside) : path(beside + "/.relay-socket-XXXXXX")
+    {
+        if (!::mkdtemp(path.data())) {
+            error = errno;
+            path.clear();
+            return;
+        }
+        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            error = errno;
+    }
+    ~private_folder()
+    {
+        if (fd >= 0) {
+            ::unlinkat(fd, socket_name, 0);
+            ::close(fd);
+        }
+        if (!path.empty())
+            ::rmdir(path.c_str());
+    }
+    private_folder(const private_folder&) = delete;
+    private_folder& operator=(const private_folder&) = delete;
+
+    bool made() const { return fd >= 0; }
+    // The socket's path in it; through the folder's descriptor when the
+    // plain one is too long for an address (a short name beside a long
+    // folder), as the kernel resolves /proc/self/fd/N to the folder itself.
+    std::string socket_path(std::size_t limit) const
+    {
+        const auto plain = path + "/" + socket_name;
+        if (plain.size() < limit)
+            return plain;
+        return "/proc/self/fd/" + std::to_string(fd) + "/" + socket_name;
+    }
+
+    std::string path;
+    int fd = -1;
+    int error = 0;
+};
+
+struct made_socket {
+    int fd = -1;
+    ino_t inode = 0;
+    std::string why;  // when fd < 0
+};
+
+// Binds and listens in a private folder beside path, where nobody else can
+// reach the socket, gives it its group and mode there, and only then moves
+// it to path: at no moment may anyone connect whom the final mode refuses,
+// whatever this process's umask. The move never replaces what is at path
+// by then: a program that came first keeps its socket.
+made_socket make_socket(const std::string& folder, const std::string& path, socket_access access,
+                        std::optional<gid_t> group)
 {
-    struct stat info{};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
-        return "The socket " + path + " vanished as it was made.";
-    if (access == socket_access::group && group && ::lchown(path.c_str(), static_cast<uid_t>(-1), *group) != 0) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return {-1, 0,
+                "The path " + path + " is longer than the " + std::to_string(sizeof address.sun_path - 1) +
+                    " bytes a socket's path may have; choose a shorter one."};
+    private_folder own(folder);
+    if (!own.made())
+        return {-1, 0,
+                "Cannot serve " + path + ": no folder can be made in " + folder + ": " + std::strerror(own.error) +
+                    "."};
+    const auto where = own.socket_path(sizeof address.sun_path);
+    std::memcpy(address.sun_path, where.c_str(), where.size() + 1);
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return {-1, 0, "Cannot serve " + path + ": " + std::strerror(errno) + "."};
+    const auto fail = [&](const std::string& why) {
+        ::close(fd);
+        return made_socket{-1, 0, why};
+    };
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return fail("Cannot serve " + path + ": " + std::strerror(errno) + ".");
+    if (access == socket_access::group && group &&
+        ::fchownat(own.fd, private_folder::socket_name, static_cast<uid_t>(-1), *group, AT_SYMLINK_NOFOLLOW) != 0) {
         // Neither root nor a member of the group: the socket keeps this
         // process's own group.
     }
     const mode_t mode = access == socket_access::owner_only ? private_socket_mode : group_socket_mode;
-    if (::chmod(path.c_str(), mode) != 0)
-        return "The socket " + path + " cannot be given mode " + octal(mode) + ": " + std::strerror(errno) + ".";
-    return {};
+    if (::fchmodat(own.fd, private_folder::socket_name, mode, 0) != 0)
+        return fail("The socket " + path + " cannot be given mode " + octal(mode) + ": " + std::strerror(errno) + ".");
+    struct stat info{};
+    if (::fstatat(own.fd, private_folder::socket_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(info.st_mode))
+        return fail("The socket " + path + " vanished as it was made.");
+    if (::listen(fd, listen_backlog) != 0)
+        return fail("Cannot serve " + path + ": " + std::strerror(errno) + ".");
+
+    int moved = ::renameat2(own.fd, private_folder::socket_name, AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+    if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system or kernel that cannot refuse to replace: a hard
+        // link can.
+        moved = ::linkat(own.fd, private_folder::socket_name, AT_FDCWD, path.c_str(), 0);
+    }
+    if (moved != 0 && errno == EEXIST) {
+        const auto there = probe_socket(path);
+        if (there.state == socket_state::live)
+            return fail("The socket " + path + " is already served by " + describe_server(there) + ".");
+        return fail("Something else was put at " + path + " while the socket was being made; try again.");
+    }
+    if (moved != 0)
+        return fail("Cannot serve " + path + ": " + std::strerror(errno) + ".");
+    return {fd, info.st_ino, {}};
 }
 
 }  // namespace
@@ -173,7 +264,7 @@ std::string set_socket_mode(const std::string& path, socket_access access, std::
 // requests are answered before the event that shows the same frame.
 struct control_socket::impl : board_core::listener {
     struct client {
-        client_connection* connection = nullptr;  // deletes itself once closed
+        std::unique_ptr<client_connection> connection;
         line_reader reader{max_request_bytes};
         std::string origin;
         bool watching = false;
@@ -181,16 +272,12 @@ struct control_socket::impl : board_core::listener {
         relay_statuses told_relays{};
         link_condition told_link = link_condition::lost;
     };
+    using connection_list = std::vector<std::unique_ptr<client_connection>>;
 
-    impl(control_socket& owner, board_core& board)
-        : owner(owner), board(board),
-          book(board, [this](std::uint64_t id, const QByteArray& line) { send(id, line); })
+    impl(io_loop& loop, board_core& board)
+        : loop(loop), board(board),
+          book(loop, board, [this](std::uint64_t id, const QByteArray& line) { send(id, line); })
     {
-        server.take = [this](int fd) { accept(fd); };
-        // A watcher that ended its input is not heard leaving: looked for
-        // each poll period while anyone watches.
-        watch_check.setInterval(poll_period);
-        QObject::connect(&watch_check, &QTimer::timeout, &owner, [this] { drop_departed(); });
         board.add_listener(this);
     }
     ~impl() { board.remove_listener(this); }
@@ -200,47 +287,98 @@ struct control_socket::impl : board_core::listener {
     void relays_changed(const relay_states&) override { tell_watchers(); }
     void link_changed(link_condition) override { tell_watchers(); }
 
-    void accept(int fd);
+    void accept_waiting();
+    void take(int fd);
+    void turn_away(std::unique_ptr<client_connection> connection);
     void read(std::uint64_t id, const QByteArray& bytes);
     void input_ended(std::uint64_t id);
     void handle_line(std::uint64_t id, const line_reader::item& item);
     void send(std::uint64_t id, const QByteArray& line);
     void close_if_done(std::uint64_t id);
     void drop(std::uint64_t id);
+    void retire(std::unique_ptr<client_connection> connection);
     void drop_departed();
     void tell_watchers();
     void tell_watcher(std::uint64_t id, client& c);
 
-    control_socket& owner;
+    io_loop& loop;
     board_core& board;
     request_book book;
-    descriptor_server server;
-    QTimer watch_check;
+    int listener = -1;
+    fd_watch listening;
+    loop_timer accept_pause{loop, [this] { listening.set_enabled(true); }};
+    // A watcher that ended its input is not heard leaving: looked for each
+    // poll period while anyone watches.
+    loop_timer watch_check{loop, [this] { drop_departed(); }};
     std::string path;
     ino_t inode = 0;
     std::map<std::uint64_t, client> clients;
+    // Refused for being one too many, until their refusal is written.
+    std::map<std::uint64_t, std::unique_ptr<client_connection>> turned_away;
     std::uint64_t next_client = 1;
+    // A connection dropped from inside one of its own callbacks is still
+    // running below it: it is closed at once and destroyed on a later turn.
+    // The list is shared with that turn's work, which may come after this
+    // socket is gone; what is in it is closed and no longer on the loop.
+    std::shared_ptr<connection_list> retired = std::make_shared<connection_list>();
 };
 
-void control_socket::impl::accept(int fd)
+void control_socket::impl::accept_waiting()
 {
-    auto* connection = new client_connection(fd, &owner);
+    for (int taken = 0; taken < accepts_per_turn;) {
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            take(fd);
+            ++taken;
+            continue;
+        }
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            listening.set_enabled(false);
+            accept_pause.start_once(accept_rest);
+            return;
+        }
+        // A newcomer that left before it was taken costs nothing; anything
+        // else is news for the next wake-up.
+        if (errno != ECONNABORTED && errno != EINTR)
+            return;
+    }
+}
+
+void control_socket::impl::take(int fd)
+{
+    auto connection = std::make_unique<client_connection>(loop, fd);
     if (clients.size() >= max_clients) {
         connection->write(error_reply(QJsonValue(QJsonValue::Undefined), reply_code::busy,
                                       "This board already has " + std::to_string(max_clients) +
                                           " clients; try again later."));
-        connection->close_when_written();
+        turn_away(std::move(connection));
         return;
     }
     const int size = kernel_send_buffer;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     const auto id = next_client++;
-    clients[id].connection = connection;
-    clients[id].origin = peer_origin(fd);
-    QObject::connect(connection, &client_connection::received, &owner,
-                     [this, id](const QByteArray& bytes) { read(id, bytes); });
-    QObject::connect(connection, &client_connection::input_finished, &owner, [this, id] { input_ended(id); });
-    QObject::connect(connection, &client_connection::finished, &owner, [this, id] { drop(id); });
+    auto& c = clients[id];
+    c.origin = peer_origin(fd);
+    connection->on_received = [this, id](const QByteArray& bytes) { read(id, bytes); };
+    connection->on_input_finished = [this, id] { input_ended(id); };
+    connection->on_finished = [this, id] { drop(id); };
+    c.connection = std::move(connection);
+}
+
+void control_socket::impl::turn_away(std::unique_ptr<client_connection> connection)
+{
+    const auto id = next_client++;
+    connection->on_finished = [this, id] {
+        const auto it = turned_away.find(id);
+        if (it == turned_away.end())
+            return;
+        auto done = std::move(it->second);
+        turned_away.erase(it);
+        retire(std::move(done));
+    };
+    auto& kept = turned_away[id] = std::move(connection);
+    // Stays until the refusal is written; mostly done at once.
+    kept->close_when_written();
 }
 
 void control_socket::impl::read(std::uint64_t id, const QByteArray& bytes)
@@ -289,7 +427,8 @@ void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item
         auto& c = clients.at(id);
         c.watching = true;
         c.told_once = false;
-        watch_check.start();
+        if (!watch_check.is_active())
+            watch_check.start_every(poll_period);
         tell_watcher(id, c);
         return;
     }
@@ -307,8 +446,8 @@ void control_socket::impl::send(std::uint64_t id, const QByteArray& line)
     const auto it = clients.find(id);
     if (it == clients.end())
         return;
-    client_connection* connection = it->second.connection;
-    if (!connection->write(line) || connection->bytes_to_write() > max_unread_bytes) {
+    auto& connection = *it->second.connection;
+    if (!connection.write(line) || connection.bytes_to_write() > max_unread_bytes) {
         drop(id);
         return;
     }
@@ -332,16 +471,26 @@ void control_socket::impl::drop(std::uint64_t id)
     const auto it = clients.find(id);
     if (it == clients.end())
         return;
-    client_connection* connection = it->second.connection;
+    auto connection = std::move(it->second.connection);
     clients.erase(it);
     book.forget(id);
-    QObject::disconnect(connection, nullptr, &owner, nullptr);
-    connection->abort();
+    retire(std::move(connection));
     bool anyone_watching = false;
     for (const auto& [other, c] : clients)
         anyone_watching = anyone_watching || c.watching;
     if (!anyone_watching)
         watch_check.stop();
+}
+
+void control_socket::impl::retire(std::unique_ptr<client_connection> connection)
+{
+    connection->abort();
+    if (retired->empty())
+        loop.post([list = retired] {
+            connection_list gone;
+            gone.swap(*list);
+        });
+    retired->push_back(std::move(connection));
 }
 
 // A peer that ended its input is no longer heard leaving; those that watch
@@ -381,18 +530,13 @@ void control_socket::impl::tell_watchers()
     }
 }
 
-control_socket::control_socket(board_core& board, QObject* parent)
-    : QObject(parent), d(std::make_unique<impl>(*this, board))
-{}
+control_socket::control_socket(io_loop& loop, board_core& board) : d(std::make_unique<impl>(loop, board)) {}
 
-control_socket::~control_socket()
-{
-    close();
-}
+control_socket::~control_socket() { close(); }
 
 listen_result control_socket::listen(const std::string& path, socket_access access, const std::string& group_name)
 {
-    if (d->server.isListening())
+    if (is_listening())
         return {false, "Already serving " + d->path + "."};
     auto folder = std::filesystem::path(path).parent_path();
     if (folder.empty())
@@ -410,22 +554,17 @@ listen_result control_socket::listen(const std::string& path, socket_access acce
         return {false, "The path " + path + " exists and is not a socket; remove it or choose another."};
     // A link left by a killed owner goes the same way as its socket; a
     // socket this user may not connect to is tried as one left behind, and
-    // the listen below says why when it is not.
+    // making ours says why when it is not.
     if (existing.state == socket_state::stale || existing.state == socket_state::forbidden)
         ::unlink(path.c_str());
 
-    d->server.setSocketOptions(access == socket_access::owner_only
-                                   ? QLocalServer::UserAccessOption
-                                   : QLocalServer::UserAccessOption | QLocalServer::GroupAccessOption);
-    if (!d->server.listen(QString::fromStdString(path)))
-        return {false, "Cannot serve " + path + ": " + d->server.errorString().toStdString() + "."};
-    if (auto why = set_socket_mode(path, access, group); !why.empty()) {
-        d->server.close();
-        return {false, why};
-    }
-    struct stat info{};
-    d->inode = ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+    const auto made = make_socket(folder.string(), path, access, group);
+    if (made.fd < 0)
+        return {false, made.why};
+    d->listener = made.fd;
+    d->inode = made.inode;
     d->path = path;
+    d->listening = fd_watch(d->loop, made.fd, io_loop::direction::read, [this] { d->accept_waiting(); });
     return {true, {}};
 }
 
@@ -436,16 +575,22 @@ void control_socket::close()
         ids.push_back(id);
     for (const auto id : ids)
         d->drop(id);
-    if (!d->server.isListening())
+    for (auto& [id, connection] : d->turned_away)
+        d->retire(std::move(connection));
+    d->turned_away.clear();
+    if (!is_listening())
         return;
-    d->server.close();
+    d->accept_pause.stop();
+    d->listening.reset();
+    ::close(d->listener);
+    d->listener = -1;
     // Only our own file: a successor may already serve the same path.
     struct stat info{};
     if (::lstat(d->path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) && info.st_ino == d->inode)
         ::unlink(d->path.c_str());
 }
 
-bool control_socket::is_listening() const { return d->server.isListening(); }
+bool control_socket::is_listening() const { return d->listener >= 0; }
 
 const std::string& control_socket::path() const { return d->path; }
 

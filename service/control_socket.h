@@ -5,8 +5,7 @@
 
 #include "core/board_core.h"
 #include "core/command_audit.h"
-
-#include <QObject>
+#include "loop/io_loop.h"
 
 #include <memory>
 #include <string>
@@ -23,12 +22,14 @@ struct listen_result {
     std::string reason;  // plain words when !ok
 };
 
-class control_socket : public QObject {
-    Q_OBJECT
+class control_socket {
 public:
-    // Serves the board behind this controller; the controller must outlive it.
-    explicit control_socket(board_core& board, QObject* parent = nullptr);
-    ~control_socket() override;
+    // Serves the board behind this controller on loop, the thread's own;
+    // both must outlive it.
+    control_socket(io_loop& loop, board_core& board);
+    ~control_socket();
+    control_socket(const control_socket&) = delete;
+    control_socket& operator=(const control_socket&) = delete;
 
     // Creates the folder when missing and listens at path. An existing
     // folder is never changed, and refused when others may write to it,
@@ -37,6 +38,7 @@ public:
     // and the reason names it. With group access the socket, and a folder
     // made for it, go to group_name when that group exists and this process
     // may give it (root, or a member); otherwise they keep its own group.
+    // The socket appears at path with its mode and group already set.
     listen_result listen(const std::string& path, socket_access access, const std::string& group_name = {});
     // Stops listening, drops every client and removes the socket file.
     void close();

@@ -1,19 +1,19 @@
 #include "service/request_book.h"
 
-#include <QTimer>
-
 #include <vector>
 
 namespace relay {
 
-request_book::request_book(board_core& board, answer_fn answer, QObject* parent)
-    : QObject(parent), board(board), answer(std::move(answer))
+request_book::request_book(io_loop& loop, board_core& board, answer_fn answer)
+    : loop(loop), board(board), answer(std::move(answer))
 {
     board.add_listener(this);
 }
 
 request_book::~request_book()
 {
+    for (const auto& [key, timer] : deadlines)
+        loop.remove_timer(timer);
     board.forget_sender(this);
     board.remove_listener(this);
 }
@@ -45,6 +45,7 @@ void request_book::forget(client_id client)
             ++it;
         } else if (e.now == stage::waiting_for_status) {
             // Never queued: nothing of it reaches the board.
+            stop_deadline(it->first);
             it = entries.erase(it);
         } else {
             // Goes out all the same, so its end is still audited.
@@ -97,7 +98,7 @@ void request_book::queue_command(std::uint64_t key, entry& e)
 {
     e.now = stage::queued;
     // The board core keeps the deadline from here on.
-    deadline_generation.erase(key);
+    stop_deadline(key);
     const auto id = board.queue_command(e.command, this);
     if (!id) {
         fail(key, reply_code::busy,
@@ -110,12 +111,20 @@ void request_book::queue_command(std::uint64_t key, entry& e)
 
 void request_book::start_deadline(std::uint64_t key)
 {
-    const auto generation = ++deadline_generation[key];
-    QTimer::singleShot(reply_deadline, this, [this, key, generation] {
-        const auto it = deadline_generation.find(key);
-        if (it != deadline_generation.end() && it->second == generation)
-            deadline_passed(key);
+    stop_deadline(key);
+    deadlines[key] = loop.add_timer(reply_deadline, std::chrono::nanoseconds::zero(), [this, key] {
+        deadlines.erase(key);
+        deadline_passed(key);
     });
+}
+
+void request_book::stop_deadline(std::uint64_t key)
+{
+    const auto it = deadlines.find(key);
+    if (it == deadlines.end())
+        return;
+    loop.remove_timer(it->second);
+    deadlines.erase(it);
 }
 
 void request_book::deadline_passed(std::uint64_t key)
@@ -152,7 +161,7 @@ void request_book::finish(std::uint64_t key, const QByteArray& line, const comma
         return;
     const auto e = std::move(it->second);
     entries.erase(it);
-    deadline_generation.erase(key);
+    stop_deadline(key);
     if (!e.client_gone)
         answer(e.client, line);
     audit(e, outcome);

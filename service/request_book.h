@@ -6,11 +6,11 @@
 
 #include "core/board_core.h"
 #include "core/command_audit.h"
+#include "loop/io_loop.h"
 #include "service/replies.h"
 #include "service/request.h"
 
 #include <QByteArray>
-#include <QObject>
 
 #include <chrono>
 #include <cstdint>
@@ -23,8 +23,7 @@ namespace relay {
 // line has the board core's deadline, which is the same.
 constexpr std::chrono::milliseconds reply_deadline = command_deadline;
 
-class request_book : public QObject, private board_core::listener, private board_core::sender {
-    Q_OBJECT
+class request_book : private board_core::listener, private board_core::sender {
 public:
     using client_id = std::uint64_t;
     using answer_fn = std::function<void(client_id, const QByteArray& line)>;
@@ -33,8 +32,11 @@ public:
     using audit_fn =
         std::function<void(const std::string& command, const std::string& origin, const command_outcome& outcome)>;
 
-    request_book(board_core& board, answer_fn answer, QObject* parent = nullptr);
-    ~request_book() override;
+    // Deadlines run on loop.
+    request_book(io_loop& loop, board_core& board, answer_fn answer);
+    ~request_book();
+    request_book(const request_book&) = delete;
+    request_book& operator=(const request_book&) = delete;
 
     // Takes a request other than watch; its reply comes through `answer`,
     // possibly before this returns. origin names the client in the audit.
@@ -63,6 +65,7 @@ private:
 
     void queue_command(std::uint64_t key, entry& e);
     void start_deadline(std::uint64_t key);
+    void stop_deadline(std::uint64_t key);
     void deadline_passed(std::uint64_t key);
     void succeed(std::uint64_t key, const relay_statuses& reported);
     void fail(std::uint64_t key, reply_code code, const std::string& why,
@@ -71,6 +74,7 @@ private:
     void audit(const entry& e, const command_outcome& outcome) const;
     std::string port_gone_words() const;
 
+    io_loop& loop;
     board_core& board;
     answer_fn answer;
     audit_fn audited;
@@ -78,8 +82,8 @@ private:
     // The board core's name for each queued command, and its entry's.
     std::map<command_id, std::uint64_t> queued;
     std::uint64_t next_key = 1;
-    // Each deadline knows which start of its entry's clock it belongs to.
-    std::map<std::uint64_t, std::uint64_t> deadline_generation;
+    // The running deadline of each entry that waits for a status frame.
+    std::map<std::uint64_t, io_loop::timer_id> deadlines;
 };
 
 }  // namespace relay

@@ -132,7 +132,7 @@ private slots:
 
     void a_socket_given_by_path_is_used_as_is()
     {
-        control_socket elsewhere(rig->core());
+        control_socket elsewhere(rig->loop(), rig->core());
         const auto path = runtime->path().toStdString() + "/other/board.sock";
         QVERIFY(elsewhere.listen(path, socket_access::owner_only).ok);
         relayctl_process relayctl({"--socket", QString::fromStdString(path), "on", "1"});
@@ -199,7 +199,7 @@ private slots:
         if (any_live_socket_in(system_socket_folder()))
             QSKIP("a system relayd serves boards on this machine");
         const auto folder = user_socket_folder();
-        control_socket second(rig->core());
+        control_socket second(rig->loop(), rig->core());
         const auto other = folder + "/other.sock";
         if (beside == "link") {
             QVERIFY(::symlink(user_socket_path(rig->port()).c_str(), other.c_str()) == 0);

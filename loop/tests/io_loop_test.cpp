@@ -1,8 +1,7 @@
 // Both loops keep one contract: what the control socket and the ports rely
 // on must hold on relayd's epoll loop and on the window's Qt loop alike.
 
-#include "loop/epoll_loop.h"
-#include "loop/qt_io_loop.h"
+#include "loop_under_test.h"
 
 #include <QCoreApplication>
 
@@ -26,43 +25,7 @@ using namespace std::chrono_literals;
 namespace relay {
 namespace {
 
-using steady = std::chrono::steady_clock;
-
-// A loop and the way to turn it.
-struct loop_under_test {
-    virtual ~loop_under_test() = default;
-    virtual io_loop& loop() = 0;
-    virtual void turn() = 0;
-
-    // Turns until done() or the deadline; true when done.
-    bool turn_until(const std::function<bool()>& done, std::chrono::milliseconds deadline = 2s)
-    {
-        const auto until = steady::now() + deadline;
-        while (!done()) {
-            if (steady::now() > until)
-                return false;
-            turn();
-        }
-        return true;
-    }
-    void turn_for(std::chrono::milliseconds span)
-    {
-        const auto until = steady::now() + span;
-        turn_until([&] { return steady::now() >= until; }, span + 1s);
-    }
-};
-
-struct epoll_under_test : loop_under_test {
-    epoll_loop l;
-    io_loop& loop() override { return l; }
-    void turn() override { l.run_once(5ms); }
-};
-
-struct qt_under_test : loop_under_test {
-    qt_io_loop l;
-    io_loop& loop() override { return l; }
-    void turn() override { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5); }
-};
+using testing::steady;
 
 struct pipe_pair {
     int read_end = -1;
@@ -98,14 +61,8 @@ struct pipe_pair {
 
 class io_loop_contract : public ::testing::TestWithParam<std::string> {
 protected:
-    void SetUp() override
-    {
-        if (GetParam() == "epoll")
-            under = std::make_unique<epoll_under_test>();
-        else
-            under = std::make_unique<qt_under_test>();
-    }
-    std::unique_ptr<loop_under_test> under;
+    void SetUp() override { under = testing::make_loop_under_test(GetParam()); }
+    std::unique_ptr<testing::loop_under_test> under;
     io_loop& loop() { return under->loop(); }
 };
 

@@ -374,7 +374,7 @@ private slots:
         QVERIFY(client.connect_to(path));
         QTRY_COMPARE_WITH_TIMEOUT(service().client_count(), std::size_t{1}, deadline_ms);
 
-        control_socket second(core());
+        control_socket second(rig->loop(), core());
         const auto refused = second.listen(path, socket_access::owner_only);
         QVERIFY(!refused.ok);
         QVERIFY2(refused.reason.find("(pid " + std::to_string(::getpid()) + ")") != std::string::npos,

@@ -46,6 +46,12 @@ bool socket_client::wait_closed(int deadline_ms)
     return QTest::qWaitFor([&] { return socket_.state() == QLocalSocket::UnconnectedState; }, deadline_ms);
 }
 
+raw_client::raw_client(waiter wait_) : wait(std::move(wait_))
+{
+    if (!wait)
+        wait = [](const std::function<bool()>& done, int deadline_ms) { return QTest::qWaitFor(done, deadline_ms); };
+}
+
 raw_client::~raw_client() { close(); }
 
 bool raw_client::connect_to(const std::string& path)
@@ -100,7 +106,7 @@ void raw_client::read_available()
 
 std::optional<QJsonObject> raw_client::next(int deadline_ms)
 {
-    const bool got = QTest::qWaitFor(
+    const bool got = wait(
         [&] {
             read_available();
             return buffered.contains('\n') || closed_by_server;
@@ -118,13 +124,24 @@ std::optional<QJsonObject> raw_client::next(int deadline_ms)
 
 bool raw_client::wait_closed(int deadline_ms)
 {
-    const bool closed = QTest::qWaitFor(
+    const bool closed = wait(
         [&] {
             read_available();
             return closed_by_server;
         },
         deadline_ms);
     return closed && buffered.isEmpty();
+}
+
+bool raw_client::wait_closed_after_all(int deadline_ms)
+{
+    return wait(
+        [&] {
+            read_available();
+            buffered.clear();
+            return closed_by_server;
+        },
+        deadline_ms);
 }
 
 QJsonObject relays_json(const std::array<bool, 4>& relays)

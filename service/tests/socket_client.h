@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QLocalSocket>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,7 +37,10 @@ private:
 // does. Its waits run the event loop, so a server in the same thread goes on.
 class raw_client {
 public:
-    raw_client() = default;
+    // Turns the server's loop until done() or the deadline; true when done.
+    using waiter = std::function<bool(const std::function<bool()>& done, int deadline_ms)>;
+    // On the test thread's Qt loop unless told another way to wait.
+    explicit raw_client(waiter wait = {});
     ~raw_client();
     raw_client(const raw_client&) = delete;
     raw_client& operator=(const raw_client&) = delete;
@@ -53,11 +57,14 @@ public:
     // Waits for the server to close the connection; false at the deadline
     // or if more bytes came first.
     bool wait_closed(int deadline_ms = 5000);
+    // The same, dropping whatever the server sent first.
+    bool wait_closed_after_all(int deadline_ms = 5000);
     bool is_closed_by_server() const { return closed_by_server; }
 
 private:
     void read_available();
 
+    waiter wait;
     int fd = -1;
     QByteArray buffered;
     bool closed_by_server = false;

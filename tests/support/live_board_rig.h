@@ -1,9 +1,11 @@
 #pragma once
 // One board live on the line: the simulated board on a real pseudo-terminal,
 // the real session (port, link, board core, 100 ms ticker) and, for the
-// tests that want it, the control socket serving that session. The one place
+// tests that want it, the control socket serving that session on the test
+// thread's Qt loop, as the window serves it. The one place
 // that knows how a session is connected to a port.
 
+#include "loop/qt_io_loop.h"
 #include "service/control_socket.h"
 #include "session/panel_session.h"
 #include "sim/pty_board.h"
@@ -54,11 +56,13 @@ public:
     // The port closed, the polling stopped.
     void disconnect() { core().disconnect(); }
 
+    // What the socket runs on: the test thread's Qt loop.
+    io_loop& loop() { return loop_; }
     // The control socket on this session, made at first use.
     control_socket& socket()
     {
         if (!socket_)
-            socket_ = std::make_unique<control_socket>(core());
+            socket_ = std::make_unique<control_socket>(loop_, core());
         return *socket_;
     }
     // Serves the session at path; see control_socket::listen.
@@ -79,9 +83,10 @@ public:
     }
 
 private:
-    // Gone in reverse: the socket, then the session, then the board.
+    // Gone in reverse: the socket, then its loop, the session, the board.
     std::unique_ptr<pty_board> board_;
     std::unique_ptr<panel_session> session_;
+    qt_io_loop loop_;
     std::unique_ptr<control_socket> socket_;
 };
 
