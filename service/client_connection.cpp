@@ -26,16 +26,16 @@ client_connection::client_connection(io_loop& loop, int fd) : fd(fd)
 
 client_connection::~client_connection() { shut(); }
 
-bool client_connection::write(const QByteArray& bytes)
+bool client_connection::write(const std::string& bytes)
 {
     if (fd < 0 || broken)
         return false;
     pending += bytes;
-    while (!pending.isEmpty()) {
+    while (!pending.empty()) {
         const auto n =
-            ::send(fd, pending.constData(), static_cast<std::size_t>(pending.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::send(fd, pending.data(), static_cast<std::size_t>(pending.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
-            pending.remove(0, static_cast<qsizetype>(n));
+            pending.erase(0, static_cast<std::size_t>(n));
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -45,7 +45,7 @@ bool client_connection::write(const QByteArray& bytes)
             pending.clear();
         }
     }
-    writable.set_enabled(!pending.isEmpty());
+    writable.set_enabled(!pending.empty());
     return !broken;
 }
 
@@ -64,7 +64,7 @@ void client_connection::close_when_written()
     closing = true;
     if (fd < 0)
         return;
-    if (pending.isEmpty() || broken || is_peer_gone())
+    if (pending.empty() || broken || is_peer_gone())
         end();
 }
 
@@ -78,7 +78,7 @@ void client_connection::read_some()
         // Nothing of this object is touched after the callback, which may
         // have aborted it.
         if (on_received)
-            on_received(QByteArray(buffer, static_cast<qsizetype>(n)));
+            on_received(std::string(buffer, static_cast<std::size_t>(n)));
         return;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
@@ -96,7 +96,7 @@ void client_connection::read_some()
 
 void client_connection::write_some()
 {
-    if (!write({}) || (closing && pending.isEmpty()))
+    if (!write({}) || (closing && pending.empty()))
         end();
 }
 

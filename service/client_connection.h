@@ -12,9 +12,10 @@
 
 #include "loop/io_loop.h"
 
-#include <QByteArray>
 
+#include <cstddef>
 #include <functional>
+#include <string>
 
 namespace relay {
 
@@ -28,8 +29,8 @@ public:
 
     // Queues the bytes and writes what the kernel takes now; false once the
     // peer is gone.
-    bool write(const QByteArray& bytes);
-    qint64 bytes_to_write() const { return pending.size(); }
+    bool write(const std::string& bytes);
+    std::size_t bytes_to_write() const { return pending.size(); }
     bool is_input_ended() const { return input_ended; }
     // The peer closed its reading side too (or entirely): nothing written
     // will reach it.
@@ -41,7 +42,7 @@ public:
     // Closes now, dropping what waits; calls nothing.
     void abort();
 
-    std::function<void(const QByteArray& bytes)> on_received;
+    std::function<void(const std::string& bytes)> on_received;
     // The peer will send nothing more but may still read.
     std::function<void()> on_input_finished;
     // The descriptor is closed: the peer left, a write failed, or
@@ -57,7 +58,7 @@ private:
     int fd = -1;
     fd_watch readable;
     fd_watch writable;
-    QByteArray pending;
+    std::string pending;
     bool broken = false;
     bool closing = false;
     bool input_ended = false;

@@ -29,7 +29,7 @@ namespace {
 
 // Replies and events waiting for one client; past this it is dropped
 // rather than allowed to hold memory for a reader that has stopped.
-constexpr qint64 max_unread_bytes = 64 * 1024;
+constexpr std::size_t max_unread_bytes = 64 * 1024;
 // The kernel's own buffer for a client is kept small, so that the limit
 // above is most of what a stalled reader can cost.
 constexpr int kernel_send_buffer = 16 * 1024;
@@ -276,7 +276,7 @@ struct control_socket::impl : board_core::listener {
 
     impl(io_loop& loop, board_core& board)
         : loop(loop), board(board),
-          book(loop, board, [this](std::uint64_t id, const QByteArray& line) { send(id, line); })
+          book(loop, board, [this](std::uint64_t id, const std::string& line) { send(id, line); })
     {
         board.add_listener(this);
     }
@@ -290,10 +290,10 @@ struct control_socket::impl : board_core::listener {
     void accept_waiting();
     void take(int fd);
     void turn_away(std::unique_ptr<client_connection> connection);
-    void read(std::uint64_t id, const QByteArray& bytes);
+    void read(std::uint64_t id, const std::string& bytes);
     void input_ended(std::uint64_t id);
     void handle_line(std::uint64_t id, const line_reader::item& item);
-    void send(std::uint64_t id, const QByteArray& line);
+    void send(std::uint64_t id, const std::string& line);
     void close_if_done(std::uint64_t id);
     void drop(std::uint64_t id);
     void retire(std::unique_ptr<client_connection> connection);
@@ -348,7 +348,7 @@ void control_socket::impl::take(int fd)
 {
     auto connection = std::make_unique<client_connection>(loop, fd);
     if (clients.size() >= max_clients) {
-        connection->write(error_reply(QJsonValue(QJsonValue::Undefined), reply_code::busy,
+        connection->write(error_reply(std::string(), reply_code::busy,
                                       "This board already has " + std::to_string(max_clients) +
                                           " clients; try again later."));
         turn_away(std::move(connection));
@@ -359,7 +359,7 @@ void control_socket::impl::take(int fd)
     const auto id = next_client++;
     auto& c = clients[id];
     c.origin = peer_origin(fd);
-    connection->on_received = [this, id](const QByteArray& bytes) { read(id, bytes); };
+    connection->on_received = [this, id](const std::string& bytes) { read(id, bytes); };
     connection->on_input_finished = [this, id] { input_ended(id); };
     connection->on_finished = [this, id] { drop(id); };
     c.connection = std::move(connection);
@@ -381,12 +381,12 @@ void control_socket::impl::turn_away(std::unique_ptr<client_connection> connecti
     kept->close_when_written();
 }
 
-void control_socket::impl::read(std::uint64_t id, const QByteArray& bytes)
+void control_socket::impl::read(std::uint64_t id, const std::string& bytes)
 {
     auto it = clients.find(id);
     if (it == clients.end())
         return;
-    const auto items = it->second.reader.feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    const auto items = it->second.reader.feed(bytes);
     for (const auto& item : items) {
         if (clients.find(id) == clients.end())
             return;  // dropped while answering
@@ -410,7 +410,7 @@ void control_socket::impl::input_ended(std::uint64_t id)
 
 void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item& item)
 {
-    const QJsonValue no_id(QJsonValue::Undefined);
+    const std::string no_id;
     if (item.too_long) {
         send(id, error_reply(no_id, reply_code::usage,
                              "The line is longer than " + std::to_string(max_request_bytes) +
@@ -441,7 +441,7 @@ void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item
     book.take(id, r, clients.at(id).origin);
 }
 
-void control_socket::impl::send(std::uint64_t id, const QByteArray& line)
+void control_socket::impl::send(std::uint64_t id, const std::string& line)
 {
     const auto it = clients.find(id);
     if (it == clients.end())

@@ -1,54 +1,50 @@
 #include "service/replies.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <nlohmann/json.hpp>
 
 namespace relay {
 namespace {
 
-QJsonObject relays_object(const relay_statuses& shown)
+using json = nlohmann::json;
+
+json relays_object(const relay_statuses& shown)
 {
-    QJsonObject relays;
+    json relays = json::object();
     for (int i = 0; i < relay_count; ++i)
-        relays.insert(QString::number(i + 1), QLatin1String(status_word(shown[static_cast<std::size_t>(i)])));
+        relays[std::to_string(i + 1)] = status_word(shown[static_cast<std::size_t>(i)]);
     return relays;
 }
 
-QByteArray line(QJsonObject object, const QJsonValue& id)
+std::string line(json object, const std::string& id)
 {
-    if (!id.isUndefined())
-        object.insert(QLatin1String("id"), id);
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    if (!id.empty())
+        object["id"] = json::parse(id, nullptr, false);
+    // A port's name need not be UTF-8; what is not comes out as U+FFFD.
+    return object.dump(-1, ' ', false, json::error_handler_t::replace) + '\n';
 }
 
 }  // namespace
 
-QByteArray ok_reply(const QJsonValue& id, const relay_statuses& shown, const board_facts& facts)
+std::string ok_reply(const std::string& id, const relay_statuses& shown, const board_facts& facts)
 {
-    QJsonObject reply{{QLatin1String("ok"), true}, {QLatin1String("relays"), relays_object(shown)}};
-    reply.insert(QLatin1String("port"), QString::fromStdString(facts.port));
+    json reply{{"ok", true}, {"relays", relays_object(shown)}, {"port", facts.port}};
     if (facts.address)
-        reply.insert(QLatin1String("address"), int(*facts.address));
-    return line(reply, id);
+        reply["address"] = int(*facts.address);
+    return line(std::move(reply), id);
 }
 
-QByteArray error_reply(const QJsonValue& id, reply_code code, const std::string& error,
-                       const std::optional<relay_statuses>& shown)
+std::string error_reply(const std::string& id, reply_code code, const std::string& error,
+                        const std::optional<relay_statuses>& shown)
 {
-    QJsonObject reply{{QLatin1String("ok"), false},
-                      {QLatin1String("code"), QLatin1String(reply_code_word(code))},
-                      {QLatin1String("error"), QString::fromStdString(error)}};
+    json reply{{"ok", false}, {"code", reply_code_word(code)}, {"error", error}};
     if (shown)
-        reply.insert(QLatin1String("relays"), relays_object(*shown));
-    return line(reply, id);
+        reply["relays"] = relays_object(*shown);
+    return line(std::move(reply), id);
 }
 
-QByteArray state_event(const relay_statuses& shown, link_condition link)
+std::string state_event(const relay_statuses& shown, link_condition link)
 {
-    return line(QJsonObject{{QLatin1String("event"), QLatin1String("state")},
-                            {QLatin1String("relays"), relays_object(shown)},
-                            {QLatin1String("link"), QLatin1String(link_word(link))}},
-                QJsonValue(QJsonValue::Undefined));
+    return line(json{{"event", "state"}, {"relays", relays_object(shown)}, {"link", link_word(link)}}, {});
 }
 
 }  // namespace relay

@@ -1,14 +1,11 @@
 #pragma once
 // The lines a control socket sends back: replies to requests and the events
-// of a watch. Built with Qt's JSON so that every line is valid JSON whatever
-// an id or a reason holds.
+// of a watch. Built with a JSON library, so that every line is valid JSON
+// whatever an id or a reason holds.
 
 #include "core/board_core.h"
 #include "protocol/relay_commands.h"
 #include "protocol/reply_code.h"
-
-#include <QByteArray>
-#include <QJsonValue>
 
 #include <optional>
 #include <string>
@@ -20,12 +17,13 @@ struct board_facts {
     std::optional<std::uint8_t> address;  // none while the owner has no usable one
 };
 
+// id: the request's id as JSON text (request.h), empty for none.
 // {"ok":true,"relays":{...},"port":...,"address":...[,"id":...]}
-QByteArray ok_reply(const QJsonValue& id, const relay_statuses& shown, const board_facts& facts);
+std::string ok_reply(const std::string& id, const relay_statuses& shown, const board_facts& facts);
 // {"ok":false,"code":...,"error":...[,"relays":{...}][,"id":...]}
-QByteArray error_reply(const QJsonValue& id, reply_code code, const std::string& error,
-                       const std::optional<relay_statuses>& shown = std::nullopt);
+std::string error_reply(const std::string& id, reply_code code, const std::string& error,
+                        const std::optional<relay_statuses>& shown = std::nullopt);
 // {"event":"state","relays":{...},"link":"answering"}
-QByteArray state_event(const relay_statuses& shown, link_condition link);
+std::string state_event(const relay_statuses& shown, link_condition link);
 
 }  // namespace relay

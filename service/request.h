@@ -5,8 +5,6 @@
 
 #include "protocol/command_kind.h"
 
-#include <QJsonValue>
-
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -21,14 +19,15 @@ struct request {
     command_kind kind = command_kind::status;
     int relay = 0;  // 1 to 4 for on, off and toggle; 0 for the others
     // Echoed in the reply so that a client with several requests in flight
-    // can match them; undefined when the request carried none.
-    QJsonValue id = QJsonValue(QJsonValue::Undefined);
+    // can match them: the id as compact JSON text, empty when the request
+    // carried none.
+    std::string id;
 };
 
 struct usage_error {
     std::string why;  // plain words for the client
     // The id, when the line was JSON enough to carry one.
-    QJsonValue id = QJsonValue(QJsonValue::Undefined);
+    std::string id;
 };
 
 using parsed_request = std::variant<request, usage_error>;

@@ -154,7 +154,7 @@ void request_book::fail(std::uint64_t key, reply_code code, const std::string& w
         finish(key, error_reply(it->second.asked.id, code, why, seen), failed_because(why));
 }
 
-void request_book::finish(std::uint64_t key, const QByteArray& line, const command_outcome& outcome)
+void request_book::finish(std::uint64_t key, const std::string& line, const command_outcome& outcome)
 {
     const auto it = entries.find(key);
     if (it == entries.end())

@@ -10,7 +10,6 @@
 #include "service/replies.h"
 #include "service/request.h"
 
-#include <QByteArray>
 
 #include <chrono>
 #include <cstdint>
@@ -26,7 +25,7 @@ constexpr std::chrono::milliseconds reply_deadline = command_deadline;
 class request_book : private board_core::listener, private board_core::sender {
 public:
     using client_id = std::uint64_t;
-    using answer_fn = std::function<void(client_id, const QByteArray& line)>;
+    using answer_fn = std::function<void(client_id, const std::string& line)>;
     // Where each command that asks a relay to change ends up, whether or
     // not its client is still there to hear the reply.
     using audit_fn =
@@ -70,7 +69,7 @@ private:
     void succeed(std::uint64_t key, const relay_statuses& reported);
     void fail(std::uint64_t key, reply_code code, const std::string& why,
               const std::optional<relay_statuses>& seen = std::nullopt);
-    void finish(std::uint64_t key, const QByteArray& line, const command_outcome& outcome);
+    void finish(std::uint64_t key, const std::string& line, const command_outcome& outcome);
     void audit(const entry& e, const command_outcome& outcome) const;
     std::string port_gone_words() const;
 

@@ -1,10 +1,9 @@
 #include "service/request.h"
 
 #include "protocol/relay_commands.h"
+#include "text/utf8.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QStringDecoder>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -12,12 +11,7 @@
 namespace relay {
 namespace {
 
-bool valid_utf8(std::string_view text)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = decoder.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
-    return !decoder.hasError();
-}
+using json = nlohmann::json;
 
 // Control bytes have no place in a JSON line outside escapes; NUL in
 // particular would cut the line short for anything reading it as C text.
@@ -33,10 +27,7 @@ bool has_control_bytes(std::string_view text)
     return false;
 }
 
-usage_error refuse(std::string why, const QJsonValue& id = QJsonValue(QJsonValue::Undefined))
-{
-    return usage_error{std::move(why), id};
-}
+usage_error refuse(std::string why, std::string id = {}) { return usage_error{std::move(why), std::move(id)}; }
 
 }  // namespace
 
@@ -50,45 +41,45 @@ parsed_request parse_request(std::string_view line)
         return refuse("The line is empty; send one JSON object such as {\"cmd\":\"status\"}.");
     if (has_control_bytes(line))
         return refuse("The line holds control bytes; send one JSON object per line.");
-    if (!valid_utf8(line))
+    if (!is_valid_utf8(line))
         return refuse("The line is not valid UTF-8.");
-
-    QJsonParseError error{};
-    const auto document =
-        QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size())), &error);
-    if (error.error != QJsonParseError::NoError)
-        return refuse("The line is not JSON (" + error.errorString().toStdString() + " at byte " +
-                      std::to_string(error.offset) + ").");
-    if (!document.isObject())
+    json document;
+    try {
+        document = json::parse(line.begin(), line.end());
+    } catch (const json::parse_error& error) {
+        return refuse("The line is not JSON (it goes wrong at byte " + std::to_string(error.byte) + ").");
+    } catch (const json::exception&) {
+        // Such as a number beyond what a double holds.
+        return refuse("The line is not JSON that can be read: a number in it is out of range.");
+    }
+    if (!document.is_object())
         return refuse("The line must be one JSON object such as {\"cmd\":\"status\"}.");
-
-    const QJsonObject object = document.object();
     request r;
-    r.id = object.value(QLatin1String("id"));
-    const QJsonValue cmd = object.value(QLatin1String("cmd"));
-    if (cmd.isUndefined())
+    if (const auto id = document.find("id"); id != document.end())
+        r.id = id->dump();
+    const auto cmd = document.find("cmd");
+    if (cmd == document.end())
         return refuse(std::string("The request has no \"cmd\"; use ") + command_words_listed() + ".", r.id);
-    if (!cmd.isString())
+    if (!cmd->is_string())
         return refuse("\"cmd\" must be a string.", r.id);
-    const QString word = cmd.toString();
-    const auto found = parse_command_word(word.toStdString());
+    const auto& word = cmd->get_ref<const std::string&>();
+    const auto found = parse_command_word(word);
     if (!found) {
         // The word is echoed only when short, so a reply stays one short line.
-        const std::string shown = word.size() <= 32 ? " \"" + word.toStdString() + "\"" : "";
+        const std::string shown = word.size() <= 32 ? " \"" + word + "\"" : "";
         return refuse("Unknown command" + shown + "; use " + command_words_listed() + ".", r.id);
     }
     r.kind = *found;
-
-    const QJsonValue relay_value = object.value(QLatin1String("relay"));
+    const auto relay_value = document.find("relay");
     if (!takes_relay(*found)) {
-        if (!relay_value.isUndefined())
+        if (relay_value != document.end())
             return refuse(std::string("\"") + command_word(*found) + "\" takes no relay.", r.id);
         return r;
     }
-    if (relay_value.isUndefined())
+    if (relay_value == document.end())
         return refuse(std::string("\"") + command_word(*found) + "\" needs \"relay\": 1, 2, 3 or 4.", r.id);
-    const double number = relay_value.toDouble(0.0);
-    if (!relay_value.isDouble() || !std::isfinite(number) || number != std::floor(number) ||
+    const double number = relay_value->is_number() ? relay_value->get<double>() : 0.0;
+    if (!relay_value->is_number() || !std::isfinite(number) || number != std::floor(number) ||
         !is_relay_index(static_cast<int>(std::clamp(number, -1.0, 100.0))))
         return refuse("\"relay\" must be the number 1, 2, 3 or 4.", r.id);
     r.relay = static_cast<int>(number);
