@@ -1,15 +1,28 @@
 #include "mqtt/relay_mqtt.h"
 
-#include <QSysInfo>
-
 #include <stdexcept>
 
+#include <sys/utsname.h>
+
 namespace relay::mqtt {
+namespace {
+
+// The kernel's host name: part of the default client id and of the boards'
+// ids in Home Assistant.
+std::string machine_name()
+{
+    utsname names{};
+    if (::uname(&names) != 0)
+        return {};
+    return names.nodename;
+}
+
+}  // namespace
 
 started_bridge start_mqtt(const std::string& url, const std::map<std::string, std::string>& config,
                           log_function log)
 {
-    const auto parsed = parse_mqtt_settings(url, config, QSysInfo::machineHostName().toStdString());
+    const auto parsed = parse_mqtt_settings(url, config, machine_name());
     if (!parsed.settings)
         return {nullptr, "MQTT: " + parsed.error};
     std::string password;
