@@ -19,7 +19,7 @@ std::string machine_name()
 
 }  // namespace
 
-started_bridge start_mqtt(const std::string& url, const std::map<std::string, std::string>& config,
+started_bridge start_mqtt(io_loop& loop, const std::string& url, const std::map<std::string, std::string>& config,
                           log_function log)
 {
     const auto parsed = parse_mqtt_settings(url, config, machine_name());
@@ -33,7 +33,7 @@ started_bridge start_mqtt(const std::string& url, const std::map<std::string, st
         password = *read.password;
     }
     try {
-        auto bridge = std::make_unique<mqtt_bridge>(*parsed.settings, password, std::move(log));
+        auto bridge = std::make_unique<mqtt_bridge>(loop, *parsed.settings, password, std::move(log));
         bridge->start();
         return {std::move(bridge), {}};
     } catch (const std::runtime_error& e) {

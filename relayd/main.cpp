@@ -140,7 +140,7 @@ int main(int argc, char** argv)
         // mistake in the configuration, like a bad key in the file.
         std::unique_ptr<mqtt_boards> on_mqtt;
         if (mqtt.wanted) {
-            auto started = relay::mqtt::start_mqtt(mqtt.url, mqtt.keys, mqtt_log);
+            auto started = relay::mqtt::start_mqtt(loop, mqtt.url, mqtt.keys, mqtt_log);
             if (!started.bridge) {
                 const std::string where =
                     opts.config.empty() ? "" : " (in [mqtt] of " + relay::shown_text(opts.config) + ")";
