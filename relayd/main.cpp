@@ -117,7 +117,7 @@ int main(int argc, char** argv)
     // Counted before anything opens: a board that found no descriptor left
     // would end relayd with the boards before it already serving.
     const board_needs needs{boards.size(), mqtt.wanted, opts.simulate};
-    if (const auto refusal = open_files_refusal(needs, raise_open_file_limit(needs.mqtt)); !refusal.empty()) {
+    if (const auto refusal = open_files_refusal(needs, raise_open_file_limit()); !refusal.empty()) {
         const std::string where = opts.config.empty() ? "" : relay::shown_text(opts.config) + ": ";
         std::fprintf(stderr, "relayd: %s%s\n", where.c_str(), refusal.c_str());
         return exit_usage;
