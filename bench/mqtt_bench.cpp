@@ -93,7 +93,8 @@ int many_boards(int board_count, int rounds)
     }
     test_client watcher(broker.port(), {"relay-panel/+/relay/+"});
     wait_until([&] { return watcher.ready(); });
-    auto started = start_mqtt(broker.url(), {{"client_id", "relayd-bench"}, {"discovery_prefix", "off"}},
+    qt_io_loop loop;
+    auto started = start_mqtt(loop, broker.url(), {{"client_id", "relayd-bench"}, {"discovery_prefix", "off"}},
                               [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     if (!started.bridge)
         return 1;

@@ -1,10 +1,34 @@
 #include "mqtt/board_id.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QSerialPortInfo>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <vector>
 
 namespace relay::mqtt {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The file a path leads to, symlinks followed; empty when there is none.
+fs::path real_path(const fs::path& path)
+{
+    std::error_code error;
+    auto real = fs::canonical(path, error);
+    return error ? fs::path() : real;
+}
+
+std::string first_line(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    const auto end = line.find_last_not_of(" \t\r");
+    return end == std::string::npos ? std::string() : line.substr(0, end + 1);
+}
+
+}  // namespace
 
 std::string safe_id(const std::string& text)
 {
@@ -54,29 +78,40 @@ std::string make_board_id(const std::string& configured, const std::string& adap
     return "board" + suffix;
 }
 
-std::string adapter_serial_number(const std::string& device_path)
+std::string adapter_serial_number(const std::string& device_path, const std::string& tty_class_dir)
 {
-    const auto wanted = QFileInfo(QString::fromStdString(device_path)).canonicalFilePath();
-    for (const auto& info : QSerialPortInfo::availablePorts()) {
-        const auto location = QFileInfo(info.systemLocation()).canonicalFilePath();
-        if (!wanted.isEmpty() && location == wanted)
-            return info.serialNumber().toStdString();
+    const auto device = real_path(device_path);
+    if (device.empty())
+        return {};
+    // The tty's device is the adapter's USB interface, or a port of one;
+    // the USB device holding it is the first folder up with a vendor id.
+    // One without a serial number says so: the hub above it has one of its
+    // own, which names no adapter.
+    auto folder = real_path(fs::path(tty_class_dir) / device.filename() / "device");
+    for (; !folder.empty() && folder != folder.root_path(); folder = folder.parent_path()) {
+        std::error_code error;
+        if (fs::exists(folder / "idVendor", error))
+            return fs::exists(folder / "serial", error) ? first_line(folder / "serial") : std::string();
     }
     return {};
 }
 
 std::string usb_socket_name(const std::string& device_path, const std::string& by_path_dir)
 {
-    const auto wanted = QFileInfo(QString::fromStdString(device_path)).canonicalFilePath();
-    if (wanted.isEmpty())
+    const auto wanted = real_path(device_path);
+    if (wanted.empty())
         return {};
-    const QDir links(QString::fromStdString(by_path_dir));
-    for (const auto& link : links.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (link.canonicalFilePath() != wanted)
+    std::error_code error;
+    std::vector<fs::path> links;
+    for (fs::directory_iterator it(by_path_dir, error), end; !error && it != end; it.increment(error))
+        links.push_back(it->path());
+    std::sort(links.begin(), links.end());
+    for (const auto& link : links) {
+        if (real_path(link) != wanted)
             continue;
         // The part from "usb-" on names the socket; what comes before
         // names the controller, which says nothing more on one machine.
-        const auto name = link.fileName().toStdString();
+        const auto name = link.filename().string();
         const auto usb = name.find("usb");
         return usb == std::string::npos ? std::string() : safe_id(name.substr(usb));
     }

@@ -22,9 +22,11 @@ std::string safe_id(const std::string& text);
 std::string make_board_id(const std::string& configured, const std::string& adapter_serial,
                           const std::string& usb_socket, const std::string& device_path, std::uint8_t address);
 
-// The adapter's serial number as the system reports it for this device
-// (symlinks followed); empty when there is none.
-std::string adapter_serial_number(const std::string& device_path);
+// The USB adapter's serial number for this device (symlinks followed), as
+// the kernel tells it under tty_class_dir; empty for a device that is no
+// USB adapter's, or an adapter without one.
+std::string adapter_serial_number(const std::string& device_path,
+                                  const std::string& tty_class_dir = "/sys/class/tty");
 
 // The USB socket of a USB serial adapter, from udev's links in by_path_dir
 // ("pci-0000:00:14.0-usb-0:2:1.0-port0" gives "usb-0-2-1-0-port0"); empty

@@ -1,22 +1,20 @@
 #include "mqtt/discovery.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <nlohmann/json.hpp>
 
 namespace relay::mqtt {
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+using json = nlohmann::json;
 
 // Shared by every entity of the board, so they make one device. A board
 // reports no maker, model or firmware of its own: the model is what it
 // does and the software is relayd, which stands for it.
-QJsonObject device_of(const discovered_board& board)
+json device_of(const discovered_board& board)
 {
-    return QJsonObject{
-        {"identifiers", QJsonArray{q("relayd_" + board.node)}},
-        {"name", q("Relay board " + board.board)},
+    return json{
+        {"identifiers", json::array({"relayd_" + board.node})},
+        {"name", "Relay board " + board.board},
         {"manufacturer", "Generic"},
         {"model", "Four-channel serial relay board"},
         {"sw_version", RELAY_PANEL_VERSION},
@@ -24,9 +22,9 @@ QJsonObject device_of(const discovered_board& board)
 }
 
 // Home Assistant logs it when the entity is added or changed.
-QJsonObject origin()
+json origin()
 {
-    return QJsonObject{
+    return json{
         {"name", "relayd"},
         {"sw_version", RELAY_PANEL_VERSION},
         {"support_url", RELAY_PANEL_SUPPORT_URL},
@@ -34,19 +32,21 @@ QJsonObject origin()
 }
 
 discovery_message message(const discovered_board& board, const char* component, const std::string& object,
-                          QJsonObject config)
+                          json config)
 {
     // The entity id Home Assistant gives it: object_id until 2025.10,
     // default_entity_id from then on (which also silences the warning about
     // object_id); an older version drops the key it does not know.
     const auto id = board.node + "_" + object;
-    config["unique_id"] = q(id);
-    config["object_id"] = q(id);
-    config["default_entity_id"] = q(std::string(component) + "." + id);
+    config["unique_id"] = id;
+    config["object_id"] = id;
+    config["default_entity_id"] = std::string(component) + "." + id;
     config["device"] = device_of(board);
     config["origin"] = origin();
+    // Compact, keys in order; a topic prefix that is not UTF-8 (the
+    // configuration does not insist) is written with U+FFFD in its place.
     return {board.discovery_prefix + "/" + component + "/" + board.node + "/" + object + "/config",
-            QJsonDocument(config).toJson(QJsonDocument::Compact).toStdString()};
+            config.dump(-1, ' ', false, json::error_handler_t::replace)};
 }
 
 }  // namespace
@@ -68,14 +68,14 @@ discovery_message relay_discovery(const discovered_board& board, const board_top
 {
     const auto n = std::to_string(relay);
     return message(board, "switch", "relay" + n,
-                   QJsonObject{
-                       {"name", q("Relay " + n)},
+                   json{
+                       {"name", "Relay " + n},
                        {"device_class", device_class_word(board.kinds[static_cast<std::size_t>(relay - 1)])},
-                       {"availability_topic", q(topics.availability())},
+                       {"availability_topic", topics.availability()},
                        {"payload_available", payload_online},
                        {"payload_not_available", payload_offline},
-                       {"state_topic", q(topics.relay_state(relay))},
-                       {"command_topic", q(topics.relay_set(relay))},
+                       {"state_topic", topics.relay_state(relay)},
+                       {"command_topic", topics.relay_set(relay)},
                        {"payload_on", payload_on},
                        {"payload_off", payload_off},
                        {"state_on", payload_on},
@@ -87,11 +87,11 @@ discovery_message relay_discovery(const discovered_board& board, const board_top
 discovery_message link_discovery(const discovered_board& board, const board_topics& topics)
 {
     return message(board, "binary_sensor", "link",
-                   QJsonObject{
+                   json{
                        {"name", "Link"},
                        {"device_class", "connectivity"},
                        {"entity_category", "diagnostic"},
-                       {"state_topic", q(topics.availability())},
+                       {"state_topic", topics.availability()},
                        {"payload_on", payload_online},
                        {"payload_off", payload_offline},
                    });

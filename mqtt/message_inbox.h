@@ -1,13 +1,11 @@
 #pragma once
-// Messages handed from a broker connection's thread to the thread that
-// serves the board, taken a few at a time: a flood of commands must not
-// hold that thread, and the board's poll on it, for longer than a few
-// messages' work at once.
+// Messages heard from the broker, taken by the board's side a few at a
+// turn of the loop: a flood of commands must not hold the loop, and the
+// board's poll on it, for longer than a few messages' work at once.
 
 #include <algorithm>
 #include <cstddef>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,10 +20,9 @@ struct inbox_message {
 class message_inbox {
 public:
     // True when nobody is taking from the inbox yet: the caller then asks
-    // the serving thread for one turn of take().
+    // the loop for one turn of take().
     bool put(inbox_message message)
     {
-        const std::lock_guard<std::mutex> guard(lock);
         queue.push_back(std::move(message));
         if (taking)
             return false;
@@ -37,18 +34,16 @@ public:
     // is wanted.
     std::vector<inbox_message> take(std::size_t most, bool& more)
     {
-        const std::lock_guard<std::mutex> guard(lock);
-        const auto n = std::min(most, queue.size());
+        const auto n = static_cast<std::ptrdiff_t>(std::min(most, queue.size()));
         std::vector<inbox_message> batch(std::make_move_iterator(queue.begin()),
-                                         std::make_move_iterator(queue.begin() + static_cast<std::ptrdiff_t>(n)));
-        queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(n));
+                                         std::make_move_iterator(queue.begin() + n));
+        queue.erase(queue.begin(), queue.begin() + n);
         more = !queue.empty();
         taking = more;
         return batch;
     }
 
 private:
-    std::mutex lock;
     std::deque<inbox_message> queue;
     bool taking = false;
 };

@@ -2,13 +2,12 @@
 
 #include "mqtt/board_id.h"
 
-#include <QMetaObject>
-
 namespace relay::mqtt {
 
-mqtt_bridge::mqtt_bridge(const mqtt_settings& settings_, const std::string& password_, log_function log_,
-                         QObject* parent)
-    : QObject(parent), settings(settings_), password(password_), log(std::move(log_))
+mqtt_bridge::mqtt_bridge(io_loop& loop_, const mqtt_settings& settings_, const std::string& password_,
+                         log_function log_)
+    : loop(loop_), settings(settings_), password(password_), log(std::move(log_)),
+      keep_alive(loop_, [this] { keep_connections_alive(); })
 {
     if (!log)
         log = [](const std::string&) {};
@@ -16,19 +15,22 @@ mqtt_bridge::mqtt_bridge(const mqtt_settings& settings_, const std::string& pass
     // first board's client may come long after start (its port opens
     // later): a client made and dropped now turns a bad file into a start-up
     // error rather than a board that silently never connects.
-    mqtt_connection probe(settings, password, last_will{settings.topic_prefix + "/probe", payload_offline}, {}, {});
+    mqtt_connection::check_settings(settings, password);
 }
 
 mqtt_bridge::~mqtt_bridge()
 {
+    keep_alive.stop();
     for (auto& board : boards)
         board->link->publish_offline();
     // All at once, so that a broker that stopped reading costs one grace
     // period, not one per board.
-    for (auto& board : boards)
+    std::vector<mqtt_connection*> connections;
+    for (auto& board : boards) {
         board->connection->request_stop();
-    for (auto& board : boards)
-        board->connection->stop();
+        connections.push_back(board->connection.get());
+    }
+    mqtt_connection::finish_stopping(connections);
     boards.clear();
 }
 
@@ -77,23 +79,18 @@ std::string mqtt_bridge::add_board(board_core& core, const board_options& option
     if (!settings.discovery_prefix.empty())
         subscriptions.push_back(discovery_status_topic(settings.discovery_prefix));
 
-    // These run on the connection's thread: hand everything over to ours.
-    // The bridge is the context, so nothing arrives once it is gone.
     connection_events events;
-    events.connected = [this, &board] {
-        QMetaObject::invokeMethod(this, [this, &board] { connected(board); }, Qt::QueuedConnection);
-    };
-    events.disconnected = [this, id](const std::string& why) {
-        QMetaObject::invokeMethod(this, [this, id, why] { log("MQTT: board " + id + ": " + why); },
-                                  Qt::QueuedConnection);
-    };
+    events.connected = [this, &board] { connected(board); };
+    events.disconnected = [this, id](const std::string& why) { log("MQTT: board " + id + ": " + why); };
+    // Heard inside libmosquitto's read: the board's side takes it at the
+    // loop's next turns.
     events.message = [this, &board](const std::string& topic, const std::string& payload, bool retained) {
         if (board.inbox.put({topic, payload, retained}))
-            QMetaObject::invokeMethod(this, [this, &board] { take_messages(board); }, Qt::QueuedConnection);
+            take_at_next_turn(board);
     };
     auto board_settings = settings;
     board_settings.client_id = client_id_for(id);
-    board.connection = std::make_unique<mqtt_connection>(board_settings, password,
+    board.connection = std::make_unique<mqtt_connection>(loop, board_settings, password,
                                                          last_will{topics.availability(), payload_offline},
                                                          std::move(subscriptions), std::move(events));
     auto* connection = board.connection.get();
@@ -118,9 +115,18 @@ std::string mqtt_bridge::add_board(board_core& core, const board_options& option
 
 void mqtt_bridge::start()
 {
+    if (started)
+        return;
     started = true;
+    keep_alive.start_every(keep_alive_period);
     for (auto& board : boards)
         board->connection->start();
+}
+
+void mqtt_bridge::keep_connections_alive()
+{
+    for (auto& board : boards)
+        board->connection->keep_alive();
 }
 
 void mqtt_bridge::connected(served_board& board)
@@ -150,16 +156,24 @@ void mqtt_bridge::clear_stale_discovery(mqtt_connection& connection)
         log("MQTT: " + problem + "; boards taken out of the configuration may stay in Home Assistant");
 }
 
+void mqtt_bridge::take_at_next_turn(served_board& board)
+{
+    loop.post([this, &board, alive = std::weak_ptr<bool>(alive)] {
+        if (!alive.expired())
+            take_messages(board);
+    });
+}
+
 void mqtt_bridge::take_messages(served_board& board)
 {
     // A few at a turn: the port's answers and the poll's ticks wait on this
-    // thread between turns, and a flood must not starve them.
+    // loop between turns, and a flood must not starve them.
     constexpr std::size_t messages_per_turn = 16;
     bool more = false;
     for (const auto& m : board.inbox.take(messages_per_turn, more))
         message(board, m.topic, m.payload, m.retained);
     if (more)
-        QMetaObject::invokeMethod(this, [this, &board] { take_messages(board); }, Qt::QueuedConnection);
+        take_at_next_turn(board);
 }
 
 void mqtt_bridge::message(served_board& board, const std::string& topic, const std::string& payload, bool retained)

@@ -8,18 +8,18 @@
 // board's own availability topic, so a client that reads only that topic
 // is never left with a stale "online". The client id is <client_id>-<board>.
 //
-// The bridge lives on the sessions' thread. Each connection runs on its own
-// thread (mqtt_connection.h) and everything it hears is handed to this
-// thread as a queued call, so the board cores are only ever touched here
-// and a broker that is slow, down or unreachable never delays a poll tick.
+// The bridge and every connection run on the loop the boards are polled on
+// (mqtt_connection.h), with no thread of their own: a broker that is slow,
+// down or unreachable never delays a poll tick, one timer a second keeps
+// all the connections alive, and what a connection hears reaches the
+// board's core through an inbox taken a few messages at a turn.
 
 #include "mqtt/board_topics_link.h"
 #include "mqtt/discovery_record.h"
 #include "mqtt/message_inbox.h"
 #include "mqtt/mqtt_connection.h"
 #include "mqtt/mqtt_settings.h"
-
-#include <QObject>
+#include "loop/io_loop.h"
 
 #include <memory>
 #include <set>
@@ -43,17 +43,18 @@ struct board_options {
     audit_function audit;
 };
 
-class mqtt_bridge : public QObject {
-    Q_OBJECT
+class mqtt_bridge {
 public:
     // log receives plain-words lines (a refused login, a failed TLS
-    // handshake, a refused command) on this thread. Throws
+    // handshake, a refused command) on the loop's thread. Throws
     // std::runtime_error when libmosquitto refuses the settings (a CA file
     // it cannot load), before any board is served.
-    mqtt_bridge(const mqtt_settings& settings, const std::string& password, log_function log,
-                QObject* parent = nullptr);
-    // Marks every board offline and disconnects each connection cleanly.
-    ~mqtt_bridge() override;
+    mqtt_bridge(io_loop& loop, const mqtt_settings& settings, const std::string& password, log_function log);
+    // Marks every board offline and disconnects each connection cleanly,
+    // waiting up to stop_grace for brokers that stopped reading.
+    ~mqtt_bridge();
+    mqtt_bridge(const mqtt_bridge&) = delete;
+    mqtt_bridge& operator=(const mqtt_bridge&) = delete;
 
     // Serves a connected session's board on a connection of its own. An
     // empty name gives the adapter's serial number (or device name) and the
@@ -80,15 +81,21 @@ private:
         std::string record_name;
         message_inbox inbox;
     };
+    void keep_connections_alive();
     void connected(served_board& board);
+    void take_at_next_turn(served_board& board);
     void take_messages(served_board& board);
     void clear_stale_discovery(mqtt_connection& connection);
     void message(served_board& board, const std::string& topic, const std::string& payload, bool retained);
 
+    io_loop& loop;
     mqtt_settings settings;
     std::string password;
     log_function log;
     bool started = false;
+    loop_timer keep_alive;
+    // Work posted to the loop runs only while the bridge is there.
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<served_board>> boards;
     std::set<std::string> ids;
     discovery_record record{{}, {}};

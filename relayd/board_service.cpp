@@ -79,8 +79,6 @@ void board_service::try_open()
     const auto opened = parts.core.connect(config_.port);
     if (opened.ok) {
         open_retry.stop();
-        for (const auto& heard : opened_heard)
-            heard();
         return;
     }
     open_refused(opened);

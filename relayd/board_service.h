@@ -50,8 +50,6 @@ public:
 
     // The link went between answering, silent and lost.
     void on_link_condition_changed(std::function<void()> heard) { link_heard.push_back(std::move(heard)); }
-    // The port opened at start or, after failing, at a later try.
-    void on_port_opened(std::function<void()> heard) { opened_heard.push_back(std::move(heard)); }
 
 private:
     void link_changed(link_condition now) override;
@@ -87,7 +85,6 @@ private:
     // "silent", so its silence is told once the watchdog has run out.
     loop_timer first_answer;
     std::vector<std::function<void()>> link_heard;
-    std::vector<std::function<void()>> opened_heard;
     std::string last_open_failure;
     bool ever_opened = false;
     bool told_silent = false;

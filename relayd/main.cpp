@@ -114,13 +114,13 @@ int main(int argc, char** argv)
     // Counted before anything opens: a board that found no descriptor left
     // would end relayd with the boards before it already serving.
     const board_needs needs{boards.size(), mqtt.wanted, opts.simulate};
-    if (const auto refusal = open_files_refusal(needs, raise_open_file_limit(needs.mqtt)); !refusal.empty()) {
+    if (const auto refusal = open_files_refusal(needs, raise_open_file_limit()); !refusal.empty()) {
         const std::string where = opts.config.empty() ? "" : relay::shown_text(opts.config) + ": ";
         std::fprintf(stderr, "relayd: %s%s\n", where.c_str(), refusal.c_str());
         return exit_usage;
     }
 
-    // Before the simulated boards' and the MQTT connections' threads exist,
+    // Before the simulated boards' threads and the MQTT host lookups' exist,
     // so they inherit the mask.
     relay::block_stop_signals();
 
@@ -134,7 +134,7 @@ int main(int argc, char** argv)
         // mistake in the configuration, like a bad key in the file.
         std::unique_ptr<mqtt_boards> on_mqtt;
         if (mqtt.wanted) {
-            auto started = relay::mqtt::start_mqtt(mqtt.url, mqtt.keys, mqtt_log);
+            auto started = relay::mqtt::start_mqtt(loop, mqtt.url, mqtt.keys, mqtt_log);
             if (!started.bridge) {
                 const std::string where =
                     opts.config.empty() ? "" : " (in [mqtt] of " + relay::shown_text(opts.config) + ")";

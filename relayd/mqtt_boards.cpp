@@ -2,12 +2,34 @@
 
 #include "relayd/daemon_log.h"
 
+#include <algorithm>
+
 namespace relay::relayd {
 
-mqtt_boards::mqtt_boards(std::unique_ptr<mqtt::mqtt_bridge> bridge_, QObject* parent)
-    : QObject(parent), bridge(std::move(bridge_))
-{
-}
+class mqtt_boards::waiting_board : private board_core::listener {
+public:
+    waiting_board(mqtt_boards& owner, board_service& board, std::string name)
+        : owner(owner), board(board), name(std::move(name))
+    {
+        board.core().add_listener(this);
+    }
+    ~waiting_board() { board.core().remove_listener(this); }
+    waiting_board(const waiting_board&) = delete;
+    waiting_board& operator=(const waiting_board&) = delete;
+
+    mqtt_boards& owner;
+    board_service& board;
+    const std::string name;
+
+private:
+    void connection_changed(bool connected) override
+    {
+        if (connected)
+            owner.joined(*this);
+    }
+};
+
+mqtt_boards::mqtt_boards(std::unique_ptr<mqtt::mqtt_bridge> bridge_) : bridge(std::move(bridge_)) {}
 
 mqtt_boards::~mqtt_boards() { stop(); }
 
@@ -17,13 +39,20 @@ void mqtt_boards::serve(board_service& board, const std::string& name)
         add(board, name);
         return;
     }
-    // Once, and never after these boards are gone from the broker.
-    board.on_port_opened([this, &board, name, present = std::weak_ptr<bool>(alive), added = false]() mutable {
-        if (added || present.expired())
-            return;
-        added = true;
-        add(board, name);
-    });
+    waiting.push_back(std::make_unique<waiting_board>(*this, board, name));
+}
+
+void mqtt_boards::joined(waiting_board& board)
+{
+    // Taken off the core's listeners while the core tells it, which the
+    // core allows; its own call is still under way, and touches nothing
+    // once this returns.
+    const auto it = std::find_if(waiting.begin(), waiting.end(), [&](const auto& w) { return w.get() == &board; });
+    if (it == waiting.end())
+        return;
+    auto leaving = std::move(*it);
+    waiting.erase(it);
+    add(leaving->board, leaving->name);
 }
 
 void mqtt_boards::record_discovery(const std::string& path, const std::set<std::string>& configured)
@@ -47,6 +76,10 @@ void mqtt_boards::add(board_service& board, const std::string& name)
     log_line(priority::info, board.config().name + ": on MQTT as " + id + ", client id " + bridge->client_id_for(id));
 }
 
-void mqtt_boards::stop() { bridge.reset(); }
+void mqtt_boards::stop()
+{
+    waiting.clear();
+    bridge.reset();
+}
 
 }  // namespace relay::relayd

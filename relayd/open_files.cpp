@@ -1,7 +1,6 @@
 #include "relayd/open_files.h"
 
 #include <sys/resource.h>
-#include <sys/select.h>
 
 namespace relay::relayd {
 namespace {
@@ -28,17 +27,12 @@ std::uint64_t open_files_needed(const board_needs& needs)
     return files_of_the_process + per_board * needs.boards;
 }
 
-std::uint64_t raise_open_file_limit(bool mqtt)
+std::uint64_t raise_open_file_limit()
 {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return 0;
-    // libmosquitto waits on its sockets with select(), whose sets take
-    // descriptors below FD_SETSIZE only (a higher one aborts the process):
-    // with MQTT no descriptor may reach it.
-    rlim_t wanted = limit.rlim_max;
-    if (mqtt && (wanted == RLIM_INFINITY || wanted > FD_SETSIZE))
-        wanted = FD_SETSIZE;
+    const rlim_t wanted = limit.rlim_max;
     if (limit.rlim_cur != wanted) {
         rlimit changed = limit;
         changed.rlim_cur = wanted;
@@ -56,9 +50,6 @@ std::string open_files_refusal(const board_needs& needs, std::uint64_t limit)
     const std::string boards = std::to_string(needs.boards) + (needs.boards == 1 ? " board needs" : " boards need");
     std::string why =
         boards + " up to " + std::to_string(needed) + " open files, but relayd may open only " + std::to_string(limit);
-    if (needs.mqtt && limit == FD_SETSIZE)
-        return why + " with MQTT, whose client takes descriptors below " + std::to_string(FD_SETSIZE) +
-               " only: name fewer boards";
     return why +
            " (the hard limit: LimitNOFILE= in the unit, ulimit -Hn in a shell): name fewer boards or raise "
            "the limit";

@@ -21,9 +21,8 @@ struct board_needs {
 std::uint64_t open_files_needed(const board_needs& needs);
 
 // Raises the soft limit on open files to the hard one, since every board
-// wants its own; with MQTT, to no more than the MQTT client can wait on
-// (1024). Returns the limit now in force.
-std::uint64_t raise_open_file_limit(bool mqtt);
+// wants its own. Returns the limit now in force.
+std::uint64_t raise_open_file_limit();
 
 // Empty when the boards fit in limit; otherwise the one line that says they
 // do not and what to do about it.

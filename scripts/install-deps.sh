@@ -13,6 +13,7 @@ packages=(
   desktop-file-utils dpkg-dev file lintian
   util-linux
   libmosquitto-dev mosquitto mosquitto-clients openssl
+  nlohmann-json3-dev
   libsystemd-dev systemd
   nlohmann-json3-dev
   socat

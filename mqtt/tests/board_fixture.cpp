@@ -24,9 +24,10 @@ std::string board_rig::start_board()
     return {};
 }
 
-std::string board_rig::start_bridge(const std::map<std::string, std::string>& config, bool until_online)
+std::string board_rig::start_bridge(const std::map<std::string, std::string>& config, bool until_online,
+                                    const std::string& url)
 {
-    auto started = start_mqtt(broker->url(), config, [this](const std::string& line) { log.push_back(line); });
+    auto started = start_mqtt(loop, url.empty() ? broker->url() : url, config, [this](const std::string& line) { log.push_back(line); });
     if (!started.bridge)
         return started.error;
     bridge = std::move(started.bridge);

@@ -3,6 +3,7 @@
 // broker, the bridge serving the board, and a client outside watching.
 
 #include "live_board_rig.h"
+#include "loop/qt_io_loop.h"
 #include "mqtt/relay_mqtt.h"
 #include "test_broker.h"
 
@@ -16,6 +17,8 @@ constexpr const char* board_name = "bench";
 constexpr const char* client_id = "relayd-test";
 
 struct board_rig {
+    // The bridge's loop: the Qt loop the session runs on, as in relayd.
+    qt_io_loop loop;
     std::unique_ptr<test_broker> broker;
     // The simulated board and the session connected to it.
     std::unique_ptr<relay::testing::live_board_rig> live;
@@ -33,8 +36,10 @@ struct board_rig {
     // The board alone, answering its session: for a test that starts the
     // broker and the bridge its own way.
     std::string start_board();
-    // The bridge serving the board; until_online: and its availability online.
-    std::string start_bridge(const std::map<std::string, std::string>& config, bool until_online = true);
+    // The bridge serving the board; until_online: and its availability
+    // online. On the rig's broker unless given another URL.
+    std::string start_bridge(const std::map<std::string, std::string>& config, bool until_online = true,
+                             const std::string& url = {});
     void stop_bridge() { bridge.reset(); }
     // Takes everything down, the bridge first so that it still has a board.
     void stop();

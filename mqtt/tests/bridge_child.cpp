@@ -13,11 +13,12 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    relay::qt_io_loop loop;
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s mqtt://127.0.0.1:PORT BOARD...\n", argv[0]);
         return 2;
     }
-    auto started = relay::mqtt::start_mqtt(argv[1], {{"client_id", "relayd-child"}},
+    auto started = relay::mqtt::start_mqtt(loop, argv[1], {{"client_id", "relayd-child"}},
                                            [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     if (!started.bridge) {
         std::fprintf(stderr, "%s\n", started.error.c_str());

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 namespace relay::mqtt {
 namespace {
 
@@ -169,6 +172,57 @@ TEST(usb_socket, is_read_from_the_link_to_the_device)
     EXPECT_EQ(usb_socket_name(device, links.toStdString()), "usb-0-2-1-0-port0");
     EXPECT_EQ(usb_socket_name(dir.filePath("elsewhere").toStdString(), links.toStdString()), "");
     EXPECT_EQ(usb_socket_name(device, dir.filePath("none").toStdString()), "");
+}
+
+// The kernel's view of ttys, as under /sys: each tty's device leads into
+// the device tree, where a USB device has a vendor id and, when the adapter
+// has one, a serial number. The root hub above every adapter has both.
+TEST(adapter_serial_number, is_the_usb_devices_own_or_none)
+{
+    namespace fs = std::filesystem;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const fs::path root = dir.path().toStdString();
+    const auto hub = root / "devices/pci0000:00/0000:00:14.0/usb1";
+    const auto write = [](const fs::path& file, const std::string& text) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << text;
+    };
+    write(hub / "idVendor", "1d6b\n");
+    write(hub / "serial", "0000:00:14.0\n");
+    write(hub / "1-2/idVendor", "0403\n");
+    write(hub / "1-2/serial", "A50285BI\n");
+    write(hub / "1-3/idVendor", "1a86\n");
+    const auto tty = [&](const std::string& name, const fs::path& device) {
+        fs::create_directories(device / "tty" / name);
+        fs::create_directories(root / "class/tty");
+        fs::create_symlink(device / "tty" / name, root / "class/tty" / name);
+        fs::create_symlink(device, device / "tty" / name / "device");
+        write(root / "dev" / name, "");
+    };
+    tty("ttyUSB0", hub / "1-2/1-2:1.0/ttyUSB0");
+    tty("ttyACM0", hub / "1-3/1-3:1.0");
+    tty("ttyS0", root / "devices/platform/serial8250");
+    write(root / "dev/ttyUSB9", "");
+    fs::create_directories(root / "dev/serial/by-id");
+    fs::create_symlink(root / "dev/ttyUSB0", root / "dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0");
+
+    const struct {
+        const char* device;
+        std::string serial;
+    } rows[] = {
+        {"dev/ttyUSB0", "A50285BI"},
+        {"dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0", "A50285BI"},
+        // Not the root hub's: that names no adapter.
+        {"dev/ttyACM0", ""},
+        {"dev/ttyS0", ""},
+        {"dev/ttyUSB9", ""},
+        {"dev/missing", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.device);
+        EXPECT_EQ(adapter_serial_number((root / row.device).string(), (root / "class/tty").string()), row.serial);
+    }
 }
 
 }  // namespace

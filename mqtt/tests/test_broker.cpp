@@ -210,6 +210,28 @@ bool test_client::publish(const std::string& topic, const std::string& payload, 
                              retained) == MOSQ_ERR_SUCCESS;
 }
 
+mute_listener::mute_listener(manner how)
+{
+    server.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [this, how] {
+        while (auto* socket = server.nextPendingConnection()) {
+            ++accepted_;
+            if (how == manner::hang_up) {
+                // What came is read first, so that the hang-up is a plain
+                // end of stream rather than a reset.
+                bytes_heard_ += socket->readAll().size();
+                socket->close();
+                socket->deleteLater();
+                continue;
+            }
+            // Kept open, children of the server, and read so that the
+            // client's bytes are counted and its writes never stall.
+            QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                             [this, socket] { bytes_heard_ += socket->readAll().size(); });
+        }
+    });
+}
+
 void test_client::on_each(std::function<void(const received_message&)> call)
 {
     std::lock_guard<std::mutex> hold(lock);

@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -90,6 +91,24 @@ private:
     bool ready_ = false;
     std::function<void(const received_message&)> observer;
     int pending_subscriptions = 0;
+};
+
+// Not a broker: a listener on 127.0.0.1 that accepts connections and then
+// says nothing, or hangs up at once (an end of stream, as a broker at its
+// connection limit does). A session never gets going with it.
+class mute_listener {
+public:
+    enum class manner { silent, hang_up };
+    explicit mute_listener(manner how);
+
+    std::uint16_t port() const { return server.serverPort(); }
+    int accepted() const { return accepted_; }
+    qint64 bytes_heard() const { return bytes_heard_; }
+
+private:
+    QTcpServer server;
+    int accepted_ = 0;
+    qint64 bytes_heard_ = 0;
 };
 
 }  // namespace relay::mqtt::testing
