@@ -11,6 +11,7 @@
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 #include "serial/system_port_catalog.h"
+#include "service/owner_lookup.h"
 
 #include <QCoreApplication>
 
@@ -68,8 +69,8 @@ int main(int argc, char** argv)
     // A port that another program owns is reached through that program.
     const auto resolved = relay::resolve_port(parsed.opts.port, catalog);
     if (resolved.port) {
-        if (const auto owner = find_owner_socket(resolved.port->path))
-            return owner_session(parsed.opts, *owner, std::cout, std::cerr).run();
+        if (const auto owner = relay::find_owner(resolved.port->path))
+            return owner_session(parsed.opts, owner->path, std::cout, std::cerr).run();
     }
     if (parsed.opts.command == relay::command_kind::watch) {
         std::cerr << "relayctl: no program owns the port " << (resolved.port ? resolved.port->path : parsed.opts.port)

@@ -3,6 +3,8 @@
 #include "cli/exit_codes.h"
 #include "cli/report.h"
 #include "protocol/reply_code.h"
+#include "service/owner_lookup.h"
+#include "service/request.h"
 #include "service/socket_paths.h"
 #include "service/socket_probe.h"
 
@@ -77,20 +79,7 @@ std::string request_line(const options& opts)
     return QJsonDocument(request).toJson(QJsonDocument::Compact).toStdString() + "\n";
 }
 
-bool serves_here(const socket_probe& probe)
-{
-    return probe.state == socket_state::live || probe.state == socket_state::forbidden;
-}
-
 }  // namespace
-
-std::optional<std::string> find_owner_socket(const std::string& device_path)
-{
-    for (const auto& path : {user_socket_path(device_path), system_socket_path(device_path)})
-        if (serves_here(probe_socket(path)))
-            return path;
-    return std::nullopt;
-}
 
 std::vector<owner_socket> owner_sockets()
 {
@@ -104,7 +93,7 @@ std::vector<owner_socket> owner_sockets()
             if (it->path().extension() != ".sock")
                 continue;
             const auto probe = probe_socket(path);
-            if (!serves_here(probe))
+            if (!serves_a_board(probe))
                 continue;
             std::error_code unresolved;
             const auto socket = std::filesystem::canonical(path, unresolved);

@@ -13,17 +13,6 @@
 
 namespace relay::cli {
 
-// How long to wait for the owner's reply at least: its own deadline, plus
-// time for a command to wait its turn in the owner's queue behind other
-// clients' commands.
-constexpr std::chrono::milliseconds owner_reply_wait{10000};
-
-// The socket of whoever owns the device: the user's path, then the system
-// path; nothing when no one answers on either. A socket this user may not
-// connect to counts: its owner holds the port, and connecting says why
-// relayctl cannot use it.
-std::optional<std::string> find_owner_socket(const std::string& device_path);
-
 struct owner_socket {
     std::string path;
     int pid = 0;  // the owner's, when the kernel tells it

@@ -5,6 +5,7 @@
 
 #include "protocol/command_kind.h"
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -14,6 +15,11 @@ namespace relay {
 
 // A longer line is refused without being read as JSON.
 constexpr std::size_t max_request_bytes = 1024;
+
+// How long a client waits for the owner's reply at least: the owner's own
+// deadline, plus time for a command to wait its turn in the owner's queue
+// behind other clients' commands.
+constexpr std::chrono::milliseconds owner_reply_wait{10000};
 
 struct request {
     command_kind kind = command_kind::status;

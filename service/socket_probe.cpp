@@ -56,10 +56,14 @@ socket_probe probe_socket(const std::string& path)
 
 std::string describe_server(const socket_probe& probe)
 {
-    if (probe.pid <= 0)
+    return describe_server(probe.pid, probe.pid > 0 ? program_of(probe.pid) : std::string());
+}
+
+std::string describe_server(int pid, const std::string& program)
+{
+    if (pid <= 0)
         return "another program";
-    const auto program = program_of(probe.pid);
-    return (program.empty() ? std::string("a program") : program) + " (pid " + std::to_string(probe.pid) + ")";
+    return (program.empty() ? std::string("a program") : program) + " (pid " + std::to_string(pid) + ")";
 }
 
 }  // namespace relay

@@ -27,5 +27,7 @@ socket_probe probe_socket(const std::string& path);
 
 // "relayd (pid 12)", or "another program" when the pid is not known.
 std::string describe_server(const socket_probe& probe);
+// The same for a process whose program (program_of) is known already.
+std::string describe_server(int pid, const std::string& program);
 
 }  // namespace relay
