@@ -14,7 +14,6 @@
 #include "sim/pty_board.h"
 #include "socket_client.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -645,10 +644,3 @@ INSTANTIATE_TEST_SUITE_P(over_seconds, attach_case_test, ::testing::ValuesIn(run
 
 }  // namespace
 }  // namespace relay
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

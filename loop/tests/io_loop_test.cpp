@@ -3,7 +3,6 @@
 
 #include "loop_under_test.h"
 
-#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -243,10 +242,3 @@ TEST(epoll_loop, quit_ends_run_and_a_watch_may_go_with_its_descriptor_already_cl
 
 }  // namespace
 }  // namespace relay
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -8,7 +8,6 @@
 #include "service/control_socket.h"
 #include "socket_client.h"
 
-#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -378,10 +377,3 @@ TEST(control_socket_on_epoll, a_full_descriptor_table_rests_accepting_rather_tha
 
 }  // namespace
 }  // namespace relay
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
