@@ -30,6 +30,8 @@ public:
 
     // The socket attached to, or being looked for; empty when none.
     std::string socket_path() const { return client ? client->socket_path() : std::string(); }
+    // Connections tried since the last attach.
+    int attempts() const { return client ? client->attempts() : 0; }
 
 private:
     void attached(const owner_identity&) override { changed(); }
