@@ -4,6 +4,8 @@
 
 #include "app/owner_attachment.h"
 #include "app/port_owner.h"
+#include "cli/exit_codes.h"
+#include "relayctl_process.h"
 #include "relayd_process.h"
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
@@ -120,6 +122,14 @@ class window_attach_test : public QObject {
         QTest::mouseClick(ui().open[1], Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(2, "on", colour_green), deadline_ms);
         QVERIFY(board->relays()[1]);
+        // Another client of relayd: the window follows what relayd reports.
+        const auto run =
+            cli::testing::relayctl_process({"--port", QString::fromStdString(board->slave_path()), "off", "2"})
+                .finish_serving();
+        QVERIFY2(run.exit_code == cli::exit_success, qPrintable(run.err));
+        QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(2, "off", colour_red), deadline_ms);
+        QTest::mouseClick(ui().Label6[1], Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(2, "on", colour_green), deadline_ms);
         QTest::mouseClick(ui().Label6[1], Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(indicator_reads(2, "off", colour_red), deadline_ms);
         QVERIFY(!board->relays()[1]);
