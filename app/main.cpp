@@ -1,6 +1,7 @@
 // relay-panel: the control panel for a four-channel serial relay board.
 
 #include "app/command_line.h"
+#include "app/owner_attachment.h"
 #include "app/port_owner.h"
 #include "sim/pty_board.h"
 #include "ui/main_form.h"
@@ -53,14 +54,23 @@ int main(int argc, char** argv)
     if (line.simulate)
         board = std::make_unique<relay::pty_board>();
     // The poll runs on a thread of its own, and with it what serves the
-    // board to others: while connected, scripts and relayctl reach the board
-    // through the panel.
-    relay::threaded_panel panel([&board](relay::panel_session& s) -> std::shared_ptr<void> {
+    // board to others (while connected, scripts and relayctl reach the board
+    // through the panel) and the way to a board another program owns.
+    struct board_sharing {
+        explicit board_sharing(relay::board_core& core) : served(core) {}
+        relay::port_owner served;
+        relay::owner_attachment attached;
+    };
+    relay::owner_attachment* attachment = nullptr;
+    relay::threaded_panel panel([&board, &attachment](relay::panel_session& s) -> std::shared_ptr<void> {
         if (board)
             s.catalog().add_leading_port({board->slave_path(), "simulated relay board"});
-        return std::make_shared<relay::port_owner>(s.core());
+        auto sharing = std::make_shared<board_sharing>(s.core());
+        attachment = &sharing->attached;
+        return sharing;
     });
     auto& session = panel.session;
+    session.run([&panel, attachment] { panel.logic().set_board_owner(attachment); });
 
     relay::main_form window(panel.logic(), session.catalog(), &session);
     relay::qt_io_loop main_loop;

@@ -12,7 +12,8 @@ namespace relay {
 
 void panel_controller::set_add_text(const std::string& text)
 {
-    if (text == controls_.add.text)
+    // The address is the owner's while attached.
+    if (owner_attached || text == controls_.add.text)
         return;
     controls_.add.text = text;
     add_Change();
@@ -41,6 +42,8 @@ void panel_controller::set_chuankou_num_text(const std::string& text)
 
 void panel_controller::VScroll1_Change(int value)
 {
+    if (owner_attached)
+        return;
     value = std::clamp(value, spin_minimum, spin_maximum);
     controls_.VScroll1.value = value;
     controls_.add.text = std::to_string(value);

@@ -37,6 +37,10 @@ void panel_controller::notify()
 
 void panel_controller::board_changed()
 {
+    // The board the window shows is the owner's; the core, idle, has
+    // nothing to say about it.
+    if (owner_attached)
+        return;
     // Runs on every tick and every answer; the controls change only with
     // the connection or a relay's state.
     const bool connected = core.connected();
@@ -127,13 +131,19 @@ void panel_controller::open_comm_Click()
         if (core.port_is_open())
             return;
         const auto result = core.connect(controls_.chuankou_num.text);
+        // A port held by a program that serves it is shared, not fought over.
+        if (!result.ok && result.holders > 0 && attach_to_owner())
+            return;
         if (!result.ok) {
             // The panel stays as it was: disconnected, port closed.
             notify();
             for_each_still_listed(views, [&result](view& v) { v.connect_refused(result); });
         }
     } else if (caption == caption_disconnect) {
-        core.disconnect();
+        if (owner_attached)
+            leave_owner();
+        else
+            core.disconnect();
     }
 }
 

@@ -5,8 +5,12 @@
 // its typed state into captions, colours and tooltips. It owns no widget,
 // no timer and no port: the window paints `controls()` and calls the event
 // procedures.
+// When the port is held by a program that serves it (board_owner), "connect"
+// attaches to that owner instead, and the same controls present the board
+// as the owner reports it; the relay buttons become commands in its queue.
 
 #include "core/board_core.h"
+#include "panel/board_owner.h"
 #include "panel/panel_controls.h"
 
 #include <array>
@@ -16,7 +20,7 @@
 
 namespace relay {
 
-class panel_controller : private board_core::listener {
+class panel_controller : private board_core::listener, private board_owner::listener {
 public:
     class view {
     public:
@@ -43,6 +47,13 @@ public:
     const panel_controls& controls() const { return controls_; }
     board_core& board() { return core; }
     const board_core& board() const { return core; }
+
+    // Where "connect" looks for the owner of a port that other programs
+    // hold; none leaves such a port refused. Set before the first connect;
+    // owner must outlive the logic or be unset first.
+    void set_board_owner(board_owner* owner);
+    // The window sees the board through the program that owns its port.
+    bool through_owner() const { return owner_attached; }
 
     // Window and timer events.
     void Form_Load();
@@ -85,8 +96,25 @@ private:
 
     void board_changed() override;
 
+    // Attaching to the owner of a held port, and presenting its board.
+    bool attach_to_owner();
+    void leave_owner();
+    void show_owner();
+    void send_to_owner(command_kind kind, int relay);
+    void owner_changed() override;
+    void owner_refused(const std::string& words) override;
+
     board_core& core;
     std::vector<view*> views;
+
+    board_owner* owner = nullptr;
+    bool owner_attached = false;
+    // The operator's address field and arrow, given back at detaching: the
+    // owner's address shows there meanwhile.
+    struct {
+        std::string text;
+        int value = 1;
+    } own_address;
 
     panel_controls controls_;
     // The connection and the relays as the controls show them now.

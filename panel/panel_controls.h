@@ -43,6 +43,7 @@ struct text_state {
 
 struct spin_state {
     int value = 1;
+    bool enabled = true;
 };
 
 struct timer_state {
@@ -64,6 +65,9 @@ struct panel_controls {
     spin_state VScroll1;
     spin_state VScroll2;
     timer_state Timer1;
+    // Through whom the window sees the board ("through relayd, pid 1234")
+    // while another program owns the port; empty while the window owns it.
+    std::string seen_through;
 };
 
 // Equal when the window would show the same: a view on another thread
@@ -77,13 +81,13 @@ inline bool operator==(const label_state& a, const label_state& b)
     return a.caption == b.caption && a.enabled == b.enabled && a.colour == b.colour && a.tooltip == b.tooltip;
 }
 inline bool operator==(const text_state& a, const text_state& b) { return a.text == b.text && a.enabled == b.enabled; }
-inline bool operator==(const spin_state& a, const spin_state& b) { return a.value == b.value; }
+inline bool operator==(const spin_state& a, const spin_state& b) { return a.value == b.value && a.enabled == b.enabled; }
 inline bool operator==(const timer_state& a, const timer_state& b) { return a.running == b.running; }
 inline bool operator==(const panel_controls& a, const panel_controls& b)
 {
     return a.open == b.open && a.close == b.close && a.Label6 == b.Label6 && a.openall == b.openall &&
            a.closeall == b.closeall && a.open_comm == b.open_comm && a.add == b.add &&
            a.chuankou_num == b.chuankou_num && a.VScroll1 == b.VScroll1 && a.VScroll2 == b.VScroll2 &&
-           a.Timer1 == b.Timer1;
+           a.Timer1 == b.Timer1 && a.seen_through == b.seen_through;
 }
 }  // namespace relay

@@ -72,10 +72,12 @@ void paint_field(QLineEdit* f, const text_state& now, text_state& painted, bool 
         f->setEnabled(now.enabled);
 }
 
-void paint_spin(spin_control* s, const spin_state& now)
+void paint_spin(spin_control* s, const spin_state& now, spin_state& painted, bool everything)
 {
     if (s->spin_value() != now.value)
         s->set_spin_value(now.value);
+    if (take(painted.enabled, now.enabled) || everything)
+        s->setEnabled(now.enabled);
 }
 
 }  // namespace
@@ -114,8 +116,11 @@ void main_form::paint(bool everything)
     fields_touched = false;
     paint_field(widgets_.add, now.add, painted.add, everything, touched);
     paint_field(widgets_.chuankou_num, now.chuankou_num, painted.chuankou_num, everything, touched);
-    paint_spin(widgets_.VScroll1, now.VScroll1);
-    paint_spin(widgets_.VScroll2, now.VScroll2);
+    paint_spin(widgets_.VScroll1, now.VScroll1, painted.VScroll1, everything);
+    paint_spin(widgets_.VScroll2, now.VScroll2, painted.VScroll2, everything);
+    if (take(painted.seen_through, now.seen_through) || everything)
+        setWindowTitle(now.seen_through.empty() ? form_caption()
+                                                : form_caption() + QStringLiteral(" \u2014 ") + qs(now.seen_through));
     painting = was_painting;
 }
 

@@ -62,6 +62,15 @@ public:
             work(*shared.session);
     }
 
+    // The window's logic, on the session's thread.
+    void in_logic(const std::function<void(panel_controller&)>& work)
+    {
+        if (panel_on_thread)
+            panel_on_thread->session.run([&] { work(panel_on_thread->logic()); });
+        else
+            work(*shared.logic);
+    }
+
     // What `extras` made, to be touched only inside in_session().
     template <typename T>
     T* made() const
