@@ -1,13 +1,15 @@
 // Shows the real window over a real session, connected through a pseudo
 // terminal to the simulated board, and saves a picture of the screen in
 // each state the operator meets: disconnected, connected with relays on
-// and off, and with the board fallen silent.
+// and off, with the board fallen silent, and attached to relayd when relayd
+// owns the board's port.
 //
 //     relay-panel-screenshots OUTPUT_DIRECTORY [PREFIX]
 //
 // PREFIX goes before each file name, so that runs on other desktops (a
 // dark scheme, a scaled screen) keep their pictures apart.
 
+#include "app/owner_attachment.h"
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
 #include "ui/main_form.h"
@@ -18,6 +20,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
@@ -82,6 +85,8 @@ int main(int argc, char** argv)
     relay::panel_session session;
     session.catalog().add_leading_port({board.slave_path(), "simulated relay board"});
     relay::panel_controller logic(session.core());
+    relay::owner_attachment attachment;
+    logic.set_board_owner(&attachment);
     relay::main_form form(logic, session.catalog());
     form.move(40, 40);
     form.show();
@@ -127,5 +132,32 @@ int main(int argc, char** argv)
     }
     settle(300);
     ok = save(form, out.filePath(prefix + QStringLiteral("silent.png"))) && ok;
+
+    // relayd takes the port the window lets go of; "connect" then attaches.
+    board.set_silent(false);
+    w.open_comm->click();
+    QProcess relayd;
+    relayd.setProcessChannelMode(QProcess::MergedChannels);
+    relayd.start(QStringLiteral(RELAYD_PATH), {QStringLiteral("--port"), QString::fromStdString(board.slave_path())});
+    QByteArray said;
+    if (!wait_for([&] { return (said += relayd.readAll()).contains("answering"); }, 5000)) {
+        std::fprintf(stderr, "relayd did not start polling: %s\n", said.constData());
+        return 1;
+    }
+    w.open_comm->click();
+    if (!wait_for([&] { return form.windowTitle().contains(QStringLiteral("through relayd")); }, 5000)) {
+        std::fprintf(stderr, "the window did not attach to relayd\n");
+        return 1;
+    }
+    w.open[1]->click();
+    if (!wait_for([&] { return indicators_read(form, {"on", "on", "on", "off"}); }, 3000)) {
+        std::fprintf(stderr, "relay 2 did not switch on through relayd\n");
+        return 1;
+    }
+    settle(300);
+    ok = save(form, out.filePath(prefix + QStringLiteral("attached.png"))) && ok;
+    w.open_comm->click();
+    relayd.terminate();
+    relayd.waitForFinished(5000);
     return ok ? 0 : 1;
 }
