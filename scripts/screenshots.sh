@@ -35,7 +35,7 @@ shots() {
       done
     fi
     QT_QPA_PLATFORM=xcb QT_FONT_DPI=96 "$0" screenshots "$1"
-  ' "$build/ui/tools/relay-panel-screenshots" "$prefix"
+  ' "$build/app/tools/relay-panel-screenshots" "$prefix"
 }
 
 shots 500x440 "" QT_SCALE_FACTOR=1
