@@ -1,10 +1,12 @@
 // Measures the poll cycle of the real panel: its logic, its serial link and
 // its widgets (offscreen) against the simulated board on a pseudo-terminal.
 
+#include "bench/attached_window.h"
 #include "bench/bare_poll_loop.h"
 #include "bench/cpu_clock.h"
 #include "bench/qt_poll_loop.h"
 #include "bench/stats.h"
+#include "bench/window_probes.h"
 #include "sim/pty_board.h"
 #include "ui/clickable_label.h"
 #include "ui/main_form.h"
@@ -46,21 +48,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using steady = std::chrono::steady_clock;
-
-double ms_between(steady::time_point a, steady::time_point b)
-{
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-// Lets the panel run as it would under app.exec(): the loop sleeps between
-// events, so the CPU figures are the program's and not a polling loop's.
-void run_for(std::chrono::milliseconds span)
-{
-    QEventLoop loop;
-    QTimer::singleShot(span, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using relay::bench::ms_between;
+using relay::bench::paint_watch;
+using relay::bench::run_for;
+using relay::bench::steady;
 
 // Periods of a bare absolute-sleep loop: what this machine's scheduler
 // allows any 100 ms timer, the floor under the panel's own figures.
@@ -84,27 +75,6 @@ std::vector<double> sleep_loop_periods(int count)
     periods.erase(periods.begin());  // the first starts at an arbitrary moment
     return periods;
 }
-
-// Records when indicator 1 is painted with a caption it did not have at its
-// previous paint: the moment a change reaches the screen.
-class paint_watch : public QObject {
-public:
-    explicit paint_watch(QLabel* label) : label(label) { label->installEventFilter(this); }
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == label && event->type() == QEvent::Paint && label->text() != last_text) {
-            last_text = label->text();
-            changes.push_back(steady::now());
-        }
-        return false;
-    }
-    const std::vector<steady::time_point>& taken() const { return changes; }
-
-private:
-    QLabel* label;
-    QString last_text;
-    std::vector<steady::time_point> changes;
-};
 
 // The panel as relay-panel runs it: the session on a thread of its own, the
 // window on the application's. With `on_window_thread` the session shares
@@ -254,6 +224,9 @@ int main(int argc, char** argv)
     const auto poll_span = quick ? 10s : 61s;
     const int clicks = quick ? 40 : 200;
     const int status_samples = quick ? 40 : 200;
+    const relay::bench::attached_window_plan attached_plan{quick ? 10s : 60s, clicks, status_samples};
+    // Before any thread starts: where relayd serves the attached window.
+    const auto runtime_folder = relay::bench::use_own_runtime_folder();
 
     relay::use_qt_event_dispatcher();
     QApplication app(argc, argv);
@@ -407,6 +380,13 @@ int main(int argc, char** argv)
                 break;
             }
 
+    // The same window attached to relayd, which polls a board of its own:
+    // this window disconnected, so that the window's thread serves only that
+    // one.
+    ui.open_comm->click();
+    const auto attached = relay::bench::measure_attached_window(attached_plan, runtime_folder);
+    relay::bench::remove_runtime_folder(runtime_folder);
+
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::vector<double> startups;
@@ -424,6 +404,8 @@ int main(int argc, char** argv)
     print_row("floor: bare sleep loop, same time", relay::bench::summarise(floor_periods), "(this machine)");
     print_row("click to frame on the wire", relay::bench::summarise(click_to_wire), "max <= 101");
     print_row("status frame to indicator painted", relay::bench::summarise(status_to_screen), "max < 2");
+    print_row("attached: click to frame on wire", attached.click_to_wire, "max <= 105 (tick + 5)");
+    print_row("attached: status frame to painted", attached.status_to_screen, "p99 < 5");
     print_row("start-up to window shown", relay::bench::summarise(startups), "< 300");
     std::printf("\n");
     const auto period = relay::bench::summarise(periods);
@@ -455,8 +437,24 @@ int main(int argc, char** argv)
                 qt_floor.cpu_per_tick() * 1e6, qt_floor.ticks(), qt_floor.valid_answers(),
                 yardstick.cpu_per_tick() > 0 ? qt_floor.cpu_per_tick() / yardstick.cpu_per_tick() : 0.0,
                 qt_floor.cpu_per_tick() > 0 ? panel_per_tick / qt_floor.cpu_per_tick() : 0.0);
+    if (!attached.failed.empty()) {
+        std::printf("attached to relayd: nothing measured: %s\n", attached.failed.c_str());
+    } else {
+        const auto share = [&attached](double seconds) { return seconds / attached.minutes / 60.0 * 100.0; };
+        const double attached_cpu = attached.session_cpu + attached.window_cpu;
+        const double polling_share = panel_cpu / poll_minutes / 60.0 * 100.0;
+        std::printf("CPU attached to relayd: the window %.1f ms/min (%.4f %% of a core; session thread %.1f ms/min, "
+                    "window thread %.1f ms/min) against %.3f %% polling the port itself (goal: below it, %s); relayd "
+                    "meanwhile %.3f %%\n",
+                    attached_cpu / attached.minutes * 1e3, share(attached_cpu),
+                    attached.session_cpu / attached.minutes * 1e3, attached.window_cpu / attached.minutes * 1e3,
+                    polling_share, share(attached_cpu) < polling_share ? "met" : "missed",
+                    share(attached.relayd_cpu));
+    }
     std::printf("peak memory (RSS): %.1f MB (goal < 40 MB)\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
-    std::printf("clicks matched: %zu of %d; status frames matched: %zu of %zu\n", click_to_wire.size(), clicks,
-                status_to_screen.size(), written.size());
+    std::printf("clicks matched: %zu of %d; status frames matched: %zu of %zu; attached to relayd: clicks matched %zu "
+                "of %d, status frames matched %zu of %zu\n",
+                click_to_wire.size(), clicks, status_to_screen.size(), written.size(), attached.click_to_wire.count,
+                attached.clicks, attached.status_to_screen.count, attached.statuses_written);
     return 0;
 }
