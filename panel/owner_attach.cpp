@@ -113,20 +113,7 @@ void panel_controller::show_owner()
         controls_.close[i].enabled = true;
         auto& indicator = controls_.Label6[static_cast<std::size_t>(i)];
         indicator.enabled = true;
-        switch (presented.states[static_cast<std::size_t>(i)]) {
-        case relay_state::on:
-            indicator.caption = caption_on;
-            indicator.colour = colour_green;
-            break;
-        case relay_state::off:
-            indicator.caption = caption_off;
-            indicator.colour = colour_red;
-            break;
-        case relay_state::unknown:
-            indicator.caption = caption_state;
-            indicator.colour = colour_black;
-            break;
-        }
+        show_relay_state(indicator, presented.states[static_cast<std::size_t>(i)]);
         indicator.tooltip = indicator.caption == caption_state
                                 ? unknown_words(seen)
                                 : "Relay " + std::to_string(i + 1) + " is " + indicator.caption +

@@ -96,23 +96,8 @@ void panel_controller::show_connected()
 void panel_controller::parse_status()
 {
     const auto& states = core.states();
-    for (std::size_t i = 0; i < states.size(); ++i) {
-        auto& indicator = controls_.Label6[i];
-        switch (states[i]) {
-        case relay_state::off:
-            indicator.caption = caption_off;
-            indicator.colour = colour_red;
-            break;
-        case relay_state::on:
-            indicator.caption = caption_on;
-            indicator.colour = colour_green;
-            break;
-        case relay_state::unknown:
-            indicator.caption = caption_state;
-            indicator.colour = colour_black;
-            break;
-        }
-    }
+    for (std::size_t i = 0; i < states.size(); ++i)
+        show_relay_state(controls_.Label6[i], states[i]);
 }
 
 void panel_controller::Form_Load()

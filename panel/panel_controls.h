@@ -2,6 +2,7 @@
 // The window's controls as the panel logic sees them: captions, colours,
 // enabled states and texts. The window paints these; it decides nothing.
 
+#include "core/relay_state.h"
 #include "protocol/frame.h"
 
 #include <array>
@@ -35,6 +36,27 @@ struct label_state {
     std::uint32_t colour = colour_black;
     std::string tooltip;
 };
+
+// An indicator's caption and colour for what the board last reported of
+// its relay: the one rule, whether the window polls the board or sees it
+// through its owner.
+inline void show_relay_state(label_state& indicator, relay_state state)
+{
+    switch (state) {
+    case relay_state::on:
+        indicator.caption = caption_on;
+        indicator.colour = colour_green;
+        return;
+    case relay_state::off:
+        indicator.caption = caption_off;
+        indicator.colour = colour_red;
+        return;
+    case relay_state::unknown:
+        break;
+    }
+    indicator.caption = caption_state;
+    indicator.colour = colour_black;
+}
 
 struct text_state {
     std::string text;
