@@ -135,9 +135,9 @@ const bad_file bad_files[] = {
      "/etc/relayd.conf:6: key 'socket' of board 'b': '/run//x.sock' is the same path as board 'a''s socket "
      "'/run/x.sock' (line 3)"},
     {"unknown_section", "[boards]\nport = 1\n",
-     "/etc/relayd.conf:1: unknown section [boards]: sections are [mqtt] and [board NAME]"},
+     "/etc/relayd.conf:1: unknown section [boards]: sections are [mqtt], [http] and [board NAME]"},
     {"unnamed_board", "[board]\nport = 1\n",
-     "/etc/relayd.conf:1: unknown section [board]: sections are [mqtt] and [board NAME]"},
+     "/etc/relayd.conf:1: unknown section [board]: sections are [mqtt], [http] and [board NAME]"},
     {"name_with_slash", "[board a/b]\nport = 1\n",
      "/etc/relayd.conf:1: board name 'a/b' may hold only letters, digits, '-', '_' and '.'"},
     {"unclosed_header", "[board a\nport = 1\n", "/etc/relayd.conf:1: a section header must end with ']': '[board a'"},
