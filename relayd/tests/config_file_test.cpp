@@ -36,6 +36,9 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
         "url = mqtt://localhost:1883\n"
         "topic prefix = relays/#\n"
         "\n"
+        "[http]\n"
+        "listen = 0.0.0.0:8080\n"
+        "password_file = /etc/relayd/web.password\n"
         "[board cabinet]\n"
         "port = /dev/ttyUSB0\n"
         "address = 1\n"
@@ -63,6 +66,9 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
     EXPECT_EQ(r.config.boards[1].outlets, (std::array<bool, relay_count>{})) << "switches unless told";
     const std::map<std::string, std::string> mqtt{{"url", "mqtt://localhost:1883"}, {"topic prefix", "relays/#"}};
     EXPECT_EQ(r.config.mqtt, mqtt);
+    const std::map<std::string, std::string> http{{"listen", "0.0.0.0:8080"},
+                                                  {"password_file", "/etc/relayd/web.password"}};
+    EXPECT_EQ(r.config.http, http) << "the [http] keys are kept apart from the boards' and MQTT's";
 }
 
 struct bad_file {
