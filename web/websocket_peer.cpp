@@ -13,7 +13,7 @@
 namespace relay::web {
 
 websocket_peer::websocket_peer(io_loop& loop, int fd, const std::string& already_read)
-    : loop(loop), fd(fd), pending_in(already_read), pinger(loop, [this] { ping(); })
+    : loop(loop), fd(fd), pending_in(already_read), pinger(loop, [this] { ping(); }), lingering(loop, [this] { end(); })
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     wslay_event_callbacks callbacks{};
@@ -59,6 +59,7 @@ websocket_peer::~websocket_peer()
     reading.reset();
     writing.reset();
     pinger.stop();
+    lingering.stop();
     if (ctx)
         wslay_event_context_free(ctx);
 }
@@ -66,6 +67,10 @@ websocket_peer::~websocket_peer()
 long websocket_peer::on_recv(wslay_event_context* c, std::uint8_t* buf, std::size_t len, int, void* self)
 {
     auto* peer = static_cast<websocket_peer*>(self);
+    if (peer->ended) {
+        wslay_event_set_error(c, WSLAY_ERR_WOULDBLOCK);
+        return -1;
+    }
     if (!peer->pending_in.empty()) {
         const auto n = std::min(len, peer->pending_in.size());
         std::memcpy(buf, peer->pending_in.data(), n);
@@ -110,6 +115,10 @@ void websocket_peer::readable()
 {
     if (ended)
         return;
+    if (draining) {
+        drain();
+        return;
+    }
     read_this_turn = 0;
     if (wslay_event_recv(ctx) != 0) {
         end();
@@ -133,7 +142,7 @@ void websocket_peer::flush()
         return;
     }
     if (!wslay_event_want_read(ctx) && !wslay_event_want_write(ctx)) {
-        end();
+        linger();
         return;
     }
     writing.set_enabled(wslay_event_want_write(ctx) != 0);
@@ -145,8 +154,8 @@ bool websocket_peer::send_text(const std::string& text)
         return false;
     if (wslay_event_get_queued_msg_length(ctx) + text.size() > max_unsent_bytes) {
         // The peer reads nothing; holding more for it would be memory
-        // without end.
-        close(WSLAY_CODE_POLICY_VIOLATION, "too much unread");
+        // without end, and a close frame would wait behind the rest.
+        end();
         return false;
     }
     wslay_event_msg message{WSLAY_TEXT_FRAME, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -181,6 +190,32 @@ void websocket_peer::ping()
     writing.set_enabled(true);
 }
 
+void websocket_peer::linger()
+{
+    if (draining)
+        return;
+    draining = true;
+    writing.set_enabled(false);
+    pinger.stop();
+    ::shutdown(fd, SHUT_WR);
+    lingering.start_once(close_linger);
+    drain();
+}
+
+void websocket_peer::drain()
+{
+    char scratch[4096];
+    for (std::size_t read = 0; read < read_budget_per_turn; read += sizeof scratch) {
+        const auto n = ::recv(fd, scratch, sizeof scratch, 0);
+        if (n > 0)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return;
+        end();
+        return;
+    }
+}
+
 void websocket_peer::end()
 {
     if (ended)
@@ -189,6 +224,7 @@ void websocket_peer::end()
     reading.set_enabled(false);
     writing.set_enabled(false);
     pinger.stop();
+    lingering.stop();
     if (on_ended)
         on_ended();
 }

@@ -26,6 +26,9 @@ constexpr std::size_t max_unsent_bytes = 64 * 1024;
 // the loop (and the boards' ticks) for long.
 constexpr std::size_t read_budget_per_turn = 16 * 1024;
 constexpr std::chrono::seconds ping_period{20};
+// After our close frame, what the peer still sends is read and dropped for
+// at most this long, so that the close frame reaches it rather than a reset.
+constexpr std::chrono::seconds close_linger{2};
 
 class websocket_peer {
 public:
@@ -56,6 +59,8 @@ private:
     void flush();
     void ping();
     void end();
+    void linger();
+    void drain();
 
     io_loop& loop;
     int fd;
@@ -64,9 +69,11 @@ private:
     fd_watch reading;
     fd_watch writing;
     loop_timer pinger;
+    loop_timer lingering;
     std::size_t read_this_turn = 0;
     bool heard_since_ping = true;
     bool ended = false;
+    bool draining = false;
     // Work posted for this peer runs only while it lives.
     std::shared_ptr<bool> alive_token = std::make_shared<bool>(true);
 };
