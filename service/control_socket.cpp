@@ -430,7 +430,8 @@ void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item
         auto& c = clients.at(id);
         c.watching = true;
         c.told_once = false;
-        if (!watch_check.is_active())
+        // A guest's leaving is told by its transport, not looked for.
+        if (c.connection && !watch_check.is_active())
             watch_check.start_every(poll_period);
         tell_watcher(id, c);
         return;
@@ -487,7 +488,7 @@ void control_socket::impl::drop(std::uint64_t id)
         retire(std::move(connection));
     bool anyone_watching = false;
     for (const auto& [other, c] : clients)
-        anyone_watching = anyone_watching || c.watching;
+        anyone_watching = anyone_watching || (c.watching && c.connection);
     if (!anyone_watching)
         watch_check.stop();
 }
