@@ -482,7 +482,17 @@ int main(int argc, char** argv)
 #endif
     std::printf("\n");
 
-    // 5. relayd at scale.
+    // 5. The web page: a click in headless chromium to the frame on the
+    //    wire, the board's answer to the page's indicator, and relayd's CPU
+    //    and memory with ten pages open; driven by selenium, so from python.
+    const std::string web = std::string("/usr/bin/python3 ") + RELAYD_WEB_BENCH + " " + RELAYD_PATH + " " +
+                            RELAY_BOARD_SIM_PATH + (quick ? " --quick" : "");
+    std::fflush(stdout);
+    if (std::system(web.c_str()) != 0)
+        std::printf("web page: not measured (needs chromium, chromium-driver and python3-selenium)\n");
+    std::printf("\n");
+
+    // 6. relayd at scale.
     const bool measured = relay::bench::run_scale_table(scale, dir);
     std::printf("\nscratch files and relayd's logs: %s\n", dir.c_str());
     return measured ? 0 : 1;

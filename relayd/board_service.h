@@ -44,6 +44,8 @@ public:
     const std::string& socket_path() const { return socket_path_; }
     link_condition link() const { return link_; }
     board_core& core() { return parts.core; }
+    // The control socket while it is served, for the web page's clients.
+    control_socket* served_socket() { return socket ? &socket->served() : nullptr; }
     // A command's audit line (command_audit.h) under the board's name: info
     // when the board confirmed it, warning when it failed.
     void audit(const std::string& line, bool confirmed) const;

@@ -10,6 +10,10 @@
 #include <memory>
 #include <string>
 
+namespace relay {
+class control_socket;
+}
+
 namespace relay::relayd {
 
 struct serve_result {
@@ -33,6 +37,8 @@ public:
     void close();
     // One line per command a client asks for; see command_audit.h.
     void set_audit(audit_function audit);
+    // The socket itself, for clients on other transports (its guests).
+    control_socket& served();
 
     // Where the owner of this device serves it unless told otherwise.
     static std::string usual_path(const std::string& device, bool system_mode);

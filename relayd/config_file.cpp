@@ -76,7 +76,7 @@ int relay_class_key(const std::string& key)
     return relay >= 1 && relay <= relay_count ? relay : 0;
 }
 
-enum class section { none, mqtt, board, other };
+enum class section { none, mqtt, http, board, other };
 
 class reader {
 public:
@@ -130,8 +130,12 @@ private:
             current = section::mqtt;
             return true;
         }
+        if (inside == "http") {
+            current = section::http;
+            return true;
+        }
         if (inside.rfind("board", 0) != 0 || inside.size() < 6 || (inside[5] != ' ' && inside[5] != '\t'))
-            return fail("unknown section [" + shown_text(inside) + "]: sections are [mqtt] and [board NAME]");
+            return fail("unknown section [" + shown_text(inside) + "]: sections are [mqtt], [http] and [board NAME]");
         const std::string name = trim(inside.substr(5));
         for (const char c : name)
             if (!is_name_char(c))
@@ -162,6 +166,10 @@ private:
             return fail("key " + in_quotes(key) + " is given twice in this section");
         if (current == section::mqtt) {
             result.config.mqtt[key] = value;
+            return true;
+        }
+        if (current == section::http) {
+            result.config.http[key] = value;
             return true;
         }
         auto& board = result.config.boards.back();

@@ -3,6 +3,7 @@
 //
 //   # comments start with '#' or ';', on their own line or after a space
 //   [mqtt]                 # handed on untouched to whoever publishes to MQTT
+//   [http]                 # the web page's keys, checked by http_choice.h
 //   url = mqtt://localhost:1883
 //
 //   [board cabinet]        # one section per board; the name is one word
@@ -45,6 +46,7 @@ struct board_config {
 struct daemon_config {
     std::vector<board_config> boards;
     std::map<std::string, std::string> mqtt;
+    std::map<std::string, std::string> http;  // the [http] section, read by http_choice.h
 };
 
 struct config_result {

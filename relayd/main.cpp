@@ -4,6 +4,7 @@
 #include "relayd/board_daemon.h"
 #include "relayd/config_file.h"
 #include "relayd/daemon_log.h"
+#include "relayd/http_choice.h"
 #include "relayd/mqtt_boards.h"
 #include "relayd/mqtt_choice.h"
 #include "relayd/open_files.h"
@@ -16,7 +17,12 @@
 #include "loop/stop_signals.h"
 #include "text/shown_text.h"
 
+#include "mqtt/mqtt_settings.h"
 #include "mqtt/relay_mqtt.h"
+#include "web/web_server.h"
+
+#include <fstream>
+#include <sstream>
 
 #include <csignal>
 #include <cstdio>
@@ -65,6 +71,47 @@ void mqtt_log(const std::string& line)
     relay::relayd::log_line(up ? priority::info : priority::warning, line);
 }
 
+void web_log(relay::web::web_log_level level, const std::string& line)
+{
+    using relay::relayd::priority;
+    relay::relayd::log_line(level == relay::web::web_log_level::info ? priority::info : priority::warning, line);
+}
+
+// The whole of a certificate or key file; empty with why set when it cannot
+// be read.
+std::string whole_file(const std::string& path, const char* what, std::string& why)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (in)
+        text << in.rdbuf();
+    if (!in || text.str().empty())
+        why = std::string("cannot read the web page's ") + what + " " + relay::shown_text(path);
+    return text.str();
+}
+
+relay::web::web_settings read_web_settings(const relay::relayd::http_choice& http, std::string& why)
+{
+    relay::web::web_settings settings;
+    settings.address = http.address;
+    settings.port = http.port;
+    if (!http.password_file.empty()) {
+        // The same rule as MQTT's: mode 600, the first line is the password.
+        const auto read = relay::mqtt::read_password_file(http.password_file);
+        if (!read.password) {
+            why = read.error + " (password_file in [http])";
+            return settings;
+        }
+        settings.password = *read.password;
+    }
+    if (!http.cert_file.empty()) {
+        settings.cert_pem = whole_file(http.cert_file, "cert_file", why);
+        if (why.empty())
+            settings.key_pem = whole_file(http.key_file, "key_file", why);
+    }
+    return settings;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -93,6 +140,7 @@ int main(int argc, char** argv)
 
     std::vector<board_config> boards;
     std::map<std::string, std::string> mqtt_section;
+    std::map<std::string, std::string> http_section;
     if (opts.config.empty()) {
         boards.push_back({"board", opts.port, opts.address, opts.socket});
     } else {
@@ -104,6 +152,7 @@ int main(int argc, char** argv)
         }
         boards = config.config.boards;
         mqtt_section = config.config.mqtt;
+        http_section = config.config.http;
     }
     const auto mqtt = choose_mqtt(opts.mqtt_url, mqtt_section, opts.config);
     if (!mqtt.error.empty()) {
@@ -111,9 +160,24 @@ int main(int argc, char** argv)
         return exit_usage;
     }
 
+    const auto http = choose_http(opts.http, http_section, opts.config);
+    if (!http.error.empty()) {
+        std::fprintf(stderr, "relayd: %s\n", http.error.c_str());
+        return exit_usage;
+    }
+    relay::web::web_settings web_settings;
+    if (http.wanted) {
+        std::string refusal;
+        web_settings = read_web_settings(http, refusal);
+        if (!refusal.empty()) {
+            std::fprintf(stderr, "relayd: %s\n", refusal.c_str());
+            return exit_usage;
+        }
+    }
+
     // Counted before anything opens: a board that found no descriptor left
     // would end relayd with the boards before it already serving.
-    const board_needs needs{boards.size(), mqtt.wanted, opts.simulate};
+    const board_needs needs{boards.size(), mqtt.wanted, opts.simulate, http.wanted};
     if (const auto refusal = open_files_refusal(needs, raise_open_file_limit()); !refusal.empty()) {
         const std::string where = opts.config.empty() ? "" : relay::shown_text(opts.config) + ": ";
         std::fprintf(stderr, "relayd: %s%s\n", where.c_str(), refusal.c_str());
@@ -160,6 +224,21 @@ int main(int argc, char** argv)
         if (on_mqtt)
             for (const auto& board : daemon.boards())
                 on_mqtt->serve(*board, opts.config.empty() ? std::string() : board->config().name);
+        // Made after the daemon, so gone before the sockets its pages use.
+        std::unique_ptr<relay::web::web_server> web;
+        if (http.wanted) {
+            std::vector<relay::web::served_board> served;
+            for (const auto& board : daemon.boards())
+                served.push_back({board->config().name, board->served_socket()});
+            web = std::make_unique<relay::web::web_server>(loop, web_settings, std::move(served), web_log);
+            if (const auto why = web->start(); !why.empty()) {
+                log_line(priority::error, why);
+                daemon.stop();
+                manager.stopping("the web page could not be served");
+                return exit_socket;
+            }
+            log_line(priority::info, "web page at " + web->url() + (web_settings.password.empty() ? "" : " (login)"));
+        }
         manager.ready(daemon.status_line());
         daemon.on_status_changed([&] { manager.status(daemon.status_line()); });
         relay::stop_signals signals_in(loop, [&](const std::string& name) {
@@ -168,6 +247,8 @@ int main(int argc, char** argv)
             // "offline" on the broker while the boards are still served.
             if (on_mqtt)
                 on_mqtt->stop();
+            if (web)
+                web->stop();
             daemon.stop();
             loop.quit();
         });

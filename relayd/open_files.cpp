@@ -17,6 +17,9 @@ constexpr std::uint64_t clients_per_board = 4;
 constexpr std::uint64_t files_per_mqtt_connection = 3;
 // The pseudo-terminal's two sides and the simulated board's wake-up pipe.
 constexpr std::uint64_t files_per_simulated_board = 4;
+// The web page's listener, its epoll and wake-up, and every connection it
+// takes (web_server.h: max_connections, its TLS pairs as many again).
+constexpr std::uint64_t files_of_the_web_page = 4 + 2 * 256;
 
 }  // namespace
 
@@ -24,7 +27,7 @@ std::uint64_t open_files_needed(const board_needs& needs)
 {
     const std::uint64_t per_board = files_per_board + clients_per_board + (needs.mqtt ? files_per_mqtt_connection : 0) +
                                     (needs.simulate ? files_per_simulated_board : 0);
-    return files_of_the_process + per_board * needs.boards;
+    return files_of_the_process + per_board * needs.boards + (needs.web ? files_of_the_web_page : 0);
 }
 
 std::uint64_t raise_open_file_limit()

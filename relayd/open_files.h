@@ -15,6 +15,7 @@ struct board_needs {
     std::size_t boards = 0;
     bool mqtt = false;  // each board's own broker connection
     bool simulate = false;  // each board's simulated board, in the process
+    bool web = false;       // the web page's connections, once for all boards
 };
 
 // The descriptors relayd may come to hold for these boards.

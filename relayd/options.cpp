@@ -18,7 +18,8 @@ parse_result usage_error(std::string why)
 
 bool takes_value(const std::string& name)
 {
-    return name == "--port" || name == "--address" || name == "--socket" || name == "--config" || name == "--mqtt";
+    return name == "--port" || name == "--address" || name == "--socket" || name == "--config" || name == "--mqtt" ||
+           name == "--http";
 }
 
 }  // namespace
@@ -81,6 +82,9 @@ parse_result parse_args(const std::vector<std::string>& args)
             if ((*value)[0] != '/')
                 return usage_error("--socket needs an absolute path, not '" + shown_text(*value) + "'");
             result.opts.socket = *value;
+        } else if (name == "--http") {
+            // Checked with the [http] keys, where the settings come together.
+            result.opts.http = *value;
         } else if (name == "--mqtt") {
             // Checked with the [mqtt] keys, where the settings come together.
             result.opts.mqtt_url = *value;

@@ -16,6 +16,7 @@ struct options {
     std::string config;  // empty: one board from the options above
     bool system = false;  // serve sockets under /run/relayd, as the system service
     std::string mqtt_url;  // empty: the config file's [mqtt] url, if any
+    std::string http;      // [ADDR:]PORT of the web page; empty: the config file's [http] listen, if any
 };
 
 struct parse_result {

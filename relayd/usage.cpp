@@ -26,6 +26,8 @@ std::string help_text()
            "  --mqtt URL       also put the boards on the MQTT broker at URL,\n"
            "                   mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (default\n"
            "                   ports 1883 and 8883); wins over url in [mqtt]\n"
+           "  --http [ADDR:]PORT  serve the boards' web page there (ADDR defaults to\n"
+           "                   127.0.0.1); wins over listen in [http]\n"
            "  -h, --help       print this help and exit\n"
            "  --version        print the version and exit\n"
            "\n"
@@ -50,6 +52,12 @@ std::string help_text()
            "  client_id = relayd-HOST           (each board: CLIENT_ID-BOARD)\n"
            "  topic_prefix = relay-panel\n"
            "  discovery_prefix = homeassistant  (or off)\n"
+           "  [http]\n"
+           "  listen = 0.0.0.0:8080             (the web page: [ADDR:]PORT)\n"
+           "  password_file = /etc/relayd/web.password   (mode 600; needed beyond\n"
+           "                                    127.0.0.1 and ::1)\n"
+           "  cert_file = /etc/relayd/web.crt   (with key_file: HTTPS)\n"
+           "  key_file = /etc/relayd/web.key\n"
            "One [board NAME] section per board. With [mqtt] or --mqtt, each board is\n"
            "published under TOPIC_PREFIX/BOARD once its port opens, BOARD being the\n"
            "section's name (or, from the command line, the adapter's serial number,\n"
@@ -62,10 +70,11 @@ std::string help_text()
            "\n"
            "Exit status:\n"
            "  0  stopped by SIGTERM or SIGINT\n"
-           "  1  a socket could not be served, or another program (the relay panel,\n"
-           "     another relayd) owns a board's port\n"
+           "  1  a socket or the web page could not be served, or another program\n"
+           "     (the relay panel, another relayd) owns a board's port\n"
            "  2  usage error, a mistake in the configuration file, or MQTT settings\n"
-           "     that cannot work (bad URL, password file open to others, no CA file)\n";
+           "     that cannot work (bad URL, password file open to others, no CA file),\n"
+           "     or a web page beyond this machine without a password_file\n";
 }
 
 std::string version_text() { return std::string("relayd ") + project_version; }

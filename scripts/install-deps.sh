@@ -17,6 +17,8 @@ packages=(
   libsystemd-dev systemd
   nlohmann-json3-dev
   socat
+  libmicrohttpd-dev libwslay-dev libgnutls28-dev
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

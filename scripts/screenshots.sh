@@ -56,3 +56,5 @@ shots 500x440 dark- QT_SCALE_FACTOR=1 QT_QPA_PLATFORMTHEME=qt6ct XDG_CONFIG_HOME
 
 # A large high-density screen, everything drawn twice the size.
 shots 1000x880 scale2- QT_SCALE_FACTOR=2
+
+web_shots

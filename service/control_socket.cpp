@@ -264,7 +264,10 @@ made_socket make_socket(const std::string& folder, const std::string& path, sock
 // requests are answered before the event that shows the same frame.
 struct control_socket::impl : board_core::listener {
     struct client {
+        // A socket client's connection; a guest has none and is heard
+        // through deliver.
         std::unique_ptr<client_connection> connection;
+        deliver_function deliver;
         line_reader reader{max_request_bytes};
         std::string origin;
         bool watching = false;
@@ -427,7 +430,8 @@ void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item
         auto& c = clients.at(id);
         c.watching = true;
         c.told_once = false;
-        if (!watch_check.is_active())
+        // A guest's leaving is told by its transport, not looked for.
+        if (c.connection && !watch_check.is_active())
             watch_check.start_every(poll_period);
         tell_watcher(id, c);
         return;
@@ -446,6 +450,12 @@ void control_socket::impl::send(std::uint64_t id, const std::string& line)
     const auto it = clients.find(id);
     if (it == clients.end())
         return;
+    if (!it->second.connection) {
+        const auto deliver = it->second.deliver;
+        if (!deliver(line))
+            drop(id);
+        return;
+    }
     auto& connection = *it->second.connection;
     if (!connection.write(line) || connection.bytes_to_write() > max_unread_bytes) {
         drop(id);
@@ -460,7 +470,7 @@ void control_socket::impl::close_if_done(std::uint64_t id)
     if (it == clients.end())
         return;
     const auto& c = it->second;
-    if (!c.connection->is_input_ended() || c.watching || book.open_requests(id) > 0)
+    if (!c.connection || !c.connection->is_input_ended() || c.watching || book.open_requests(id) > 0)
         return;
     // Stays a client, and counts, until the last reply is written.
     c.connection->close_when_written();
@@ -474,10 +484,11 @@ void control_socket::impl::drop(std::uint64_t id)
     auto connection = std::move(it->second.connection);
     clients.erase(it);
     book.forget(id);
-    retire(std::move(connection));
+    if (connection)
+        retire(std::move(connection));
     bool anyone_watching = false;
     for (const auto& [other, c] : clients)
-        anyone_watching = anyone_watching || c.watching;
+        anyone_watching = anyone_watching || (c.watching && c.connection);
     if (!anyone_watching)
         watch_check.stop();
 }
@@ -499,7 +510,7 @@ void control_socket::impl::drop_departed()
 {
     std::vector<std::uint64_t> gone;
     for (const auto& [id, c] : clients)
-        if (c.connection->is_input_ended() && c.connection->is_peer_gone())
+        if (c.connection && c.connection->is_input_ended() && c.connection->is_peer_gone())
             gone.push_back(id);
     for (const auto id : gone)
         drop(id);
@@ -604,5 +615,44 @@ void control_socket::set_audit(audit_function audit)
 }
 
 std::size_t control_socket::client_count() const { return d->clients.size(); }
+
+control_socket::guest_id control_socket::add_guest(const std::string& origin, deliver_function deliver)
+{
+    if (d->clients.size() >= max_clients) {
+        deliver(error_reply(std::string(), reply_code::busy,
+                            "This board already has " + std::to_string(max_clients) + " clients; try again later."));
+        return 0;
+    }
+    const auto id = d->next_client++;
+    auto& c = d->clients[id];
+    c.origin = origin;
+    c.deliver = std::move(deliver);
+    return id;
+}
+
+void control_socket::guest_says(guest_id guest, const std::string& line)
+{
+    const auto it = d->clients.find(guest);
+    if (it == d->clients.end() || it->second.connection)
+        return;
+    line_reader::item item;
+    item.too_long = line.size() > max_request_bytes;
+    if (!item.too_long)
+        item.line = line;
+    d->handle_line(guest, item);
+}
+
+void control_socket::remove_guest(guest_id guest)
+{
+    const auto it = d->clients.find(guest);
+    if (it != d->clients.end() && !it->second.connection)
+        d->drop(guest);
+}
+
+bool control_socket::has_guest(guest_id guest) const
+{
+    const auto it = d->clients.find(guest);
+    return it != d->clients.end() && !it->second.connection;
+}
 
 }  // namespace relay

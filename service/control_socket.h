@@ -7,6 +7,8 @@
 #include "core/command_audit.h"
 #include "loop/io_loop.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,6 +50,20 @@ public:
     // Hears one line for each command a client asks for, naming the client
     // by its uid, pid and program (the socket's peer credentials).
     void set_audit(audit_function audit);
+
+    // A client that reaches the board by another transport (the web page's
+    // WebSocket): it hands over whole request lines and hears each reply and
+    // watch event through deliver, which returns false once the guest has
+    // fallen too far behind or left. A guest counts among the clients, under
+    // the same limits; origin names it in the audit. 0 when the socket is
+    // full: deliver has then heard the same "busy" a socket client would.
+    using guest_id = std::uint64_t;
+    using deliver_function = std::function<bool(const std::string& line)>;
+    guest_id add_guest(const std::string& origin, deliver_function deliver);
+    // One request line, without its newline; ignored for a guest that is gone.
+    void guest_says(guest_id guest, const std::string& line);
+    void remove_guest(guest_id guest);
+    bool has_guest(guest_id guest) const;
 
 private:
     struct impl;

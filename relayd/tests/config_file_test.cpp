@@ -36,6 +36,9 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
         "url = mqtt://localhost:1883\n"
         "topic prefix = relays/#\n"
         "\n"
+        "[http]\n"
+        "listen = 0.0.0.0:8080\n"
+        "password_file = /etc/relayd/web.password\n"
         "[board cabinet]\n"
         "port = /dev/ttyUSB0\n"
         "address = 1\n"
@@ -63,6 +66,9 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
     EXPECT_EQ(r.config.boards[1].outlets, (std::array<bool, relay_count>{})) << "switches unless told";
     const std::map<std::string, std::string> mqtt{{"url", "mqtt://localhost:1883"}, {"topic prefix", "relays/#"}};
     EXPECT_EQ(r.config.mqtt, mqtt);
+    const std::map<std::string, std::string> http{{"listen", "0.0.0.0:8080"},
+                                                  {"password_file", "/etc/relayd/web.password"}};
+    EXPECT_EQ(r.config.http, http) << "the [http] keys are kept apart from the boards' and MQTT's";
 }
 
 struct bad_file {
@@ -135,9 +141,9 @@ const bad_file bad_files[] = {
      "/etc/relayd.conf:6: key 'socket' of board 'b': '/run//x.sock' is the same path as board 'a''s socket "
      "'/run/x.sock' (line 3)"},
     {"unknown_section", "[boards]\nport = 1\n",
-     "/etc/relayd.conf:1: unknown section [boards]: sections are [mqtt] and [board NAME]"},
+     "/etc/relayd.conf:1: unknown section [boards]: sections are [mqtt], [http] and [board NAME]"},
     {"unnamed_board", "[board]\nport = 1\n",
-     "/etc/relayd.conf:1: unknown section [board]: sections are [mqtt] and [board NAME]"},
+     "/etc/relayd.conf:1: unknown section [board]: sections are [mqtt], [http] and [board NAME]"},
     {"name_with_slash", "[board a/b]\nport = 1\n",
      "/etc/relayd.conf:1: board name 'a/b' may hold only letters, digits, '-', '_' and '.'"},
     {"unclosed_header", "[board a\nport = 1\n", "/etc/relayd.conf:1: a section header must end with ']': '[board a'"},

@@ -42,6 +42,13 @@ TEST_P(parse_args_accepts, row)
     EXPECT_EQ(r.opts.config, want.config);
     EXPECT_EQ(r.opts.system, want.system);
     EXPECT_EQ(r.opts.mqtt_url, want.mqtt_url);
+    EXPECT_EQ(r.opts.http, want.http);
+}
+
+options on_http(options o, std::string listen)
+{
+    o.http = std::move(listen);
+    return o;
 }
 
 options on_mqtt(options o, std::string url)
@@ -60,6 +67,8 @@ const good_row good_rows[] = {
     {"mqtt", {"--mqtt", "mqtt://broker.lan"}, on_mqtt(with("1", 1, false, "", "", false), "mqtt://broker.lan")},
     {"mqtt_equals_with_config", {"--config=/etc/relayd.conf", "--mqtt=mqtts://[::1]:8883"},
      on_mqtt(with("1", 1, false, "", "/etc/relayd.conf", false), "mqtts://[::1]:8883")},
+    {"http", {"--simulate", "--http", "8080"}, on_http(with("1", 1, true, "", "", false), "8080")},
+    {"http_equals", {"--http=[::1]:8080"}, on_http(with("1", 1, false, "", "", false), "[::1]:8080")},
 };
 
 INSTANTIATE_TEST_SUITE_P(rows, parse_args_accepts, ::testing::ValuesIn(good_rows),
@@ -90,6 +99,7 @@ const bad_row bad_rows[] = {
     {"address_hex", {"--address=0x1"}, "--address must be a whole number from 0 to 255, not '0x1'"},
     {"mqtt_without_value", {"--mqtt"}, "option '--mqtt' needs a value"},
     {"empty_mqtt", {"--mqtt="}, "option '--mqtt' needs a value that is not empty"},
+    {"http_without_value", {"--http"}, "option '--http' needs a value"},
     {"relative_socket", {"--socket", "a.sock"}, "--socket needs an absolute path, not 'a.sock'"},
     {"escape_in_an_option", {"--\x1b[2J"}, "unknown option '--\\x1b[2J'"},
     {"newline_in_an_argument", {"a\nb"}, "unexpected argument 'a\\x0ab' (relayd takes options only)"},

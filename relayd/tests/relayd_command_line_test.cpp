@@ -64,7 +64,7 @@ void relayd_command_line_test::bad_config_files_exit_2_naming_file_line_and_key_
                                  << "5: key 'address' of board 'a' must be a whole number from 0 to 255, not '256'";
     QTest::newRow("no port") << QByteArray("[board a]\naddress = 2\n") << "1: board 'a' has no key 'port'";
     QTest::newRow("unknown section") << QByteArray("[boards]\n")
-                                     << "1: unknown section [boards]: sections are [mqtt] and [board NAME]";
+                                     << "1: unknown section [boards]: sections are [mqtt], [http] and [board NAME]";
     QTest::newRow("no board") << QByteArray("[mqtt]\nurl = x\n")
                               << " no [board NAME] section: name at least one board";
     QTest::newRow("NUL after the port") << QByteArray("[board a]\nport = /dev/pts/90\0\n", 30)

@@ -1,0 +1,187 @@
+"""The web page in a real browser: Debian's chromium, headless, driven by
+chromedriver through selenium, against relayd with a simulated board.
+
+    python3 browser_test.py RELAYD [unittest arguments]
+"""
+
+import os
+import sys
+import unittest
+
+from selenium import webdriver
+from selenium.common.exceptions import TimeoutException
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
+
+import web_rig
+
+RELAYD = None
+PHONE = {"deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 3.0}}
+
+
+def browser(phone=False):
+    options = Options()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--window-size=1280,900"):
+        options.add_argument(argument)
+    if phone:
+        options.add_experimental_option("mobileEmulation", PHONE)
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+def state_text(driver, relay):
+    for element in driver.find_elements(By.CSS_SELECTOR, ".relay .state"):
+        if element.text.startswith("relay %d state:" % relay):
+            return element.text
+    return None
+
+
+def wait_for_state(driver, relay, value, deadline_s=5):
+    want = "relay %d state: %s" % (relay, value)
+    try:
+        WebDriverWait(driver, deadline_s, poll_frequency=0.02).until(lambda d: state_text(d, relay) == want)
+    except TimeoutException:
+        raise AssertionError("page shows %r, not %r" % (state_text(driver, relay), want))
+
+
+def button(driver, name):
+    return driver.find_element(By.CSS_SELECTOR, 'button[aria-label="%s"]' % name)
+
+
+class web_page_in_a_browser(unittest.TestCase):
+    def start(self, **kwargs):
+        relayd = web_rig.Relayd(RELAYD, **kwargs)
+        self.addCleanup(relayd.stop)
+        return relayd
+
+    def open(self, phone=False):
+        driver = browser(phone)
+        self.addCleanup(driver.quit)
+        return driver
+
+    def test_click_relay_2_on_switches_the_board_and_the_page_follows(self):
+        relayd = self.start()
+        driver = self.open(phone=True)
+        driver.get(relayd.origin + "/")
+        wait_for_state(driver, 2, "off")
+        self.assertEqual(driver.find_element(By.CSS_SELECTOR, ".board h2").text, "board")
+        self.assertEqual(driver.find_element(By.CSS_SELECTOR, ".board .link").text, "link: answering")
+
+        button(driver, "relay 2 on").click()
+        wait_for_state(driver, 2, "on")
+        self.assertEqual(relayd.control({"cmd": "status"})["relays"]["2"], "on",
+                         "the simulated board itself reports relay 2 on")
+        for other in (1, 3, 4):
+            self.assertEqual(state_text(driver, other), "relay %d state: off" % other)
+
+        # A change from another client shows without a reload.
+        self.assertTrue(relayd.control({"cmd": "off", "relay": 2})["ok"])
+        wait_for_state(driver, 2, "off")
+
+    def test_fits_a_phone_with_thumb_sized_buttons(self):
+        relayd = self.start()
+        driver = self.open(phone=True)
+        driver.get(relayd.origin + "/")
+        wait_for_state(driver, 1, "off")
+        widths = driver.execute_script(
+            "return [document.documentElement.scrollWidth, document.documentElement.clientWidth, innerWidth]")
+        self.assertEqual(widths[2], 390, "the phone's width is emulated")
+        self.assertLessEqual(widths[0], widths[1], "no sideways scrolling")
+        for relay in range(1, 5):
+            for word in ("on", "off"):
+                b = button(driver, "relay %d %s" % (relay, word))
+                self.assertGreaterEqual(b.size["height"], 44, b.get_attribute("aria-label"))
+                self.assertGreaterEqual(b.size["width"], 44, b.get_attribute("aria-label"))
+                right = b.location["x"] + b.size["width"]
+                self.assertLessEqual(right, 390, b.get_attribute("aria-label") + " is on the screen")
+
+    def test_the_keyboard_alone_switches_a_relay(self):
+        relayd = self.start()
+        driver = self.open()
+        driver.get(relayd.origin + "/")
+        wait_for_state(driver, 3, "off")
+        body = driver.find_element(By.TAG_NAME, "body")
+        focused = None
+        for _ in range(20):
+            body.send_keys(Keys.TAB) if focused is None else driver.switch_to.active_element.send_keys(Keys.TAB)
+            focused = driver.switch_to.active_element.get_attribute("aria-label")
+            if focused == "relay 3 on":
+                break
+        self.assertEqual(focused, "relay 3 on", "Tab reaches the button")
+        driver.switch_to.active_element.send_keys(Keys.SPACE)
+        wait_for_state(driver, 3, "on")
+        driver.switch_to.active_element.send_keys(Keys.TAB)
+        self.assertEqual(driver.switch_to.active_element.get_attribute("aria-label"), "relay 3 off")
+        driver.switch_to.active_element.send_keys(Keys.ENTER)
+        wait_for_state(driver, 3, "off")
+
+    def test_states_are_announced_as_they_change(self):
+        relayd = self.start()
+        driver = self.open()
+        driver.get(relayd.origin + "/")
+        wait_for_state(driver, 4, "off")
+        for element in driver.find_elements(By.CSS_SELECTOR, ".relay .state"):
+            self.assertEqual(element.get_attribute("aria-live"), "polite")
+            self.assertEqual(element.get_attribute("aria-atomic"), "true")
+
+    def test_login_wrong_then_right_password(self):
+        relayd = self.start(password="correct horse")
+        driver = self.open()
+        driver.get(relayd.origin + "/")
+        field = driver.find_element(By.CSS_SELECTOR, 'input[type="password"]')
+        self.assertEqual(driver.find_elements(By.CSS_SELECTOR, ".relay"), [], "no relay before the login")
+        field.send_keys("wrong horse" + Keys.ENTER)
+        WebDriverWait(driver, 10, poll_frequency=0.05).until(
+            lambda d: "Wrong password." in d.find_element(By.TAG_NAME, "body").text)
+        relayd.wait_for_log(r"wrong password from 127\.0\.0\.1")
+
+        field = driver.find_element(By.CSS_SELECTOR, 'input[type="password"]')
+        field.send_keys("correct horse" + Keys.ENTER)
+        # The first wrong password's delay is over by now, or the form says
+        # to wait: then the right one is sent again.
+        try:
+            wait_for_state(driver, 1, "off", deadline_s=5)
+        except AssertionError:
+            driver.find_element(By.CSS_SELECTOR, 'input[type="password"]').send_keys("correct horse" + Keys.ENTER)
+            wait_for_state(driver, 1, "off", deadline_s=10)
+        cookies = {c["name"]: c for c in driver.get_cookies()}
+        self.assertIn("relay_session", cookies)
+        self.assertTrue(cookies["relay_session"]["httpOnly"])
+        self.assertEqual(cookies["relay_session"]["sameSite"], "Strict")
+        self.assertFalse(cookies["relay_session"]["secure"], "plain HTTP here")
+        button(driver, "relay 1 on").click()
+        wait_for_state(driver, 1, "on")
+
+    def test_reconnects_by_itself_when_relayd_restarts(self):
+        relayd = self.start()
+        driver = self.open()
+        driver.get(relayd.origin + "/")
+        wait_for_state(driver, 2, "off")
+        relayd.stop()
+        wait_for_state(driver, 2, "unknown")
+        WebDriverWait(driver, 5).until(
+            lambda d: d.find_element(By.ID, "connection").text.startswith("relayd unreachable"))
+        again = self.start(http=str(relayd.port))
+        self.assertTrue(again.control({"cmd": "on", "relay": 2})["ok"])
+        wait_for_state(driver, 2, "on", deadline_s=15)
+        self.assertEqual(driver.find_element(By.ID, "connection").text, "connected to relayd")
+
+    def test_a_websocket_from_another_origin_is_refused(self):
+        relayd = self.start()
+        for origin in ("http://evil.example", "http://127.0.0.1:1", None):
+            ws = web_rig.WebSocket(relayd.port, origin=origin)
+            self.assertEqual(ws.status, 403, origin)
+            ws.close()
+        ws = web_rig.WebSocket(relayd.port, origin=relayd.origin)
+        self.assertEqual(ws.status, 101)
+        ws.close()
+
+
+if __name__ == "__main__":
+    RELAYD = sys.argv.pop(1)
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    unittest.main()

@@ -1,0 +1,110 @@
+// The checks on a request before the server answers it: a WebSocket's
+// origin against the page's host, the handshake's key, and the tokens of
+// a comma-separated header. Hostile spellings row by row.
+
+#include "web/handshake.h"
+
+#include <gtest/gtest.h>
+
+namespace relay::web {
+namespace {
+
+struct origin_row {
+    const char* name;
+    const char* origin;
+    const char* host;
+    bool same;
+};
+
+class origin_rows : public ::testing::TestWithParam<origin_row> {};
+
+TEST_P(origin_rows, row)
+{
+    const auto& row = GetParam();
+    EXPECT_EQ(origin_matches_host(row.origin, row.host), row.same);
+}
+
+const origin_row origins[] = {
+    {"same_http", "http://127.0.0.1:8080", "127.0.0.1:8080", true},
+    {"same_https_behind_proxy", "https://panel.example", "panel.example", true},
+    {"case_differs", "HTTP://Panel.Example:8080", "panel.example:8080", true},
+    {"other_port", "http://127.0.0.1:8081", "127.0.0.1:8080", false},
+    {"other_host", "http://evil.example", "panel.example", false},
+    {"host_as_suffix", "http://evil.panel.example", "panel.example", false},
+    {"host_as_prefix", "http://panel.example.evil", "panel.example", false},
+    {"path_appended", "http://panel.example/x", "panel.example", false},
+    {"no_origin", "", "panel.example", false},
+    {"null_origin", "null", "panel.example", false},
+    {"no_host", "http://panel.example", "", false},
+    {"other_scheme", "file://panel.example", "panel.example", false},
+    {"scheme_alone", "http://", "", false},
+    {"ipv6", "http://[::1]:8080", "[::1]:8080", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(rows, origin_rows, ::testing::ValuesIn(origins),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct key_row {
+    const char* name;
+    const char* key;
+    const char* accept;  // nullptr: refused
+};
+
+class key_rows : public ::testing::TestWithParam<key_row> {};
+
+TEST_P(key_rows, row)
+{
+    const auto& row = GetParam();
+    const auto accept = websocket_accept(row.key);
+    if (!row.accept) {
+        EXPECT_FALSE(accept.has_value()) << *accept;
+        return;
+    }
+    ASSERT_TRUE(accept.has_value());
+    EXPECT_EQ(*accept, row.accept);
+}
+
+const key_row keys[] = {
+    // The example in RFC 6455, section 1.3.
+    {"rfc_example", "dGhlIHNhbXBsZSBub25jZQ==", "s3pPLMBiTxaQ9kYGzzhZRbK+xOo="},
+    {"surrounding_space", " dGhlIHNhbXBsZSBub25jZQ== ", "s3pPLMBiTxaQ9kYGzzhZRbK+xOo="},
+    {"empty", "", nullptr},
+    {"too_short", "dGhlIHNhbXBsZQ==", nullptr},
+    {"too_long", "dGhlIHNhbXBsZSBub25jZQ==AAAA", nullptr},
+    {"not_base64", "dGhlIHNhbXBsZSBub25j!Q==", nullptr},
+    {"padding_inside", "dGhlIHNhbX=sZSBub25jZQ==", nullptr},
+    {"no_padding", "dGhlIHNhbXBsZSBub25jZQAA", nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(rows, key_rows, ::testing::ValuesIn(keys),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct token_row {
+    const char* name;
+    const char* header;
+    const char* token;
+    bool found;
+};
+
+class token_rows : public ::testing::TestWithParam<token_row> {};
+
+TEST_P(token_rows, row)
+{
+    const auto& row = GetParam();
+    EXPECT_EQ(header_has_token(row.header, row.token), row.found);
+}
+
+const token_row tokens[] = {
+    {"alone", "Upgrade", "upgrade", true},
+    {"among_others", "keep-alive, Upgrade", "upgrade", true},
+    {"spaces_and_tabs", "keep-alive ,\tupgrade\t", "upgrade", true},
+    {"part_of_a_word", "upgraded", "upgrade", false},
+    {"empty", "", "upgrade", false},
+    {"only_commas", ",,,", "upgrade", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(rows, token_rows, ::testing::ValuesIn(tokens),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace relay::web

@@ -1,0 +1,219 @@
+"""Hostile input against a running relayd's web page, as one table: each
+row sends something a browser never would (or one without a login) and
+says what must come back; after every row relayd still answers, the page
+still loads, the board is still polled and no relay has switched.
+
+    python3 hostile_test.py RELAYD
+"""
+
+import os
+import socket
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import web_rig  # noqa: E402
+
+RELAYD = None
+PASSWORD = "s3cret phrase"
+
+
+def head_of(port, raw):
+    status, head, body = web_rig.http(port, raw)
+    return status
+
+
+def row_http(path, method="GET", headers=None):
+    def run(t):
+        return web_rig.get(t.relayd.port, path, headers, method)[0]
+    return run
+
+
+def row_raw(raw):
+    return lambda t: head_of(t.relayd.port, raw)
+
+
+def with_session(path, method="GET"):
+    return lambda t: web_rig.get(t.relayd.port, path, {"Cookie": t.cookie}, method)[0]
+
+
+def ws_status(origin="page", cookie=True, key=None):
+    def run(t):
+        ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin if origin == "page" else origin,
+                               cookie=t.cookie if cookie else None, key=key)
+        ws.close()
+        return ws.status
+    return run
+
+
+def ws_session(t):
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie)
+    assert ws.status == 101, ws.head
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    return ws
+
+
+def ws_reply(text):
+    """The page's first reply to one message: its code, or "ok"."""
+    def run(t):
+        ws = ws_session(t)
+        ws.send_text(text)
+        reply = ws.messages_until(lambda m: "ok" in m)
+        ws.close()
+        return "ok" if reply["ok"] else reply["code"]
+    return run
+
+
+def ws_close_code(data):
+    def run(t):
+        ws = ws_session(t)
+        ws.send_raw(data)
+        code = ws.close_code()
+        ws.close()
+        return code
+    return run
+
+
+def ws_flood(t):
+    """Requests sent faster than the board answers: past the socket's limit
+    of waiting requests they are answered busy at once, each is answered,
+    and the connection still serves."""
+    ws = ws_session(t)
+    count = 100
+    # "off" for a relay that is off: a command the board must take in turn,
+    # one a tick, that changes nothing.
+    ws.send_raw(b"".join(web_rig.frame('{"board":"cabinet","cmd":"off","relay":1,"id":%d}' % i)
+                         for i in range(count)))
+    codes = {}
+    answered = 0
+    deadline = time.monotonic() + 30
+    while answered < count and time.monotonic() < deadline:
+        m = ws.messages_until(lambda m: "ok" in m, deadline_s=deadline - time.monotonic())
+        answered += 1
+        key = "ok" if m["ok"] else m["code"]
+        codes[key] = codes.get(key, 0) + 1
+    ws.send_text('{"board":"cabinet","cmd":"status","id":"after"}')
+    after = ws.messages_until(lambda m: m.get("id") == "after")
+    ws.close()
+    if answered == count and codes.get("busy", 0) > 0 and codes.get("ok", 0) > 0 and after["ok"]:
+        return "busy past the limit, every one answered"
+    return "answered %d of %d: %r" % (answered, count, codes)
+
+
+def ws_unread(t):
+    """A page that never reads what it is sent is closed, not buffered for."""
+    ws = ws_session(t)
+    ws.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    request = web_rig.frame('{"board":"cabinet","cmd":"watch"}')
+    burst = b"".join(web_rig.frame('{"board":"nowhere","cmd":"status"}') for _ in range(200))
+    ws.send_raw(request)
+    closed = False
+    deadline = time.monotonic() + 20
+    try:
+        while time.monotonic() < deadline:
+            ws.sock.sendall(burst)
+    except (BrokenPipeError, ConnectionResetError, socket.timeout):
+        closed = True
+    ws.close()
+    return closed
+
+
+HOSTILE = [
+    # name, what is sent, what must come back
+    ("page_without_session", row_http("/"), 401),
+    ("script_without_session", row_http("/page.js"), 401),
+    ("unknown_path_without_session", row_http("/etc/passwd"), 401),
+    ("path_traversal_without_session", row_http("/../../etc/passwd"), 401),
+    ("login_form_is_open", row_http("/login"), 200),
+    ("stylesheet_is_open", row_http("/style.css"), 200),
+    ("websocket_without_session", ws_status(cookie=False), 401),
+    ("websocket_with_forged_session", lambda t: web_rig.WebSocket(
+        t.relayd.port, origin=t.relayd.origin, cookie="relay_session=" + "0" * 64).status, 401),
+    ("websocket_from_another_origin", ws_status(origin="http://evil.example"), 403),
+    ("websocket_without_origin", ws_status(origin=None), 403),
+    ("websocket_with_bad_key", ws_status(key="short"), 400),
+    ("switching_on_a_get_does_nothing", with_session("/?cmd=on&relay=2"), 200),
+    ("post_to_the_page", with_session("/", "POST"), 405),
+    ("delete", with_session("/", "DELETE"), 405),
+    ("unknown_method", row_raw(b"BREW / HTTP/1.1\r\nHost: x\r\n\r\n"), 405),
+    # Not HTTP at all (a TLS hello on the plain port): closed unanswered.
+    ("garbage_request_line", row_raw(b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n"), None),
+    ("request_line_without_version", row_raw(b"GET /\r\nHost: x\r\n\r\n"), 400),
+    ("no_host_header", row_raw(b"GET / HTTP/1.1\r\n\r\n"), 400),
+    ("header_too_large", row_raw(b"GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + b"a" * 40000 + b"\r\n\r\n"), 431),
+    ("login_body_too_large", row_raw(b"POST /login HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                                     b"application/x-www-form-urlencoded\r\nContent-Length: 100000\r\n\r\n"), 413),
+    ("login_not_a_form", row_raw(b"POST /login HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n"
+                                 b"Content-Length: 3\r\n\r\nabc"), 415),
+    ("message_not_json", ws_reply("{not json"), "usage"),
+    ("message_without_board", ws_reply('{"cmd":"on","relay":2}'), "usage"),
+    ("message_for_unknown_board", ws_reply('{"board":"nowhere","cmd":"on","relay":2}'), "usage"),
+    ("message_with_bad_relay", ws_reply('{"board":"cabinet","cmd":"on","relay":9}'), "usage"),
+    ("message_with_unknown_command", ws_reply('{"board":"cabinet","cmd":"reboot"}'), "usage"),
+    ("message_not_an_object", ws_reply('["board","cabinet"]'), "usage"),
+    ("message_too_large", ws_close_code(web_rig.frame('{"board":"cabinet","x":"' + "a" * 5000 + '"}')), 1009),
+    ("binary_message", ws_close_code(web_rig.frame(b"\x00\x01", opcode=0x2)), 1003),
+    ("unmasked_frame", ws_close_code(web_rig.frame("{}", masked=False)), 1002),
+    ("reserved_opcode", ws_close_code(web_rig.frame("{}", opcode=0x3)), 1002),
+    ("huge_declared_length", ws_close_code(b"\x81\xff" + (2 ** 62).to_bytes(8, "big") + b"abcd" + b"x" * 64), 1009),
+    ("flood_answered_busy", ws_flood, "busy past the limit, every one answered"),
+    ("peer_that_never_reads", ws_unread, True),
+]
+
+
+class hostile_input(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.relayd = web_rig.Relayd(RELAYD, password=PASSWORD)
+        cls.cookie, status, _ = web_rig.login(cls.relayd.port, PASSWORD)
+        assert cls.cookie, "logged in (status %s)" % status
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.relayd.stop()
+
+    def still_serving(self):
+        self.assertIsNone(self.relayd.process.poll(), "relayd still runs")
+        status, _, body = web_rig.get(self.relayd.port, "/", {"Cookie": self.cookie})
+        self.assertEqual(status, 200)
+        reply = self.relayd.control({"cmd": "status"})
+        self.assertTrue(reply["ok"], reply)
+        self.assertEqual(set(reply["relays"].values()), {"off"}, "no relay switched")
+
+    def test_table(self):
+        for name, send, expected in HOSTILE:
+            with self.subTest(name):
+                self.assertEqual(send(self), expected)
+                self.still_serving()
+        self.assertNotRegex(self.relayd.read_log(), r'command "switch relay \d on"', "nothing switched a relay on")
+
+    def test_idle_connections_neither_block_the_page_nor_the_board_and_are_closed(self):
+        idle = [socket.create_connection(("127.0.0.1", self.relayd.port)) for _ in range(200)]
+        half = [socket.create_connection(("127.0.0.1", self.relayd.port)) for _ in range(20)]
+        try:
+            for s in half:
+                s.sendall(b"GET / HTTP/1.1\r\nHost: x\r\nX-Slow: ")  # a header never finished
+            self.still_serving()
+            # A command goes out on a tick and is confirmed by the board's
+            # answer: the board is still polled.
+            polled = self.relayd.control({"cmd": "off", "relay": 1})
+            self.assertTrue(polled["ok"], polled)
+            for s in idle + half:
+                s.settimeout(30)
+            # Closed by the server after its idle time, each of them.
+            for s in idle + half:
+                try:
+                    data = s.recv(1024)
+                except ConnectionResetError:
+                    data = b""
+                self.assertTrue(data == b"" or data.startswith(b"HTTP/1.1 4"), data[:40])
+        finally:
+            for s in idle + half:
+                s.close()
+        self.still_serving()
+
+
+if __name__ == "__main__":
+    RELAYD = sys.argv.pop(1)
+    unittest.main()
