@@ -45,6 +45,8 @@ void board_socket::close()
 
 void board_socket::set_audit(audit_function audit) { d->socket.set_audit(std::move(audit)); }
 
+void board_socket::set_relay_names(const relay_names& names) { d->socket.set_relay_names(names); }
+
 std::string board_socket::usual_path(const std::string& device, bool system_mode)
 {
     return system_mode ? system_socket_path(device) : user_socket_path(device);

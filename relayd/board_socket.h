@@ -5,6 +5,7 @@
 
 #include "core/command_audit.h"
 #include "core/board_core.h"
+#include "core/relay_names.h"
 #include "loop/io_loop.h"
 
 #include <memory>
@@ -33,6 +34,8 @@ public:
     void close();
     // One line per command a client asks for; see command_audit.h.
     void set_audit(audit_function audit);
+    // The names the configuration gives the board's relays.
+    void set_relay_names(const relay_names& names);
 
     // Where the owner of this device serves it unless told otherwise.
     static std::string usual_path(const std::string& device, bool system_mode);

@@ -24,6 +24,10 @@ constexpr std::chrono::milliseconds owner_reply_wait{10000};
 struct request {
     command_kind kind = command_kind::status;
     int relay = 0;  // 1 to 4 for on, off and toggle; 0 for the others
+    // "relay" given as text: a relay's name, or its number written as text.
+    // Only the owner knows the board's names: relay stays 0 until it has
+    // resolved this.
+    std::string relay_name;
     // Echoed in the reply so that a client with several requests in flight
     // can match them: the id as compact JSON text, empty when the request
     // carried none.

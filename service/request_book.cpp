@@ -18,7 +18,7 @@ request_book::~request_book()
     board.remove_listener(this);
 }
 
-board_facts request_book::facts() const { return {board.port().path, board.address()}; }
+board_facts request_book::facts() const { return {board.port().path, board.address(), names}; }
 
 std::string request_book::port_gone_words() const
 {

@@ -79,10 +79,13 @@ parsed_request parse_request(std::string_view line)
     if (relay_value == document.end())
         return refuse(std::string("\"") + command_word(*found) + "\" needs \"relay\": 1, 2, 3 or 4.", r.id);
     const double number = relay_value->is_number() ? relay_value->get<double>() : 0.0;
-    if (!relay_value->is_number() || !std::isfinite(number) || number != std::floor(number) ||
-        !is_relay_index(static_cast<int>(std::clamp(number, -1.0, 100.0))))
-        return refuse("\"relay\" must be the number 1, 2, 3 or 4.", r.id);
-    r.relay = static_cast<int>(number);
+    if (relay_value->is_string() && !relay_value->get_ref<const std::string&>().empty())
+        r.relay_name = relay_value->get<std::string>();
+    else if (!relay_value->is_number() || !std::isfinite(number) || number != std::floor(number) ||
+             !is_relay_index(static_cast<int>(std::clamp(number, -1.0, 100.0))))
+        return refuse("\"relay\" must be the number 1, 2, 3 or 4, or a relay's name.", r.id);
+    else
+        r.relay = static_cast<int>(number);
     return r;
 }
 

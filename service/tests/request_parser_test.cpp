@@ -14,6 +14,7 @@ struct good_row {
     command_kind kind;
     int relay;
     std::string id_json;  // the id as JSON text; empty for none
+    std::string relay_name = {};
 };
 
 void PrintTo(const good_row& row, std::ostream* os) { *os << row.line; }
@@ -28,6 +29,7 @@ TEST_P(parse_good, reads_command_relay_and_id)
     const auto& r = std::get<request>(parsed);
     EXPECT_EQ(r.kind, row.kind);
     EXPECT_EQ(r.relay, row.relay);
+    EXPECT_EQ(r.relay_name, row.relay_name);
     // The id kept as compact JSON, to be echoed as it came.
     EXPECT_EQ(r.id, row.id_json);
 }
@@ -47,7 +49,12 @@ INSTANTIATE_TEST_SUITE_P(
                       good_row{R"({"cmd":"status","id": { "b" : [1, "\u00e9"], "a":false }})", command_kind::status, 0,
                                "{\"a\":false,\"b\":[1,\"\u00e9\"]}"},
                       good_row{"{\"cmd\":\"on\",\"relay\":2.0}\r", command_kind::on, 2, ""},
-                      good_row{R"(  { "cmd" : "off" , "relay" : 3 }  )", command_kind::off, 3, ""}));
+                      good_row{R"(  { "cmd" : "off" , "relay" : 3 }  )", command_kind::off, 3, ""},
+                      // A name is left for the owner, who knows the board's names.
+                      good_row{R"({"cmd":"on","relay":"pump","id":1})", command_kind::on, 0, "1", "pump"},
+                      good_row{R"({"cmd":"toggle","relay":"2"})", command_kind::toggle, 0, "", "2"},
+                      good_row{R"({"cmd":"off","relay":"fan \u00e0 air"})", command_kind::off, 0, "",
+                               "fan \u00e0 air"}));
 
 struct bad_row {
     std::string name;
@@ -80,7 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
         bad_row{"relay_5", R"({"cmd":"on","relay":5})", "1, 2, 3 or 4"},
         bad_row{"relay_negative", R"({"cmd":"off","relay":-1})", "1, 2, 3 or 4"},
         bad_row{"relay_fraction", R"({"cmd":"on","relay":1.5})", "1, 2, 3 or 4"},
-        bad_row{"relay_string", R"({"cmd":"on","relay":"2"})", "1, 2, 3 or 4"},
+        bad_row{"relay_empty_name", R"({"cmd":"on","relay":""})", "1, 2, 3 or 4, or a relay's name"},
+        bad_row{"relay_list", R"({"cmd":"on","relay":[2]})", "1, 2, 3 or 4, or a relay's name"},
+        bad_row{"relay_name_on_all_on", R"({"cmd":"all-on","relay":"pump"})", "takes no relay"},
         bad_row{"relay_huge", R"({"cmd":"on","relay":1e300})", "1, 2, 3 or 4"},
         bad_row{"missing_relay", R"({"cmd":"toggle"})", "needs \"relay\""},
         bad_row{"relay_on_status", R"({"cmd":"all-on","relay":2})", "takes no relay"},
