@@ -100,6 +100,8 @@ std::string mqtt_bridge::add_board(board_core& core, const board_options& option
     discovery.board = id;
     discovery.node = node_id(options.board_id, settings.machine_name, id);
     discovery.kinds = options.kinds;
+    discovery.names = options.names;
+    discovery.pulses = options.pulses;
     board.link = std::make_unique<board_topics_link>(
         core, id, settings.topic_prefix, discovery,
         [connection](const std::string& topic, const std::string& payload, bool retained) {

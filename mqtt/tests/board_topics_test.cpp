@@ -41,7 +41,12 @@ private slots:
         QVERIFY2(failed.empty(), failed.c_str());
     }
 
-    void cleanup() { rig.stop(); }
+    void cleanup()
+    {
+        rig.stop();
+        // A test that named relays or gave them pulses leaves none to the next.
+        rig.options = board_options{};
+    }
 
     // One row per entity: the keys Home Assistant's MQTT switch and binary
     // sensor read, what each must hold, and nothing else.
@@ -138,6 +143,47 @@ private slots:
             QVERIFY(wait_until([&] { return rig.watcher->last(topic).has_value(); }));
             const auto config = QJsonDocument::fromJson(QByteArray::fromStdString(*rig.watcher->last(topic))).object();
             QCOMPARE(config["device_class"].toString(), QString(relay % 2 == 0 ? "outlet" : "switch"));
+        }
+    }
+
+    // Named relays show by their names; a relay with a pulse also gets a
+    // button that publishes the pulse's milliseconds, never retained.
+    void relays_take_their_names_and_a_pulse_gets_a_button()
+    {
+        cleanup();
+        rig.options.names = {"", "pump", "", "door"};
+        rig.options.pulses = {std::nullopt, std::chrono::milliseconds(1500), std::nullopt,
+                              std::chrono::milliseconds(500)};
+        const auto failed = rig.start();
+        QVERIFY2(failed.empty(), failed.c_str());
+        const auto node = safe_id(QSysInfo::machineHostName().toStdString()) + "_bench";
+        const auto config_on = [&](const std::string& topic) {
+            return QJsonDocument::fromJson(QByteArray::fromStdString(rig.watcher->last(topic).value_or("")))
+                .object();
+        };
+        // The link's message comes last: once it is in, every button that
+        // exists is in too.
+        const auto link = "homeassistant/binary_sensor/" + node + "/link/config";
+        QVERIFY(wait_until([&] { return rig.watcher->last(link).has_value(); }));
+        const QString names[] = {"Relay 1", "pump", "Relay 3", "door"};
+        const QString presses[] = {"", "1500", "", "500"};
+        const QString base = QString::fromStdString(rig.topics.root());
+        for (int relay = 1; relay <= relay_count; ++relay) {
+            const auto n = std::to_string(relay);
+            const auto i = static_cast<std::size_t>(relay - 1);
+            QCOMPARE(config_on("homeassistant/switch/" + node + "/relay" + n + "/config")["name"].toString(), names[i]);
+            const auto button_topic = "homeassistant/button/" + node + "/relay" + n + "_pulse/config";
+            if (presses[i].isEmpty()) {
+                QVERIFY2(!rig.watcher->last(button_topic).has_value(), button_topic.c_str());
+                continue;
+            }
+            const auto button = config_on(button_topic);
+            QCOMPARE(button["name"].toString(), names[i] + " pulse");
+            QCOMPARE(button["command_topic"].toString(), base + "/relay/" + QString::number(relay) + "/pulse");
+            QCOMPARE(button["payload_press"].toString(), presses[i]);
+            QCOMPARE(button["retain"], QJsonValue(false));
+            QCOMPARE(button["availability_topic"].toString(), base + "/availability");
+            QCOMPARE(button["unique_id"].toString(), QString::fromStdString(node + "_relay" + n + "_pulse"));
         }
     }
 
