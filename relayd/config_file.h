@@ -17,6 +17,7 @@
 // A control byte anywhere is a mistake too, and what a message quotes from
 // the file is shown with such bytes escaped.
 
+#include "core/switch_rules.h"
 #include "serial/port_catalog.h"
 
 #include "protocol/frame.h"
@@ -40,6 +41,8 @@ struct board_config {
     // rather than switches.
     std::string board_id{};
     std::array<bool, relay_count> outlets{};
+    // Interlock groups and what to do after a silence.
+    switch_rules rules{};
 };
 
 struct daemon_config {
