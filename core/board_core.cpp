@@ -170,12 +170,6 @@ void board_core::forget_sender(sender* from)
             r.from = nullptr;
 }
 
-bool board_core::idle() const
-{
-    return !mailbox.full && client_queue.empty() && in_flight.empty() && timed.empty() && !own_command &&
-           refusals.empty();
-}
-
 void board_core::tick()
 {
     if (!connection.connected)

@@ -154,8 +154,6 @@ public:
     std::size_t queued_commands() const { return client_queue.size(); }
     // A sender going away hears nothing more; its commands still go out.
     void forget_sender(sender* from);
-    // No command of any kind waits for the line or for the board.
-    bool idle() const;
 
     const relay_states& states() const { return states_; }
     relay_statuses reported_statuses() const { return statuses_of(states_); }
