@@ -100,6 +100,11 @@ void request_book::queue_command(std::uint64_t key, entry& e)
     // The board core keeps the deadline from here on; a timed one's last
     // step may come a day later, and is answered only then.
     stop_deadline(key);
+    // Answered at once rather than on the core's next tick.
+    if (const auto why = board.interlock_refusal_of(e.command)) {
+        fail(key, reply_code::interlock, *why);
+        return;
+    }
     const auto id = takes_duration(e.asked.kind)
                         ? board.queue_timed(e.asked.kind, e.asked.relay, e.asked.duration, this)
                         : board.queue_command(e.command, this);
