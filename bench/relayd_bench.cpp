@@ -262,7 +262,9 @@ int main(int argc, char** argv)
         } else if (std::strcmp(argv[i], "--timed-only") == 0) {
             timed_only = true;
         } else {
-            std::fprintf(stderr, "relayd-bench: unknown option '%s'; usage: relayd-bench [--quick] [--scale-only] [--timed-only]\n",
+            std::fprintf(stderr,
+                         "relayd-bench: unknown option '%s'; usage: relayd-bench [--quick] [--scale-only] "
+                         "[--timed-only]\n",
                          argv[i]);
             return 2;
         }

@@ -245,9 +245,9 @@ std::optional<board_core::candidate> board_core::next_candidate() const
         for (const auto& t : timed) {
             if (t.now != timed_request::phase::running || t.ticks_left > 0)
                 continue;
-            const auto step = last_step_of(t);
+            const auto index = static_cast<std::size_t>(t.relay - 1);
             auto together = due.command;
-            together.actions[static_cast<std::size_t>(t.relay - 1)] = step.actions[static_cast<std::size_t>(t.relay - 1)];
+            together.actions[index] = last_step_of(t).actions[index];
             // Two of a group on in one frame would break the interlock: the
             // later one waits a tick.
             if (interlock_refusal(rules_, together))

@@ -251,9 +251,11 @@ void board_core::restore_after_silence()
     // Put back as one frame only what the interlock allows.
     for (const auto& group : rules_.interlock_groups) {
         auto one_group = command_tuple{code_set_relays, {}};
-        for (const int relay : group)
+        for (const int relay : group) {
+            const auto index = static_cast<std::size_t>(relay - 1);
             if (is_relay_index(relay))
-                one_group.actions[static_cast<std::size_t>(relay - 1)] = back.actions[static_cast<std::size_t>(relay - 1)];
+                one_group.actions[index] = back.actions[index];
+        }
         if (interlock_refusal(rules_, one_group))
             for (const int relay : group)
                 if (is_relay_index(relay))

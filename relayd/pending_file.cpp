@@ -43,8 +43,9 @@ std::vector<saved_step> parse_pending_steps(const std::string& text)
         if (!(words >> relay >> state >> due) || (words >> more) || !is_relay_index(relay) ||
             (state != "on" && state != "off") || due < 0)
             continue;
-        steps.push_back({relay, state == "on" ? relay_state::on : relay_state::off,
-                         system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(milliseconds(due)))});
+        const auto since_epoch = std::chrono::duration_cast<system_clock::duration>(milliseconds(due));
+        const auto final_state = state == "on" ? relay_state::on : relay_state::off;
+        steps.push_back({relay, final_state, system_clock::time_point(since_epoch)});
     }
     return steps;
 }

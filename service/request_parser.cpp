@@ -104,8 +104,8 @@ parsed_request parse_request(std::string_view line)
     const auto low = std::to_string(min_step_duration.count());
     const auto high = std::to_string(max_step_duration.count());
     if (ms == document.end())
-        return refuse(std::string("\"") + command_word(*found) + "\" needs \"ms\": a whole number of milliseconds from " +
-                          low + " to " + high + ".",
+        return refuse(std::string("\"") + command_word(*found) +
+                          "\" needs \"ms\": a whole number of milliseconds from " + low + " to " + high + ".",
                       r.id);
     if (!whole_number_in(*ms, double(min_step_duration.count()), double(max_step_duration.count())))
         return refuse("\"ms\" must be a whole number of milliseconds from " + low + " to " + high + ".", r.id);

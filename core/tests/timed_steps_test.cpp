@@ -258,7 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
                        r.board.set_mailbox(single_relay(1, action_on));
                        r.step(4);
                    },
-                   {"t1 sent switch relay 3 off", "t2 sent switch relay 1 on", "t2 window confirmed switch relay 1 on"}},
+                   {"t1 sent switch relay 3 off", "t2 sent switch relay 1 on",
+                    "t2 window confirmed switch relay 1 on"}},
         timed_case{"interlock_waits_for_the_board_to_prove_the_off", one_and_three, three_on,
                    [](timed_rig& r) {
                        ASSERT_TRUE(r.board.queue_command(single_relay(1, action_on), &r.a));
@@ -339,7 +340,8 @@ INSTANTIATE_TEST_SUITE_P(
                        r.shown = relay_statuses{status_on, status_off, status_off, status_off};
                        r.step(3);
                    },
-                   {"t11 notice", "t12 sent switch relay 1 off", "t13 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off"}},
+                   {"t11 notice", "t12 sent switch relay 1 off",
+                    "t13 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off"}},
         timed_case{"restore_last_then_the_pending_off_still_goes_out", {{}, restore_policy::last}, all_off,
                    [](timed_rig& r) {
                        ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 1s, &r.a));

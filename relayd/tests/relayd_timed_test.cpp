@@ -27,7 +27,10 @@ using clock = std::chrono::steady_clock;
 
 constexpr int long_reply_ms = 30000;
 
-QRegularExpression line(const QString& pattern) { return QRegularExpression(pattern, QRegularExpression::MultilineOption); }
+QRegularExpression line(const QString& pattern)
+{
+    return QRegularExpression(pattern, QRegularExpression::MultilineOption);
+}
 
 // What the board went through, replayed from the command frames it took.
 struct board_history {
