@@ -33,6 +33,8 @@ command_outcome outcome_of(const command_result& result)
     case command_result::end::port_gone:
         return failed_because("the port went away before the board confirmed the command");
     case command_result::end::not_sent:
+    case command_result::end::replaced:
+    case command_result::end::interlocked:
         break;
     }
     return failed_because(result.why);

@@ -1,8 +1,10 @@
 // Random bytes from a socket client, cut into lines as the control socket
 // cuts them and read as requests. Whatever arrives, the parser returns a
 // request or a usage error; a request names a relay, by number or by name,
-// exactly when its command takes one, and an over-long line is never taken.
+// exactly when its command takes one, a duration in bounds exactly when it
+// takes one, and an over-long line is never taken.
 
+#include "core/timing.h"
 #include "service/line_reader.h"
 #include "service/request.h"
 
@@ -36,6 +38,8 @@ void check(std::string_view line)
         require((r.relay >= 1 && r.relay <= 4) != !r.relay_name.empty());
     else
         require(r.relay == 0 && r.relay_name.empty());
+    require(takes_duration(r.kind) ? (r.duration >= min_step_duration && r.duration <= max_step_duration)
+                                   : r.duration.count() == 0);
 }
 
 }  // namespace
