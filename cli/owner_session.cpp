@@ -200,8 +200,9 @@ int owner_session::ask()
         err << "relayctl: the owner of the port at " << path << " closed the connection\n";
         return exit_port;
     }
-    // A pulse or a cycle is answered once its last step is confirmed.
-    const auto wait = std::max(owner_reply_wait, std::chrono::milliseconds(opts.timeout_ms)) + opts.duration;
+    // A --timeout longer than the owner's usual wait lengthens it alike.
+    const auto wait = std::max(owner_reply_wait_for(opts.duration),
+                               std::chrono::milliseconds(opts.timeout_ms) + opts.duration);
     std::string line;
     const auto status = read_line(line, wait);
     if (status == read_status::timed_out) {

@@ -60,6 +60,7 @@ bool board_service::serve_socket()
     }
     socket = std::make_unique<board_socket>(loop, parts.core);
     socket->set_audit([this](const std::string& line, bool confirmed) { audit(line, confirmed); });
+    socket->set_relay_names(config_.names);
     const auto result = socket->listen(socket_path_, system_mode);
     if (!result.ok) {
         log(priority::error,
