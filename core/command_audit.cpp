@@ -8,6 +8,12 @@ std::string socket_client_origin(unsigned uid, int pid, const std::string& progr
            " program=" + (program.empty() ? std::string("?") : program);
 }
 
+std::string describe_timed(command_kind kind, int relay, std::chrono::milliseconds duration)
+{
+    return std::string(command_word(kind)) + " relay " + std::to_string(relay) + " for " +
+           std::to_string(duration.count()) + " ms";
+}
+
 std::string mqtt_origin(const std::string& topic) { return "MQTT topic " + topic; }
 
 command_outcome confirmed_by(const relay_statuses& reported)

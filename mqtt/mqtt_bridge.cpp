@@ -75,7 +75,8 @@ std::string mqtt_bridge::add_board(board_core& core, const board_options& option
     served_board& board = *boards.back();
     const board_topics topics(settings.topic_prefix, id);
 
-    std::vector<std::string> subscriptions{relay_set_filter(topics), all_set_filter(topics)};
+    std::vector<std::string> subscriptions{relay_set_filter(topics), all_set_filter(topics),
+                                           relay_pulse_filter(topics), relay_cycle_filter(topics)};
     if (!settings.discovery_prefix.empty())
         subscriptions.push_back(discovery_status_topic(settings.discovery_prefix));
 

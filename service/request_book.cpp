@@ -182,9 +182,7 @@ void request_book::audit(const entry& e, const command_outcome& outcome) const
     if (!audited || e.asked.kind == command_kind::status || e.asked.kind == command_kind::watch)
         return;
     const auto relay = std::to_string(e.asked.relay);
-    const auto command = takes_duration(e.asked.kind)
-                             ? std::string(command_word(e.asked.kind)) + " relay " + relay + " for " +
-                                   std::to_string(e.asked.duration.count()) + " ms"
+    const auto command = takes_duration(e.asked.kind) ? describe_timed(e.asked.kind, e.asked.relay, e.asked.duration)
                          : e.command.code == code_set_relays ? describe_command(e.command)
                                                              : "toggle relay " + relay;
     audited(command, e.origin, outcome);
