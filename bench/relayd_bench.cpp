@@ -5,12 +5,15 @@
 // a real mosquitto on 127.0.0.1, commanded by a separate MQTT client. Last,
 // relayd at scale: 1 to 256 boards (see bench/relayd_scale.h).
 //
-//   relayd-bench [--quick] [--scale-only]
+// Then the timed steps (see bench/timed_bench.h).
+//
+//   relayd-bench [--quick] [--scale-only] [--timed-only]
 
 #include "bench/bare_poll_loop.h"
 #include "bench/relayd_child.h"
 #include "bench/relayd_scale.h"
 #include "bench/stats.h"
+#include "bench/timed_bench.h"
 #include "protocol/frame.h"
 #include "sim/pty_board.h"
 
@@ -250,13 +253,18 @@ int main(int argc, char** argv)
 {
     bool quick = false;
     bool scale_only = false;
+    bool timed_only = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
         } else if (std::strcmp(argv[i], "--scale-only") == 0) {
             scale_only = true;
+        } else if (std::strcmp(argv[i], "--timed-only") == 0) {
+            timed_only = true;
         } else {
-            std::fprintf(stderr, "relayd-bench: unknown option '%s'; usage: relayd-bench [--quick] [--scale-only]\n",
+            std::fprintf(stderr,
+                         "relayd-bench: unknown option '%s'; usage: relayd-bench [--quick] [--scale-only] "
+                         "[--timed-only]\n",
                          argv[i]);
             return 2;
         }
@@ -277,6 +285,11 @@ int main(int argc, char** argv)
     scale.board_counts = quick ? std::vector<int>{1, 16, 64} : std::vector<int>{1, 16, 64, 128, 256};
     scale.window = quick ? 5s : 10s;
     scale.mqtt_boards = 64;
+    if (timed_only) {
+        const bool measured = relay::bench::run_timed_table(dir, quick);
+        std::printf("\nscratch files and relayd's logs: %s\n", dir.c_str());
+        return measured ? 0 : 1;
+    }
     if (scale_only) {
         const bool measured = relay::bench::run_scale_table(scale, dir);
         std::printf("\nscratch files and relayd's logs: %s\n", dir.c_str());
@@ -492,8 +505,9 @@ int main(int argc, char** argv)
         std::printf("web page: not measured (needs chromium, chromium-driver and python3-selenium)\n");
     std::printf("\n");
 
-    // 6. relayd at scale.
-    const bool measured = relay::bench::run_scale_table(scale, dir);
+    // 6. The timed steps, then relayd at scale.
+    const bool timed = relay::bench::run_timed_table(dir, quick);
+    const bool measured = timed && relay::bench::run_scale_table(scale, dir);
     std::printf("\nscratch files and relayd's logs: %s\n", dir.c_str());
     return measured ? 0 : 1;
 }

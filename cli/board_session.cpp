@@ -13,11 +13,15 @@ board_session::board_session(serial_link& link, const options& opts, std::ostrea
     // A coarse timer may fire up to 5 % early, and a script's timeout is a promise.
     ticker.setTimerType(Qt::PreciseTimer);
     deadline.setTimerType(Qt::PreciseTimer);
+    hold.setTimerType(Qt::PreciseTimer);
+    hold.setSingleShot(true);
+    hold.setInterval(static_cast<int>(opts.duration.count()));
     ticker.setInterval(query_interval_ms(opts.timeout_ms));
     deadline.setSingleShot(true);
     deadline.setInterval(opts.timeout_ms);
     QObject::connect(&ticker, &QTimer::timeout, &ticker, [this] { tick(); });
     QObject::connect(&deadline, &QTimer::timeout, &deadline, [this] { deadline_passed(); });
+    QObject::connect(&hold, &QTimer::timeout, &hold, [this] { hold_ended(); });
 }
 
 board_session::~board_session() { link.set_events(nullptr); }
@@ -50,8 +54,11 @@ int board_session::run()
         } else {
             now = phase::confirming;
             rule.emplace(*command_for(opts));
+            final_step = final_step_for(opts);
             if (!send(rule->command()))
                 return;
+            if (final_step)
+                hold.start();
         }
         deadline.start();
         ticker.start();
@@ -115,6 +122,14 @@ void board_session::status_frame_received(const frame& rx)
     const auto verdict = rule->frame_after_send(statuses);
     if (verdict == confirmation::verdict::waiting)
         return;
+    if (verdict == confirmation::verdict::confirmed && final_step) {
+        now = phase::holding;
+        ticker.stop();
+        deadline.stop();
+        if (hold_over)
+            start_final_step();
+        return;
+    }
     print_states(statuses);
     if (verdict == confirmation::verdict::confirmed) {
         finish(exit_success);
@@ -141,6 +156,24 @@ void board_session::deadline_passed()
     finish(exit_no_answer);
 }
 
+void board_session::hold_ended()
+{
+    hold_over = true;
+    if (now == phase::holding)
+        start_final_step();
+}
+
+void board_session::start_final_step()
+{
+    rule.emplace(*final_step);
+    final_step.reset();
+    now = phase::confirming;
+    if (!send(rule->command()))
+        return;
+    deadline.start();
+    ticker.start();
+}
+
 void board_session::link_lost(const std::string& reason)
 {
     if (now == phase::done)
@@ -164,6 +197,7 @@ void board_session::finish(int code)
     exit_code = code;
     ticker.stop();
     deadline.stop();
+    hold.stop();
     if (stop_loop)
         stop_loop();
 }

@@ -27,12 +27,15 @@ public:
     int run();
 
 private:
-    enum class phase { idle, reading, confirming, done };
+    // A pulse or a cycle holds the relay between its two confirmed steps.
+    enum class phase { idle, reading, confirming, holding, done };
 
     void status_frame_received(const frame& rx) override;
     void link_lost(const std::string& reason) override;
     void tick();
     void deadline_passed();
+    void hold_ended();
+    void start_final_step();
     bool send(const command_tuple& command);
     void print_states(const relay_statuses& statuses);
     void finish(int code);
@@ -51,8 +54,15 @@ private:
     int exit_code = 0;
     bool output_failed = false;
 
+    // A pulse's or a cycle's step that ends it, until it is on the line.
+    std::optional<command_tuple> final_step;
+    bool hold_over = false;
+
     QTimer ticker;
     QTimer deadline;
+    // Runs from the first step's frame: the relay stays switched for the
+    // duration from when the board was asked, not from when it was seen.
+    QTimer hold;
     std::function<void()> stop_loop;
 };
 

@@ -12,10 +12,14 @@
 
 namespace relay::cli {
 
-// The set-relays tuple for on, off, all-on and all-off. Toggle needs the
-// relay's present status and yields nothing while that is unknown; status
-// yields nothing at all.
+// The set-relays tuple for on, off, all-on and all-off, and the first step
+// of a pulse (on) or a cycle (off). Toggle needs the relay's present status
+// and yields nothing while that is unknown; status yields nothing at all.
 std::optional<command_tuple> command_for(const options& opts, std::optional<relay_statuses> current = std::nullopt);
+
+// The step that ends a pulse (off) or a cycle (on) once its time is up;
+// nothing for the other commands.
+std::optional<command_tuple> final_step_for(const options& opts);
 
 using relay::confirms;
 using relay::describe_command;

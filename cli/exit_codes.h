@@ -16,6 +16,7 @@ enum exit_code : int {
     exit_no_answer = exit_status_for(reply_code::timeout),  // no valid status frame within the timeout
     exit_not_taken = exit_status_for(reply_code::refused),  // the board answered but did not switch
     exit_busy = exit_status_for(reply_code::busy),  // the port's owner has too many commands or clients waiting
+    exit_interlock = exit_status_for(reply_code::interlock),  // the board's interlock forbids the command
 };
 
 }  // namespace relay::cli

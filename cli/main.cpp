@@ -12,6 +12,7 @@
 #include "serial/serial_link.h"
 #include "serial/system_port_catalog.h"
 #include "service/owner_lookup.h"
+#include "text/shown_text.h"
 
 #include <QCoreApplication>
 
@@ -71,6 +72,13 @@ int main(int argc, char** argv)
     if (resolved.port) {
         if (const auto owner = relay::find_owner(resolved.port->path))
             return owner_session(parsed.opts, owner->path, std::cout, std::cerr).run();
+    }
+    // Names live in the owner's configuration; relayctl alone has none.
+    if (!parsed.opts.relay_name.empty()) {
+        std::cerr << "relayctl: no program owns the port " << (resolved.port ? resolved.port->path : parsed.opts.port)
+                  << ", and only the port's owner (relayd) knows the relays' names: name relay '"
+                  << relay::shown_text(parsed.opts.relay_name) << "' by its number, 1 to 4\n";
+        return exit_usage;
     }
     if (parsed.opts.command == relay::command_kind::watch) {
         std::cerr << "relayctl: no program owns the port " << (resolved.port ? resolved.port->path : parsed.opts.port)

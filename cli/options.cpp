@@ -1,10 +1,13 @@
 #include "cli/options.h"
 
+#include "core/relay_names.h"
+#include "core/step_duration.h"
 #include "text/number_text.h"
 #include "text/shown_text.h"
 #include "text/whole_number.h"
 
 #include <optional>
+#include <variant>
 
 namespace relay::cli {
 namespace {
@@ -110,7 +113,11 @@ parse_result parse_args(const std::vector<std::string>& args)
     result.opts.command = *found;
 
     const bool with_relay = takes_relay(*found);
-    const std::size_t expected = with_relay ? 2 : 1;
+    const bool with_duration = takes_duration(*found);
+    const std::size_t expected = 1 + (with_relay ? 1 : 0) + (with_duration ? 1 : 0);
+    if (with_duration && words.size() < expected)
+        return usage_error(std::string("'") + command_word(*found) + "' needs a relay and a duration, such as '" +
+                           command_word(*found) + " 2 500ms'");
     if (with_relay && words.size() < 2)
         return usage_error(std::string("'") + command_word(*found) + "' needs a relay number from 1 to 4");
     if (words.size() > expected)
@@ -118,10 +125,20 @@ parse_result parse_args(const std::vector<std::string>& args)
     if (result.opts.count != 0 && *found != command_kind::watch)
         return usage_error("--count applies to 'watch' only");
     if (with_relay) {
-        const auto r = whole_number(words[1], 4);
-        if (!r || *r < 1)
-            return usage_error("the relay number must be 1, 2, 3 or 4, not '" + shown_text(words[1]) + "'");
-        result.opts.relay = static_cast<int>(*r);
+        // A word that reads as a number is a relay number; other text is a
+        // name for the port's owner to resolve.
+        if (const auto r = resolve_relay(relay_names{}, words[1]))
+            result.opts.relay = *r;
+        else if (words[1].empty() || parse_decimal(words[1]) || !relay_name_error({}, 1, words[1]).empty())
+            return usage_error("the relay must be 1, 2, 3 or 4 or a relay's name, not '" + shown_text(words[1]) + "'");
+        else
+            result.opts.relay_name = words[1];
+    }
+    if (with_duration) {
+        const auto duration = parse_step_duration(words[2]);
+        if (const auto* why = std::get_if<std::string>(&duration))
+            return usage_error(*why);
+        result.opts.duration = std::get<std::chrono::milliseconds>(duration);
     }
     return result;
 }

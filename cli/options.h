@@ -4,6 +4,7 @@
 
 #include "protocol/command_kind.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,7 +20,12 @@ struct options {
     bool json = false;
     int timeout_ms = 1000;
     command_kind command = command_kind::status;
-    int relay = 0;  // 1 to 4 for on, off and toggle; 0 for the others
+    int relay = 0;  // 1 to 4 for on, off, toggle, pulse and cycle; 0 for the others
+    // The relay given by a name: only the port's owner knows the board's
+    // names, so relay stays 0 and the owner resolves it.
+    std::string relay_name;
+    // pulse and cycle: how long the relay stays switched.
+    std::chrono::milliseconds duration{0};
     // Talk to the owner of a port through this socket instead of finding it
     // from the port; empty to find it (or to use the port itself).
     std::string socket;

@@ -64,6 +64,14 @@ relay_statuses statuses_from(const QJsonObject& relays)
     return statuses;
 }
 
+relay_names names_from(const QJsonObject& names)
+{
+    relay_names named{};
+    for (int i = 0; i < relay_count; ++i)
+        named[static_cast<std::size_t>(i)] = names.value(QString::number(i + 1)).toString().toStdString();
+    return named;
+}
+
 // A code no owner sends reads as a port that stopped working.
 int exit_for(const QString& word)
 {
@@ -74,8 +82,12 @@ int exit_for(const QString& word)
 std::string request_line(const options& opts)
 {
     QJsonObject request{{QLatin1String("cmd"), QLatin1String(command_word(opts.command))}};
-    if (opts.relay != 0)
+    if (!opts.relay_name.empty())
+        request.insert(QLatin1String("relay"), QString::fromStdString(opts.relay_name));
+    else if (opts.relay != 0)
         request.insert(QLatin1String("relay"), opts.relay);
+    if (takes_duration(opts.command))
+        request.insert(QLatin1String("ms"), static_cast<qint64>(opts.duration.count()));
     return QJsonDocument(request).toJson(QJsonDocument::Compact).toStdString() + "\n";
 }
 
@@ -188,7 +200,9 @@ int owner_session::ask()
         err << "relayctl: the owner of the port at " << path << " closed the connection\n";
         return exit_port;
     }
-    const auto wait = std::max(owner_reply_wait, std::chrono::milliseconds(opts.timeout_ms));
+    // A --timeout longer than the owner's usual wait lengthens it alike.
+    const auto wait = std::max(owner_reply_wait_for(opts.duration),
+                               std::chrono::milliseconds(opts.timeout_ms) + opts.duration);
     std::string line;
     const auto status = read_line(line, wait);
     if (status == read_status::timed_out) {
@@ -203,7 +217,8 @@ int owner_session::ask()
     const auto reply = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
     const state_report report{reply.value(QLatin1String("port")).toString().toStdString(),
                               static_cast<std::uint8_t>(reply.value(QLatin1String("address")).toInt(opts.address)),
-                              statuses_from(reply.value(QLatin1String("relays")).toObject())};
+                              statuses_from(reply.value(QLatin1String("relays")).toObject()),
+                              names_from(reply.value(QLatin1String("names")).toObject())};
     if (reply.value(QLatin1String("ok")).toBool()) {
         out << format_states(report, opts.json) << '\n';
         return exit_success;

@@ -53,7 +53,20 @@ std::string format_json(const state_report& report)
             out += ',';
         out += "\"" + std::to_string(i + 1) + "\":\"" + status_word(report.statuses[i]) + "\"";
     }
-    return out + "}}";
+    out += "}";
+    if (has_names(report.names)) {
+        out += ",\"names\":{";
+        bool first = true;
+        for (int i = 0; i < relay_count; ++i) {
+            const auto& name = report.names[static_cast<std::size_t>(i)];
+            if (name.empty())
+                continue;
+            out += (first ? "\"" : ",\"") + std::to_string(i + 1) + "\":" + json_string(name);
+            first = false;
+        }
+        out += "}";
+    }
+    return out + "}";
 }
 
 std::string format_states(const state_report& report, bool json)

@@ -23,12 +23,6 @@ board_core::board_core(serial_link& link) : link(link) { link.set_events(this); 
 
 board_core::~board_core() { link.set_events(nullptr); }
 
-template <typename Call>
-void board_core::tell(Call call)
-{
-    for_each_still_listed(listeners, call);
-}
-
 void board_core::add_listener(listener* l)
 {
     if (l && std::find(listeners.begin(), listeners.end(), l) == listeners.end())
@@ -99,6 +93,17 @@ void board_core::disconnect()
     set_relays(all_unknown);
     end_sent(command_result::end::port_gone, "Disconnected from the port.");
     drop_queued("Disconnected from the port before the command went out.");
+    own_command.reset();
+    confirmed_before.reset();
+    failed_breaks = 0;
+    tell_refusals();
+    if (!timed.empty()) {
+        command_result gone;
+        gone.how = command_result::end::port_gone;
+        gone.why = "Disconnected from the port before the timed step.";
+        while (!timed.empty())
+            end_timed(timed.front().id, gone);
+    }
     tell([](listener& l) { l.connection_changed(false); });
     notify();
 }
@@ -111,8 +116,20 @@ void board_core::set_address(std::optional<std::uint8_t> address)
     notify();
 }
 
+void board_core::set_rules(const switch_rules& rules) { rules_ = rules; }
+
+std::optional<std::string> board_core::interlock_refusal_of(const command_tuple& command) const
+{
+    return interlock_refusal(rules_, command);
+}
+
 void board_core::set_mailbox(const command_tuple& command)
 {
+    if (const auto why = interlock_refusal_of(command)) {
+        refusals.push_back({0, nullptr, true, command, *why});
+        return;
+    }
+    replace_steps(command);
     mailbox.command = command;
     mailbox.full = true;
 }
@@ -128,7 +145,12 @@ std::optional<command_id> board_core::queue_command(const command_tuple& command
     if (client_queue.size() >= client_queue_capacity)
         return std::nullopt;
     const auto id = next_id++;
-    client_queue.push_back({command, id, from});
+    if (const auto why = interlock_refusal_of(command)) {
+        refusals.push_back({id, from, false, command, *why});
+        return id;
+    }
+    replace_steps(command);
+    client_queue.push_back({command, id, from, false});
     return id;
 }
 
@@ -140,13 +162,21 @@ void board_core::forget_sender(sender* from)
     for (auto& sent : in_flight)
         if (sent.from == from)
             sent.from = nullptr;
+    for (auto& t : timed)
+        if (t.from == from)
+            t.from = nullptr;
+    for (auto& r : refusals)
+        if (r.from == from)
+            r.from = nullptr;
 }
 
 void board_core::tick()
 {
     if (!connection.connected)
         return;
+    tell_refusals();
     count_down_deadlines();
+    count_down_steps();
     watchdog_tick();
     if (connection.port_lost)
         try_reopen();
@@ -176,35 +206,178 @@ void board_core::send_next()
     if (!address_)
         return;
     const auto address = *address_;
+    // While a group's others are being switched off, nothing else may
+    // switch one of them on: the board has to prove the off first.
+    const bool breaking = std::any_of(in_flight.begin(), in_flight.end(),
+                                      [](const in_flight_command& c) { return c.what == purpose::breaking; });
+    const auto next = breaking ? std::nullopt : next_candidate();
+    if (!next) {
+        send(address, status_query);
+        return;
+    }
+    if (const auto breaker = breaker_for(next->command)) {
+        if (failed_breaks > 0) {
+            failed_breaks = 0;
+            command_result failed;
+            failed.how = command_result::end::refused;
+            failed.command = next->command;
+            failed.why = "The other relays of its interlock group did not switch off first.";
+            drop_candidate(*next, failed);
+            send(address, status_query);
+            return;
+        }
+        if (send(address, *breaker) == send_result::sent)
+            in_flight.push_back({0, nullptr, purpose::breaking, confirmation(*breaker), command_deadline_ticks, {}});
+        return;
+    }
+    failed_breaks = 0;
+    send_candidate(address, *next);
+}
 
-    if (mailbox.full) {
+std::optional<board_core::candidate> board_core::next_candidate() const
+{
+    if (own_command)
+        return candidate{source::own, *own_command, {}};
+    // The last steps due now go out together, so that settling them all
+    // before stopping takes one frame.
+    if (link_now() == link_condition::answering) {
+        candidate due{source::due_steps, {code_set_relays, {}}, {}};
+        for (const auto& t : timed) {
+            if (t.now != timed_request::phase::running || t.ticks_left > 0)
+                continue;
+            const auto index = static_cast<std::size_t>(t.relay - 1);
+            auto together = due.command;
+            together.actions[index] = last_step_of(t).actions[index];
+            // Two of a group on in one frame would break the interlock: the
+            // later one waits a tick.
+            if (interlock_refusal(rules_, together))
+                continue;
+            due.command = together;
+            due.steps.push_back(t.id);
+        }
+        if (!due.steps.empty())
+            return due;
+    }
+    if (mailbox.full)
+        return candidate{source::mailbox, mailbox.command, {}};
+    if (!client_queue.empty())
+        return candidate{source::queue, client_queue.front().command, {}};
+    return std::nullopt;
+}
+
+void board_core::send_candidate(std::uint8_t address, const candidate& next)
+{
+    const auto result = send(address, next.command);
+    if (result == send_result::port_closed)
+        return;
+    const bool sent = result == send_result::sent;
+    command_result failed;
+    failed.command = next.command;
+    failed.why = "The command could not be written to the port.";
+    switch (next.from) {
+    case source::own:
+        own_command.reset();
+        if (sent)
+            in_flight.push_back({0, nullptr, purpose::own, confirmation(next.command), command_deadline_ticks, {}});
+        return;
+    case source::due_steps:
+        if (sent) {
+            for (const auto id : next.steps)
+                if (auto* t = timed_of(id))
+                    t->now = timed_request::phase::last_on_line;
+            in_flight.push_back(
+                {0, nullptr, purpose::timed_last, confirmation(next.command), command_deadline_ticks, next.steps});
+        }
+        // Not written: they stay due and go out on the next tick.
+        return;
+    case source::mailbox:
         // A command that never reached the line keeps waiting rather than
         // being reported as done; it goes out on the first tick that can
         // send it.
-        const auto result = send(address, mailbox.command);
-        if (result == send_result::sent || result == send_result::write_failed)
-            mailbox.full = false;
-        if (result == send_result::sent)
-            in_flight.push_back({0, nullptr, true, confirmation(mailbox.command)});
+        mailbox.full = false;
+        if (sent)
+            in_flight.push_back({0, nullptr, purpose::mailbox, confirmation(next.command), command_deadline_ticks, {}});
         return;
-    }
-    if (!client_queue.empty()) {
-        const auto next = client_queue.front();
-        const auto result = send(address, next.command);
-        if (result == send_result::port_closed)
-            return;
+    case source::queue: {
+        const auto queued = client_queue.front();
         client_queue.pop_front();
-        if (result == send_result::sent) {
-            in_flight.push_back({next.id, next.from, false, confirmation(next.command)});
-        } else if (next.from) {
-            command_result failed;
-            failed.command = next.command;
-            failed.why = "The command could not be written to the port.";
-            next.from->command_finished(next.id, failed);
+        if (queued.timed_first) {
+            if (sent) {
+                if (auto* t = timed_of(queued.id)) {
+                    t->now = timed_request::phase::first_on_line;
+                    t->ticks_left = t->duration_ticks;
+                }
+                in_flight.push_back({queued.id, nullptr, purpose::timed_first, confirmation(queued.command),
+                                     command_deadline_ticks, {}});
+                tell([](listener& l) { l.pending_steps_changed(); });
+            } else {
+                end_timed(queued.id, failed);
+            }
+        } else if (sent) {
+            in_flight.push_back(
+                {queued.id, queued.from, purpose::client, confirmation(queued.command), command_deadline_ticks, {}});
+        } else if (queued.from) {
+            queued.from->command_finished(queued.id, failed);
         }
         return;
     }
-    send(address, status_query);
+    }
+}
+
+void board_core::drop_candidate(const candidate& next, const command_result& failed)
+{
+    switch (next.from) {
+    case source::own:
+        own_command.reset();
+        return;
+    case source::due_steps:
+        timed_last_ended(next.steps, failed);
+        return;
+    case source::mailbox:
+        mailbox.full = false;
+        tell([&](listener& l) { l.mailbox_command_finished(failed); });
+        return;
+    case source::queue: {
+        const auto queued = client_queue.front();
+        client_queue.pop_front();
+        if (queued.timed_first)
+            end_timed(queued.id, failed);
+        else if (queued.from)
+            queued.from->command_finished(queued.id, failed);
+        return;
+    }
+    }
+}
+
+bool board_core::may_be_on(int relay) const
+{
+    const auto index = static_cast<std::size_t>(relay - 1);
+    if (states_[index] != relay_state::off)
+        return true;
+    return std::any_of(in_flight.begin(), in_flight.end(),
+                       [&](const in_flight_command& c) { return c.rule.command().actions[index] == action_on; });
+}
+
+std::optional<command_tuple> board_core::breaker_for(const command_tuple& command) const
+{
+    command_tuple breaker{code_set_relays, {}};
+    bool any = false;
+    for (int relay = 1; relay <= relay_count; ++relay) {
+        if (command.actions[static_cast<std::size_t>(relay - 1)] != action_on)
+            continue;
+        const auto* group = interlock_group_of(rules_, relay);
+        if (!group)
+            continue;
+        for (const int other : *group) {
+            if (other == relay || !is_relay_index(other) || !may_be_on(other))
+                continue;
+            breaker.actions[static_cast<std::size_t>(other - 1)] = action_off;
+            any = true;
+        }
+    }
+    if (!any)
+        return std::nullopt;
+    return breaker;
 }
 
 send_result board_core::send(std::uint8_t address, const command_tuple& command)
@@ -222,10 +395,26 @@ void board_core::finish(std::size_t index, command_result result)
     result.command = ended.rule.command();
     if (!result.reported)
         result.reported = ended.rule.last_seen();
-    if (ended.from_mailbox)
+    switch (ended.what) {
+    case purpose::client:
+        if (ended.from)
+            ended.from->command_finished(ended.id, result);
+        return;
+    case purpose::mailbox:
         tell([&](listener& l) { l.mailbox_command_finished(result); });
-    else if (ended.from)
-        ended.from->command_finished(ended.id, result);
+        return;
+    case purpose::own:
+        return;
+    case purpose::breaking:
+        failed_breaks = result.confirmed() ? 0 : failed_breaks + 1;
+        return;
+    case purpose::timed_first:
+        timed_first_ended(ended.id, result);
+        return;
+    case purpose::timed_last:
+        timed_last_ended(ended.steps, result);
+        return;
+    }
 }
 
 void board_core::end_sent(command_result::end how, const std::string& why)
@@ -276,9 +465,15 @@ void board_core::status_frame_received(const frame& rx)
     forget_silence();
     board_health.bad_frames_since_valid = 0;
     board_health.any_valid_since_connect = true;
+    const bool again = !board_health.answering;
     board_health.answering = true;
     const bool changed = now != states_;
     states_ = now;
+    if (again)
+        restore_after_silence();
+    if (std::find(now.begin(), now.end(), relay_state::unknown) == now.end())
+        confirmed_before = now;
+    check_interlock(now);
     notify();
 
     // Commands are settled before the relays' change and the frame are
@@ -353,12 +548,13 @@ void board_core::drop_queued(const std::string& why)
     auto dropped = std::move(client_queue);
     client_queue.clear();
     for (const auto& queued : dropped) {
-        if (!queued.from)
-            continue;
         command_result result;
         result.command = queued.command;
         result.why = why;
-        queued.from->command_finished(queued.id, result);
+        if (queued.timed_first)
+            end_timed(queued.id, result);
+        else if (queued.from)
+            queued.from->command_finished(queued.id, result);
     }
 }
 

@@ -8,6 +8,12 @@ std::string socket_client_origin(unsigned uid, int pid, const std::string& progr
            " program=" + (program.empty() ? std::string("?") : program);
 }
 
+std::string describe_timed(command_kind kind, int relay, std::chrono::milliseconds duration)
+{
+    return std::string(command_word(kind)) + " relay " + std::to_string(relay) + " for " +
+           std::to_string(duration.count()) + " ms";
+}
+
 std::string mqtt_origin(const std::string& topic) { return "MQTT topic " + topic; }
 
 command_outcome confirmed_by(const relay_statuses& reported)
@@ -33,6 +39,8 @@ command_outcome outcome_of(const command_result& result)
     case command_result::end::port_gone:
         return failed_because("the port went away before the board confirmed the command");
     case command_result::end::not_sent:
+    case command_result::end::replaced:
+    case command_result::end::interlocked:
         break;
     }
     return failed_because(result.why);

@@ -11,6 +11,7 @@
 
 #include "core/board_core.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -31,7 +32,10 @@ command_outcome failed_because(const std::string& why);
 // How the board core's verdict reads in the log.
 command_outcome outcome_of(const command_result& result);
 
-// command: describe_command's words, or "toggle relay N" while the relay's
+// "pulse relay 2 for 500 ms": a pulse or a cycle as its audit line names it.
+std::string describe_timed(command_kind kind, int relay, std::chrono::milliseconds duration);
+
+// command: describe_command's words, describe_timed's, or "toggle relay N" while the relay's
 // state is not known yet.
 std::string audit_line(const std::string& command, const std::string& origin, const command_outcome& outcome);
 std::string audit_line(const command_result& result, const std::string& origin);

@@ -21,6 +21,8 @@ struct command_result {
         no_answer,  // no valid status frame before the deadline, or the board fell silent
         port_gone,  // the port went away after the command went out
         not_sent,   // never reached the line: the port went, the owner disconnected, the write failed
+        replaced,     // a later command for the same relay took over its pending step
+        interlocked,  // refused before anything was sent: it would switch on two relays of one group
     };
     end how = end::not_sent;
     command_tuple command{};
@@ -28,7 +30,7 @@ struct command_result {
     std::optional<relay_statuses> reported;
     // no_answer: it ended at the deadline, not by the board falling silent.
     bool at_deadline = false;
-    // not_sent and port_gone: why, in plain words.
+    // not_sent, port_gone, replaced and interlocked: why, in plain words.
     std::string why;
 
     bool confirmed() const { return how == end::confirmed; }

@@ -37,4 +37,9 @@ constexpr int silent_port_repeat_ticks = ticks_in(silent_port_reopen_period);
 constexpr std::chrono::milliseconds command_deadline{2000};
 constexpr int command_deadline_ticks = ticks_in(command_deadline);
 
+// How long a pulse or a cycle may hold a relay switched; its timed step
+// goes out on the first tick at or after the time.
+constexpr std::chrono::milliseconds min_step_duration{100};
+constexpr std::chrono::milliseconds max_step_duration = std::chrono::hours{24};
+
 }  // namespace relay

@@ -1,8 +1,10 @@
 // Random bytes from a socket client, cut into lines as the control socket
 // cuts them and read as requests. Whatever arrives, the parser returns a
-// request or a usage error; a request names a relay exactly when its
-// command takes one, and an over-long line is never taken.
+// request or a usage error; a request names a relay, by number or by name,
+// exactly when its command takes one, a duration in bounds exactly when it
+// takes one, and an over-long line is never taken.
 
+#include "core/timing.h"
 #include "service/line_reader.h"
 #include "service/request.h"
 
@@ -31,9 +33,13 @@ void check(std::string_view line)
     const auto& r = std::get<request>(parsed);
     require(line.size() <= max_request_bytes + 1);
     require(line.find('\0') == std::string_view::npos);
-    const bool takes_relay =
-        r.kind == command_kind::on || r.kind == command_kind::off || r.kind == command_kind::toggle;
-    require(takes_relay ? (r.relay >= 1 && r.relay <= 4) : r.relay == 0);
+    // A relay by number or by name, for the owner to resolve; never both.
+    if (takes_relay(r.kind))
+        require((r.relay >= 1 && r.relay <= 4) != !r.relay_name.empty());
+    else
+        require(r.relay == 0 && r.relay_name.empty());
+    require(takes_duration(r.kind) ? (r.duration >= min_step_duration && r.duration <= max_step_duration)
+                                   : r.duration.count() == 0);
 }
 
 }  // namespace

@@ -95,10 +95,21 @@ void board_topics_link::command_finished(command_id command, const command_resul
     const auto asked = std::move(it->second);
     waiting.erase(it);
     // The log has it from the audit, as a failed command.
-    if (result.how == command_result::end::not_sent)
+    switch (result.how) {
+    case command_result::end::not_sent:
+    case command_result::end::replaced:
+    case command_result::end::interlocked:
         publish(topics.error(), asked.words + " was not carried out: " + result.why, false);
-    audit(audit_line(result, asked.origin), result.confirmed());
+        break;
+    default:
+        break;
+    }
+    audit(asked.timed.empty() ? audit_line(result, asked.origin)
+                              : audit_line(asked.timed, asked.origin, outcome_of(result)),
+          result.confirmed());
 }
+
+void board_topics_link::warning(const std::string& text) { publish(topics.error(), text, false); }
 
 void board_topics_link::refuse(const std::string& topic, const std::string& payload, const std::string& why)
 {
@@ -113,7 +124,7 @@ void board_topics_link::handle_command(const std::string& subtopic, const std::s
     const auto request = parse_set_request(subtopic, payload, retained, board.reported_statuses());
     if (request.ignored)
         return;
-    if (!request.command) {
+    if (!request.command && !request.timed) {
         refuse(topic, payload, request.error);
         return;
     }
@@ -122,15 +133,25 @@ void board_topics_link::handle_command(const std::string& subtopic, const std::s
         refuse(topic, payload, "the board's serial port is not open");
         return;
     }
-    const auto queued = board.queue_command(*request.command, this);
+    if (request.command) {
+        if (const auto why = board.interlock_refusal_of(*request.command)) {
+            refuse(topic, payload, *why);
+            return;
+        }
+    }
+    const auto& timed = request.timed;
+    const auto queued = timed ? board.queue_timed(timed->kind, timed->relay, timed->duration, this)
+                              : board.queue_command(*request.command, this);
     if (!queued) {
         refuse(topic, payload,
                "the board's command queue is full (" + std::to_string(client_queue_capacity) +
                    " commands waiting); try again later");
         return;
     }
-    waiting[*queued] = {topic + " " + shown_payload(payload) + " (" + describe_command(*request.command) + ")",
-                        mqtt_origin(topic)};
+    const auto timed_words = timed ? describe_timed(timed->kind, timed->relay, timed->duration) : std::string();
+    waiting[*queued] = {topic + " " + shown_payload(payload) + " (" +
+                            (timed ? timed_words : describe_command(*request.command)) + ")",
+                        mqtt_origin(topic), timed_words};
 }
 
 }  // namespace relay::mqtt

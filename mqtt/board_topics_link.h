@@ -49,6 +49,8 @@ private:
     void status_reported(const relay_states& states) override;
     void link_changed(link_condition now) override;
     void command_finished(command_id command, const command_result& result) override;
+    // Published on the error topic; the board's owner logs it already.
+    void warning(const std::string& text) override;
 
     void publish_availability(bool online);
     void publish_states(const relay_statuses& reported, bool only_changes);
@@ -65,10 +67,12 @@ private:
     std::optional<bool> published_online;
     relay_statuses published_states{};
     // Our commands not yet settled: the words to tell if one is dropped, and
-    // the topic that asked, for the audit.
+    // the topic that asked and, for a pulse or a cycle, what it asked, for
+    // the audit.
     struct waiting_command {
         std::string words;
         std::string origin;
+        std::string timed;
     };
     std::map<command_id, waiting_command> waiting;
 };

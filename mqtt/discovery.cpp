@@ -49,6 +49,12 @@ discovery_message message(const discovered_board& board, const char* component, 
             config.dump(-1, ' ', false, json::error_handler_t::replace)};
 }
 
+std::string relay_title(const discovered_board& board, int relay)
+{
+    const auto& name = board.names[static_cast<std::size_t>(relay - 1)];
+    return name.empty() ? "Relay " + std::to_string(relay) : name;
+}
+
 }  // namespace
 
 const char* device_class_word(relay_kind kind) { return kind == relay_kind::outlet ? "outlet" : "switch"; }
@@ -69,7 +75,7 @@ discovery_message relay_discovery(const discovered_board& board, const board_top
     const auto n = std::to_string(relay);
     return message(board, "switch", "relay" + n,
                    json{
-                       {"name", "Relay " + n},
+                       {"name", relay_title(board, relay)},
                        {"device_class", device_class_word(board.kinds[static_cast<std::size_t>(relay - 1)])},
                        {"availability_topic", topics.availability()},
                        {"payload_available", payload_online},
@@ -80,6 +86,24 @@ discovery_message relay_discovery(const discovered_board& board, const board_top
                        {"payload_off", payload_off},
                        {"state_on", payload_on},
                        {"state_off", payload_off},
+                       {"retain", false},
+                   });
+}
+
+std::optional<discovery_message> pulse_button_discovery(const discovered_board& board, const board_topics& topics,
+                                                        int relay)
+{
+    const auto& pulse = board.pulses[static_cast<std::size_t>(relay - 1)];
+    if (!pulse)
+        return std::nullopt;
+    return message(board, "button", "relay" + std::to_string(relay) + "_pulse",
+                   json{
+                       {"name", relay_title(board, relay) + " pulse"},
+                       {"availability_topic", topics.availability()},
+                       {"payload_available", payload_online},
+                       {"payload_not_available", payload_offline},
+                       {"command_topic", topics.relay_pulse(relay)},
+                       {"payload_press", std::to_string(pulse->count())},
                        {"retain", false},
                    });
 }
@@ -102,6 +126,9 @@ std::vector<discovery_message> board_discovery(const discovered_board& board, co
     std::vector<discovery_message> all;
     for (int relay = 1; relay <= relay_count; ++relay)
         all.push_back(relay_discovery(board, topics, relay));
+    for (int relay = 1; relay <= relay_count; ++relay)
+        if (auto button = pulse_button_discovery(board, topics, relay))
+            all.push_back(std::move(*button));
     all.push_back(link_discovery(board, topics));
     return all;
 }

@@ -75,7 +75,8 @@ std::string mqtt_bridge::add_board(board_core& core, const board_options& option
     served_board& board = *boards.back();
     const board_topics topics(settings.topic_prefix, id);
 
-    std::vector<std::string> subscriptions{relay_set_filter(topics), all_set_filter(topics)};
+    std::vector<std::string> subscriptions{relay_set_filter(topics), all_set_filter(topics),
+                                           relay_pulse_filter(topics), relay_cycle_filter(topics)};
     if (!settings.discovery_prefix.empty())
         subscriptions.push_back(discovery_status_topic(settings.discovery_prefix));
 
@@ -100,6 +101,8 @@ std::string mqtt_bridge::add_board(board_core& core, const board_options& option
     discovery.board = id;
     discovery.node = node_id(options.board_id, settings.machine_name, id);
     discovery.kinds = options.kinds;
+    discovery.names = options.names;
+    discovery.pulses = options.pulses;
     board.link = std::make_unique<board_topics_link>(
         core, id, settings.topic_prefix, discovery,
         [connection](const std::string& topic, const std::string& payload, bool retained) {

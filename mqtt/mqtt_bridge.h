@@ -39,6 +39,10 @@ struct board_options {
     // Its node in Home Assistant's ids; empty: the host and its id.
     std::string board_id;
     std::array<relay_kind, relay_count> kinds{};
+    // Home Assistant's names of the relays, and the pulse each relay's
+    // button asks for (none: no button).
+    std::array<std::string, relay_count> names{};
+    std::array<std::optional<std::chrono::milliseconds>, relay_count> pulses{};
     // One line per command it is asked for; empty: the bridge's log.
     audit_function audit;
 };

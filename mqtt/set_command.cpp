@@ -1,6 +1,9 @@
 #include "mqtt/set_command.h"
 
+#include "core/step_duration.h"
+
 #include <cstdio>
+#include <variant>
 
 namespace relay::mqtt {
 namespace {
@@ -68,14 +71,30 @@ set_request parse_set_request(const std::string& subtopic, const std::string& pa
             return {all_relays(action_off), {}};
         return refuse("all/set takes ON or OFF");
     }
+    // relay/<n>/<what>: one digit, and only set, pulse or cycle after it.
     const std::string head = "relay/";
-    const std::string tail = "/set";
-    if (subtopic.size() != head.size() + 1 + tail.size() || subtopic.compare(0, head.size(), head) != 0 ||
-        subtopic.compare(head.size() + 1, tail.size(), tail) != 0)
+    const auto what = subtopic.size() > head.size() + 2 && subtopic.compare(0, head.size(), head) == 0 &&
+                              subtopic[head.size() + 1] == '/'
+                          ? subtopic.substr(head.size() + 2)
+                          : std::string();
+    const std::optional<command_kind> timed = what == "pulse"   ? std::optional(command_kind::pulse)
+                                              : what == "cycle" ? std::optional(command_kind::cycle)
+                                                                : std::nullopt;
+    if (what.empty())
         return refuse("no such relay: relays are numbered 1 to " + std::to_string(relay_count));
+    if (what != "set" && !timed)
+        return refuse("a relay's topics are set, pulse and cycle");
     const int relay = subtopic[head.size()] - '0';
     if (!is_relay_index(relay))
         return refuse("no such relay: relays are numbered 1 to " + std::to_string(relay_count));
+    if (timed) {
+        const auto duration = parse_step_milliseconds(payload);
+        if (const auto* why = std::get_if<std::string>(&duration))
+            return refuse("relay/" + std::to_string(relay) + "/" + what + " takes the milliseconds: " + *why);
+        set_request r;
+        r.timed = timed_step{*timed, relay, std::get<std::chrono::milliseconds>(duration)};
+        return r;
+    }
     switch (asked) {
     case word::on:
         return {single_relay(relay, action_on), {}};

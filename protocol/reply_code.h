@@ -14,7 +14,8 @@ enum class reply_code {
     port,     // the port is not open, stopped working, or dropped the command
     timeout,  // no valid status frame in time
     refused,  // the board answered but did not switch
-    busy,     // too many commands or clients waiting
+    busy,       // too many commands or clients waiting
+    interlock,  // the board's interlock forbids what was asked
 };
 
 struct reply_code_row {
@@ -29,6 +30,7 @@ inline constexpr reply_code_row reply_codes[] = {
     {reply_code::timeout, "timeout", 4},
     {reply_code::refused, "refused", 5},
     {reply_code::busy, "busy", 6},
+    {reply_code::interlock, "interlock", 7},
 };
 
 constexpr const reply_code_row& reply_code_entry(reply_code code)

@@ -1,11 +1,22 @@
 #include "relayd/board_daemon.h"
 
+#include <algorithm>
+
 namespace relay::relayd {
 
 board_daemon::board_daemon(io_loop& loop, std::vector<board_config> boards, bool system_mode, bool simulate)
     : clock(loop, [this] {
           for (auto& service : boards_)
               service->tick();
+      }),
+      settling(loop, [this] {
+          const bool pending = std::any_of(boards_.begin(), boards_.end(),
+                                           [](const auto& service) { return service->steps_pending(); });
+          if (pending && --settle_ticks_left > 0)
+              return;
+          settling.stop();
+          if (auto done = std::move(settled))
+              done();
       })
 {
     for (auto& board : boards) {
@@ -41,8 +52,20 @@ bool board_daemon::start()
     return true;
 }
 
+void board_daemon::settle_then(std::function<void()> done)
+{
+    settled = std::move(done);
+    for (auto& service : boards_)
+        service->settle_pending_steps();
+    settle_ticks_left = ticks_in(settle_bound);
+    // Checked each tick; the boards' own clock keeps sending meanwhile.
+    settling.start_every(poll_period);
+}
+
 void board_daemon::stop()
 {
+    settling.stop();
+    settled = nullptr;
     clock.stop();
     for (auto& service : boards_)
         service->stop();

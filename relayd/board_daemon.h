@@ -9,6 +9,7 @@
 #include "relayd/config_file.h"
 #include "sim/pty_board.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,10 +36,21 @@ public:
     // A board's link went between answering, silent and lost.
     void on_status_changed(std::function<void()> heard);
 
+    // Every board's pending timed steps go out now; `done` is called once
+    // the boards have proven them all, or after settle_bound at the most.
+    void settle_then(std::function<void()> done);
+
 private:
     std::vector<std::unique_ptr<pty_board>> simulated;
     std::vector<std::unique_ptr<board_service>> boards_;
     loop_timer clock;
+    loop_timer settling;
+    std::function<void()> settled;
+    int settle_ticks_left = 0;
 };
+
+// How long relayd waits on SIGTERM for its boards to prove their timed
+// steps' final states.
+constexpr std::chrono::milliseconds settle_bound{1000};
 
 }  // namespace relay::relayd

@@ -1,8 +1,13 @@
 #include "relayd/board_service.h"
 
 #include "relayd/daemon_log.h"
+#include "relayd/pending_file.h"
 #include "serial/port_catalog.h"
 #include "text/shown_text.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
 
 namespace relay::relayd {
 namespace {
@@ -23,6 +28,7 @@ board_service::board_service(io_loop& loop, board_config config, bool system_mod
 {
     parts.core.add_listener(this);
     parts.core.set_address(config_.address);
+    parts.core.set_rules(config_.rules);
 
     // Named after the device, so that relayctl finds the owner of a port by
     // the port alone; a numbered port that is not there yet is named as the
@@ -54,6 +60,7 @@ bool board_service::serve_socket()
     }
     socket = std::make_unique<board_socket>(loop, parts.core);
     socket->set_audit([this](const std::string& line, bool confirmed) { audit(line, confirmed); });
+    socket->set_relay_names(config_.names);
     const auto result = socket->listen(socket_path_, system_mode);
     if (!result.ok) {
         log(priority::error,
@@ -147,6 +154,44 @@ void board_service::silent_port_reopened(int times)
     log(priority::warning, board_words() + " silent for " + std::to_string(silent_port_reopen_after.count()) +
                                " ms; port " + parts.core.port().path + " closed and reopened, again every " +
                                std::to_string(repeat.count()) + " s while the silence lasts");
+}
+
+void board_service::warning(const std::string& text) { log(priority::warning, text); }
+
+void board_service::notice(const std::string& text) { log(priority::info, text); }
+
+void board_service::keep_pending_steps_in(const std::string& path)
+{
+    pending_path = path;
+    if (path.empty())
+        return;
+    const auto now = std::chrono::system_clock::now();
+    for (const auto& step : load_pending_steps(path)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(step.due - now);
+        const auto word = step.final_state == relay_state::on ? "on" : "off";
+        const auto when = left.count() > 0 ? "in " + std::to_string(left.count()) + " ms"
+                                           : "at once (due " + std::to_string(-left.count()) + " ms ago)";
+        log(priority::warning, "relay " + std::to_string(step.relay) + " goes " + word + " " + when +
+                                   " once the board answers: a timed step left by an earlier run");
+        parts.core.resume_step(step.relay, step.final_state, std::max(left, std::chrono::milliseconds{0}));
+    }
+}
+
+void board_service::pending_steps_changed()
+{
+    // While stopping, the steps not proven stay in the file for the next run.
+    if (pending_path.empty() || stopping)
+        return;
+    const auto now = std::chrono::system_clock::now();
+    std::vector<saved_step> steps;
+    for (const auto& step : parts.core.pending_steps())
+        steps.push_back({step.relay, step.final_state,
+                         now + std::chrono::duration_cast<std::chrono::system_clock::duration>(step.time_left)});
+    const auto why = save_pending_steps(pending_path, steps);
+    if (!why.empty() && why != last_save_failure)
+        log(priority::error, "cannot keep the timed steps in " + shown_text(pending_path) + ": " + why +
+                                 "; a restart would not carry them out");
+    last_save_failure = why;
 }
 
 void board_service::no_first_answer()

@@ -53,10 +53,21 @@ public:
     // The link went between answering, silent and lost.
     void on_link_condition_changed(std::function<void()> heard) { link_heard.push_back(std::move(heard)); }
 
+    // Keeps the board's timed steps in this file from now on, and takes on
+    // those an earlier run left there. Empty: kept nowhere.
+    void keep_pending_steps_in(const std::string& path);
+    // Every timed step's final state goes out now; whether any is still to
+    // be proven.
+    void settle_pending_steps() { parts.core.settle_pending_now(); }
+    bool steps_pending() const { return !parts.core.pending_steps().empty(); }
+
 private:
     void link_changed(link_condition now) override;
     void connection_changed(bool connected) override { ticking = connected; }
     void silent_port_reopened(int times) override;
+    void warning(const std::string& text) override;
+    void notice(const std::string& text) override;
+    void pending_steps_changed() override;
 
     void open_refused(const open_result& why);
     void try_open();
@@ -88,6 +99,8 @@ private:
     loop_timer first_answer;
     std::vector<std::function<void()>> link_heard;
     std::string last_open_failure;
+    std::string pending_path;
+    std::string last_save_failure;
     bool ever_opened = false;
     bool told_silent = false;
     // Silence or a lost port since the last answer: the next is "again".

@@ -46,6 +46,7 @@ void board_socket::close()
 void board_socket::set_audit(audit_function audit) { d->socket.set_audit(std::move(audit)); }
 
 control_socket& board_socket::served() { return d->socket; }
+void board_socket::set_relay_names(const relay_names& names) { d->socket.set_relay_names(names); }
 
 std::string board_socket::usual_path(const std::string& device, bool system_mode)
 {

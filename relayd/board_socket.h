@@ -5,6 +5,7 @@
 
 #include "core/command_audit.h"
 #include "core/board_core.h"
+#include "core/relay_names.h"
 #include "loop/io_loop.h"
 
 #include <memory>
@@ -39,6 +40,8 @@ public:
     void set_audit(audit_function audit);
     // The socket itself, for clients on other transports (its guests).
     control_socket& served();
+    // The names the configuration gives the board's relays.
+    void set_relay_names(const relay_names& names);
 
     // Where the owner of this device serves it unless told otherwise.
     static std::string usual_path(const std::string& device, bool system_mode);

@@ -1,5 +1,6 @@
 #include "relayd/config_file.h"
 
+#include "core/step_duration.h"
 #include "relayd/port_identity.h"
 #include "text/shown_text.h"
 #include "text/whole_number.h"
@@ -12,11 +13,15 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <variant>
+#include <vector>
 
 namespace relay::relayd {
 namespace {
 
-const char* const board_keys = "port, address, socket, board_id, relay1_class to relay4_class";
+const char* const board_keys =
+    "port, address, socket, board_id, relay1 to relay4, relay1_class to relay4_class, interlock, restore, pulse1 to "
+    "pulse4";
 
 std::string trim(const std::string& s)
 {
@@ -74,6 +79,49 @@ int relay_class_key(const std::string& key)
         return 0;
     const int relay = key[5] - '0';
     return relay >= 1 && relay <= relay_count ? relay : 0;
+}
+
+// 1 to 4 for the keys word1 to word4 (relay1, pulse3), else 0.
+int numbered_key(const std::string& key, const std::string& word)
+{
+    if (key.size() != word.size() + 1 || key.compare(0, word.size(), word) != 0)
+        return 0;
+    const int relay = key.back() - '0';
+    return is_relay_index(relay) ? relay : 0;
+}
+
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);)
+        parts.push_back(part);
+    if (!text.empty() && text.back() == separator)
+        parts.emplace_back();
+    return parts;
+}
+
+// "1 3" or "1 2, 3 4": groups of relays, none in two groups, each of two
+// or more. The reason in plain words when the text is not that.
+std::string read_interlock(const std::string& value, std::vector<std::vector<int>>& groups)
+{
+    std::set<int> seen;
+    for (const auto& part : split(value, ',')) {
+        std::istringstream words(part);
+        std::vector<int> group;
+        for (std::string word; words >> word;) {
+            const auto relay = whole_number(word, relay_count);
+            if (!relay || *relay < 1)
+                return in_quotes(word) + " is not a relay: relays are 1 to " + std::to_string(relay_count);
+            if (!seen.insert(static_cast<int>(*relay)).second)
+                return "relay " + word + " is named twice: a relay belongs to one group at most";
+            group.push_back(static_cast<int>(*relay));
+        }
+        if (group.size() < 2)
+            return "a group of " + in_quotes(trim(part)) + " interlocks nothing: a group needs two relays or more";
+        groups.push_back(std::move(group));
+    }
+    return {};
 }
 
 enum class section { none, mqtt, http, board, other };
@@ -198,6 +246,24 @@ private:
             if (value.size() > 64)
                 return fail("key 'board_id' of board '" + board.name + "' is longer than 64 characters");
             board.board_id = value;
+        } else if (const int named = numbered_key(key, "relay"); named > 0) {
+            if (const auto why = relay_name_error(board.names, named, value); !why.empty())
+                return fail("key '" + key + "' of board '" + board.name + "': " + why);
+            board.names[static_cast<std::size_t>(named - 1)] = value;
+        } else if (const int pulsed = numbered_key(key, "pulse"); pulsed > 0) {
+            const auto duration = parse_step_duration(value);
+            if (const auto* why = std::get_if<std::string>(&duration))
+                return fail("key '" + key + "' of board '" + board.name + "': " + *why);
+            board.pulse_buttons[static_cast<std::size_t>(pulsed - 1)] = std::get<std::chrono::milliseconds>(duration);
+        } else if (key == "interlock") {
+            if (const auto why = read_interlock(value, board.rules.interlock_groups); !why.empty())
+                return fail("key 'interlock' of board '" + board.name + "': " + why);
+        } else if (key == "restore") {
+            const auto policy = parse_restore_word(value);
+            if (!policy)
+                return fail("key 'restore' of board '" + board.name + "' must be leave, last or off, not " +
+                            in_quotes(value));
+            board.rules.restore = *policy;
         } else if (const int relay = relay_class_key(key); relay > 0) {
             if (value != "switch" && value != "outlet")
                 return fail("key '" + key + "' of board '" + board.name + "' must be switch or outlet, not " +

@@ -12,19 +12,27 @@
 //   socket = /run/relayd/cabinet.sock   # optional, absolute
 //   board_id = cabinet-pump-house       # optional: its name in Home Assistant's ids
 //   relay2_class = outlet  # optional, relay1_class to relay4_class: switch (default) or outlet
+//   relay2 = pump          # optional, relay1 to relay4: a name that stands for the number
+//   interlock = 1 2, 3 4   # optional: groups of relays that are never on together
+//   restore = last         # optional: leave (default), last or off, when the board answers again
+//   pulse2 = 500ms         # optional, pulse1 to pulse4: Home Assistant gets a button for this pulse
 //
 // Any mistake is reported with the file, the line and the key, and the
 // daemon does not start: a half-understood file would run the wrong boards.
 // A control byte anywhere is a mistake too, and what a message quotes from
 // the file is shown with such bytes escaped.
 
+#include "core/relay_names.h"
+#include "core/switch_rules.h"
 #include "serial/port_catalog.h"
 
 #include "protocol/frame.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +49,11 @@ struct board_config {
     // rather than switches.
     std::string board_id{};
     std::array<bool, relay_count> outlets{};
+    // Empty for a relay without a name.
+    std::array<std::string, relay_count> names{};
+    switch_rules rules{};
+    // The pulse a relay's Home Assistant button asks for; none, no button.
+    std::array<std::optional<std::chrono::milliseconds>, relay_count> pulse_buttons{};
 };
 
 struct daemon_config {

@@ -217,6 +217,10 @@ int main(int argc, char** argv)
 
         log_line(priority::info, version_text() + " started: " + std::to_string(boards.size()) +
                                      (boards.size() == 1 ? " board (" : " boards (") + board_names(boards) + ")");
+        const auto folder = state_folder(state_environment_now(), runs_as_system_service(opts));
+        for (const auto& board : daemon.boards())
+            board->keep_pending_steps_in(
+                pending_steps_file(folder, opts.config, opts.port, opts.address, board->config().name));
         if (!daemon.start()) {
             manager.stopping("a board could not be served");
             return exit_socket;
@@ -241,9 +245,8 @@ int main(int argc, char** argv)
         }
         manager.ready(daemon.status_line());
         daemon.on_status_changed([&] { manager.status(daemon.status_line()); });
-        relay::stop_signals signals_in(loop, [&](const std::string& name) {
-            log_line(priority::info, "stopping on " + name);
-            manager.stopping("stopping");
+        bool stopping = false;
+        const auto stop_now = [&] {
             // "offline" on the broker while the boards are still served.
             if (on_mqtt)
                 on_mqtt->stop();
@@ -251,6 +254,19 @@ int main(int argc, char** argv)
                 web->stop();
             daemon.stop();
             loop.quit();
+        };
+        relay::stop_signals signals_in(loop, [&](const std::string& name) {
+            // A second signal does not wait for the timed steps.
+            if (stopping) {
+                stop_now();
+                return;
+            }
+            stopping = true;
+            log_line(priority::info, "stopping on " + name);
+            manager.stopping("stopping");
+            // Nothing timed is left half done: each pending step's final
+            // state goes out before the boards are let go.
+            daemon.settle_then(stop_now);
         });
         loop.run();
         log_line(priority::info, "stopped");

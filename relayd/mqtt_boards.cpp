@@ -71,6 +71,8 @@ void mqtt_boards::add(board_service& board, const std::string& name)
     options.board_id = board.config().board_id;
     for (std::size_t i = 0; i < options.kinds.size(); ++i)
         options.kinds[i] = board.config().outlets[i] ? mqtt::relay_kind::outlet : mqtt::relay_kind::generic;
+    options.names = board.config().names;
+    options.pulses = board.config().pulse_buttons;
     options.audit = [&board](const std::string& line, bool confirmed) { board.audit(line, confirmed); };
     const auto id = bridge->add_board(board.core(), options);
     log_line(priority::info, board.config().name + ": on MQTT as " + id + ", client id " + bridge->client_id_for(id));

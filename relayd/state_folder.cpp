@@ -48,15 +48,30 @@ std::string state_folder(const state_environment& env, bool system_mode)
     return {};
 }
 
+namespace {
+
+std::string record_name(const std::string& config_path, const std::string& port, std::uint8_t address)
+{
+    return config_path.empty() ? "port-" + file_word(port) + "-" + std::to_string(address)
+                               : file_word(std::filesystem::absolute(config_path).lexically_normal().string());
+}
+
+}  // namespace
+
 std::string discovery_record_file(const std::string& folder, const std::string& config_path, const std::string& port,
                                   std::uint8_t address)
 {
     if (folder.empty())
         return {};
-    const auto name = config_path.empty()
-                          ? "port-" + file_word(port) + "-" + std::to_string(address)
-                          : file_word(std::filesystem::absolute(config_path).lexically_normal().string());
-    return folder + "/ha-discovery-" + name;
+    return folder + "/ha-discovery-" + record_name(config_path, port, address);
+}
+
+std::string pending_steps_file(const std::string& folder, const std::string& config_path, const std::string& port,
+                               std::uint8_t address, const std::string& board)
+{
+    if (folder.empty())
+        return {};
+    return folder + "/pending-steps-" + record_name(config_path, port, address) + "-" + file_word(board);
 }
 
 }  // namespace relay::relayd

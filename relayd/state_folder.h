@@ -1,6 +1,7 @@
 #pragma once
 // Where relayd keeps what it must remember from one run to the next (the
-// Home Assistant discovery messages it has published): the unit's
+// Home Assistant discovery messages it has published, the timed steps still
+// to come): the unit's
 // StateDirectory= for the system service, else the user's state folder.
 // Pure, so that every environment is tried in a test.
 
@@ -27,5 +28,8 @@ std::string state_folder(const state_environment& env, bool system_mode);
 // configuration file, or the port and address of the command line.
 std::string discovery_record_file(const std::string& folder, const std::string& config_path, const std::string& port,
                                   std::uint8_t address);
+// The timed steps of one board of that configuration; empty when no folder.
+std::string pending_steps_file(const std::string& folder, const std::string& config_path, const std::string& port,
+                               std::uint8_t address, const std::string& board);
 
 }  // namespace relay::relayd

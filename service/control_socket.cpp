@@ -307,6 +307,7 @@ struct control_socket::impl : board_core::listener {
     io_loop& loop;
     board_core& board;
     request_book book;
+    relay_names names{};
     int listener = -1;
     fd_watch listening;
     loop_timer accept_pause{loop, [this] { listening.set_enabled(true); }};
@@ -425,7 +426,17 @@ void control_socket::impl::handle_line(std::uint64_t id, const line_reader::item
         send(id, error_reply(refused->id, reply_code::usage, refused->why));
         return;
     }
-    const auto& r = std::get<request>(parsed);
+    auto r = std::get<request>(parsed);
+    if (!r.relay_name.empty()) {
+        const auto relay = resolve_relay(names, r.relay_name);
+        if (!relay) {
+            auto why = unknown_relay_words(names, r.relay_name) + ".";
+            why[0] = static_cast<char>(why[0] - 'a' + 'A');
+            send(id, error_reply(r.id, reply_code::usage, why));
+            return;
+        }
+        r.relay = *relay;
+    }
     if (r.kind == command_kind::watch) {
         auto& c = clients.at(id);
         c.watching = true;
@@ -525,7 +536,7 @@ void control_socket::impl::tell_watcher(std::uint64_t id, client& c)
     c.told_once = true;
     c.told_relays = relays;
     c.told_link = link;
-    send(id, state_event(relays, link));
+    send(id, state_event(relays, link, names));
 }
 
 void control_socket::impl::tell_watchers()
@@ -653,6 +664,12 @@ bool control_socket::has_guest(guest_id guest) const
 {
     const auto it = d->clients.find(guest);
     return it != d->clients.end() && !it->second.connection;
+}
+
+void control_socket::set_relay_names(const relay_names& names)
+{
+    d->names = names;
+    d->book.set_names(names);
 }
 
 }  // namespace relay

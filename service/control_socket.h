@@ -5,6 +5,7 @@
 
 #include "core/board_core.h"
 #include "core/command_audit.h"
+#include "core/relay_names.h"
 #include "loop/io_loop.h"
 
 #include <cstdint>
@@ -50,6 +51,9 @@ public:
     // Hears one line for each command a client asks for, naming the client
     // by its uid, pid and program (the socket's peer credentials).
     void set_audit(audit_function audit);
+    // The board's relay names: a request may name a relay by them, and
+    // replies and watch events carry them.
+    void set_relay_names(const relay_names& names);
 
     // A client that reaches the board by another transport (the web page's
     // WebSocket): it hands over whole request lines and hears each reply and

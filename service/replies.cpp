@@ -15,6 +15,18 @@ json relays_object(const relay_statuses& shown)
     return relays;
 }
 
+// Only the relays that have a name; nothing at all when none has.
+void add_names(json& object, const relay_names& names)
+{
+    if (!has_names(names))
+        return;
+    json named = json::object();
+    for (int i = 0; i < relay_count; ++i)
+        if (!names[static_cast<std::size_t>(i)].empty())
+            named[std::to_string(i + 1)] = names[static_cast<std::size_t>(i)];
+    object["names"] = std::move(named);
+}
+
 std::string line(json object, const std::string& id)
 {
     if (!id.empty())
@@ -30,6 +42,7 @@ std::string ok_reply(const std::string& id, const relay_statuses& shown, const b
     json reply{{"ok", true}, {"relays", relays_object(shown)}, {"port", facts.port}};
     if (facts.address)
         reply["address"] = int(*facts.address);
+    add_names(reply, facts.names);
     return line(std::move(reply), id);
 }
 
@@ -42,9 +55,11 @@ std::string error_reply(const std::string& id, reply_code code, const std::strin
     return line(std::move(reply), id);
 }
 
-std::string state_event(const relay_statuses& shown, link_condition link)
+std::string state_event(const relay_statuses& shown, link_condition link, const relay_names& names)
 {
-    return line(json{{"event", "state"}, {"relays", relays_object(shown)}, {"link", link_word(link)}}, {});
+    json event{{"event", "state"}, {"relays", relays_object(shown)}, {"link", link_word(link)}};
+    add_names(event, names);
+    return line(std::move(event), {});
 }
 
 }  // namespace relay

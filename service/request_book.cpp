@@ -18,7 +18,7 @@ request_book::~request_book()
     board.remove_listener(this);
 }
 
-board_facts request_book::facts() const { return {board.port().path, board.address()}; }
+board_facts request_book::facts() const { return {board.port().path, board.address(), names}; }
 
 std::string request_book::port_gone_words() const
 {
@@ -97,9 +97,17 @@ void request_book::take(client_id client, const request& r, const std::string& o
 void request_book::queue_command(std::uint64_t key, entry& e)
 {
     e.now = stage::queued;
-    // The board core keeps the deadline from here on.
+    // The board core keeps the deadline from here on; a timed one's last
+    // step may come a day later, and is answered only then.
     stop_deadline(key);
-    const auto id = board.queue_command(e.command, this);
+    // Answered at once rather than on the core's next tick.
+    if (const auto why = board.interlock_refusal_of(e.command)) {
+        fail(key, reply_code::interlock, *why);
+        return;
+    }
+    const auto id = takes_duration(e.asked.kind)
+                        ? board.queue_timed(e.asked.kind, e.asked.relay, e.asked.duration, this)
+                        : board.queue_command(e.command, this);
     if (!id) {
         fail(key, reply_code::busy,
              "Too many commands are waiting for the board (" + std::to_string(client_queue_capacity) +
@@ -173,8 +181,10 @@ void request_book::audit(const entry& e, const command_outcome& outcome) const
     // became a command, but its asking is told all the same.
     if (!audited || e.asked.kind == command_kind::status || e.asked.kind == command_kind::watch)
         return;
-    const auto command = e.command.code == code_set_relays ? describe_command(e.command)
-                                                           : "toggle relay " + std::to_string(e.asked.relay);
+    const auto relay = std::to_string(e.asked.relay);
+    const auto command = takes_duration(e.asked.kind) ? describe_timed(e.asked.kind, e.asked.relay, e.asked.duration)
+                         : e.command.code == code_set_relays ? describe_command(e.command)
+                                                             : "toggle relay " + relay;
     audited(command, e.origin, outcome);
 }
 
@@ -188,7 +198,6 @@ void request_book::command_finished(command_id id, const command_result& result)
     const auto it = entries.find(key);
     if (it == entries.end())
         return;
-    const auto& words = it->second.command;
     const auto ms = std::to_string(reply_deadline.count());
     switch (result.how) {
     case command_result::end::confirmed:
@@ -196,7 +205,7 @@ void request_book::command_finished(command_id id, const command_result& result)
         return;
     case command_result::end::refused:
         fail(key, reply_code::refused,
-             "The board answered but did not " + describe_command(words) + ".",
+             "The board answered but did not " + describe_command(result.command) + ".",
              result.reported);
         return;
     case command_result::end::no_answer:
@@ -211,6 +220,12 @@ void request_book::command_finished(command_id id, const command_result& result)
         return;
     case command_result::end::not_sent:
         fail(key, reply_code::port, result.why);
+        return;
+    case command_result::end::replaced:
+        fail(key, reply_code::refused, result.why, result.reported);
+        return;
+    case command_result::end::interlocked:
+        fail(key, reply_code::interlock, result.why);
         return;
     }
 }

@@ -47,6 +47,8 @@ public:
     std::size_t open_requests(client_id client) const;
 
     board_facts facts() const;
+    // The board's relay names, carried in every reply.
+    void set_names(const relay_names& names_) { names = names_; }
 
 private:
     enum class stage { waiting_for_status, queued };
@@ -77,6 +79,7 @@ private:
     board_core& board;
     answer_fn answer;
     audit_fn audited;
+    relay_names names{};
     std::map<std::uint64_t, entry> entries;
     // The board core's name for each queued command, and its entry's.
     std::map<command_id, std::uint64_t> queued;

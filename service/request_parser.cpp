@@ -1,5 +1,6 @@
 #include "service/request.h"
 
+#include "core/timing.h"
 #include "protocol/relay_commands.h"
 #include "text/utf8.h"
 
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace relay {
 namespace {
@@ -28,6 +30,14 @@ bool has_control_bytes(std::string_view text)
 }
 
 usage_error refuse(std::string why, std::string id = {}) { return usage_error{std::move(why), std::move(id)}; }
+
+bool whole_number_in(const json& value, double low, double high)
+{
+    if (!value.is_number())
+        return false;
+    const double number = value.get<double>();
+    return std::isfinite(number) && number == std::floor(number) && number >= low && number <= high;
+}
 
 }  // namespace
 
@@ -74,15 +84,35 @@ parsed_request parse_request(std::string_view line)
     if (!takes_relay(*found)) {
         if (relay_value != document.end())
             return refuse(std::string("\"") + command_word(*found) + "\" takes no relay.", r.id);
+        if (document.contains("ms"))
+            return refuse(std::string("\"") + command_word(*found) + "\" takes no \"ms\".", r.id);
         return r;
     }
     if (relay_value == document.end())
         return refuse(std::string("\"") + command_word(*found) + "\" needs \"relay\": 1, 2, 3 or 4.", r.id);
     const double number = relay_value->is_number() ? relay_value->get<double>() : 0.0;
-    if (!relay_value->is_number() || !std::isfinite(number) || number != std::floor(number) ||
-        !is_relay_index(static_cast<int>(std::clamp(number, -1.0, 100.0))))
-        return refuse("\"relay\" must be the number 1, 2, 3 or 4.", r.id);
-    r.relay = static_cast<int>(number);
+    if (relay_value->is_string() && !relay_value->get_ref<const std::string&>().empty())
+        r.relay_name = relay_value->get<std::string>();
+    else if (!relay_value->is_number() || !std::isfinite(number) || number != std::floor(number) ||
+             !is_relay_index(static_cast<int>(std::clamp(number, -1.0, 100.0))))
+        return refuse("\"relay\" must be the number 1, 2, 3 or 4, or a relay's name.", r.id);
+    else
+        r.relay = static_cast<int>(number);
+    const auto ms = document.find("ms");
+    if (!takes_duration(*found)) {
+        if (ms != document.end())
+            return refuse(std::string("\"") + command_word(*found) + "\" takes no \"ms\".", r.id);
+        return r;
+    }
+    const auto low = std::to_string(min_step_duration.count());
+    const auto high = std::to_string(max_step_duration.count());
+    if (ms == document.end())
+        return refuse(std::string("\"") + command_word(*found) +
+                          "\" needs \"ms\": a whole number of milliseconds from " + low + " to " + high + ".",
+                      r.id);
+    if (!whole_number_in(*ms, double(min_step_duration.count()), double(max_step_duration.count())))
+        return refuse("\"ms\" must be a whole number of milliseconds from " + low + " to " + high + ".", r.id);
+    r.duration = std::chrono::milliseconds{static_cast<std::int64_t>(ms->get<double>())};
     return r;
 }
 

@@ -312,7 +312,7 @@ void refused_commands_are_told_once(attach_rig& rig)
     EXPECT_TRUE(has(refused_busy.words, "Too many commands are waiting for the board")) << refused_busy.words;
     const auto& refused_relay = rig.heard.finished[bad_relay].at(0);
     EXPECT_EQ(refused_relay.code, reply_code::usage);
-    EXPECT_EQ(refused_relay.words, "\"relay\" must be the number 1, 2, 3 or 4.");
+    EXPECT_EQ(refused_relay.words, "\"relay\" must be the number 1, 2, 3 or 4, or a relay's name.");
     EXPECT_EQ(rig.heard.finished[watch].at(0).code, reply_code::usage);
 
     // The queue drains; the refused command never goes out, and nothing is

@@ -56,7 +56,19 @@ INSTANTIATE_TEST_SUITE_P(
                       // ... and does nothing it cannot justify.
                       plan_case{with(command_kind::toggle, 1), std::nullopt, std::nullopt},
                       plan_case{with(command_kind::toggle, 1), relay_statuses{0, 1, 1, 1}, std::nullopt},
-                      plan_case{with(command_kind::toggle, 1), relay_statuses{3, 1, 1, 1}, std::nullopt}));
+                      plan_case{with(command_kind::toggle, 1), relay_statuses{3, 1, 1, 1}, std::nullopt},
+                      // A pulse starts by switching its relay on, a cycle by switching it off.
+                      plan_case{with(command_kind::pulse, 2), std::nullopt, command_tuple{1, {0, on, 0, 0}}},
+                      plan_case{with(command_kind::cycle, 3), relay_statuses{1, 1, 1, 1}, command_tuple{1, {0, 0, off, 0}}}));
+
+TEST(plan, a_pulse_ends_off_and_a_cycle_on_and_nothing_else_has_a_final_step)
+{
+    EXPECT_EQ(final_step_for(with(command_kind::pulse, 2)), (command_tuple{1, {0, off, 0, 0}}));
+    EXPECT_EQ(final_step_for(with(command_kind::cycle, 4)), (command_tuple{1, {0, 0, 0, on}}));
+    for (const auto kind : {command_kind::status, command_kind::on, command_kind::off, command_kind::toggle,
+                            command_kind::all_on, command_kind::all_off, command_kind::watch})
+        EXPECT_FALSE(final_step_for(with(kind, 1))) << command_word(kind);
+}
 
 struct confirm_case {
     command_tuple sent;

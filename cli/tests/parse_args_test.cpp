@@ -76,6 +76,40 @@ INSTANTIATE_TEST_SUITE_P(
         good_case{{"--port", "--weird", "status"}, "--weird", 1, false, 1000, command_kind::status, 0},
         good_case{{"--", "status"}, "1", 1, false, 1000, command_kind::status, 0}));
 
+// A relay by its name, and the duration of a pulse or a cycle.
+struct relay_case {
+    words args;
+    command_kind command;
+    int relay;
+    std::string relay_name;
+    long long ms;
+};
+
+class parse_relay : public ::testing::TestWithParam<relay_case> {};
+void PrintTo(const relay_case& c, std::ostream* os) { *os << quoted(c.args); }
+
+TEST_P(parse_relay, reads_the_relay_and_the_duration)
+{
+    const auto& c = GetParam();
+    const auto r = parse_args(c.args);
+    ASSERT_EQ(r.what, parse_result::action::run) << r.error;
+    EXPECT_EQ(r.opts.command, c.command);
+    EXPECT_EQ(r.opts.relay, c.relay);
+    EXPECT_EQ(r.opts.relay_name, c.relay_name);
+    EXPECT_EQ(r.opts.duration.count(), c.ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    table, parse_relay,
+    ::testing::Values(relay_case{{"pulse", "2", "500ms"}, command_kind::pulse, 2, "", 500},
+                      relay_case{{"cycle", "4", "1.5s"}, command_kind::cycle, 4, "", 1500},
+                      relay_case{{"pulse", "1", "10"}, command_kind::pulse, 1, "", 10000},
+                      relay_case{{"cycle", "3", "10min", "--json"}, command_kind::cycle, 3, "", 600000},
+                      relay_case{{"pulse", "pump", "2h"}, command_kind::pulse, 0, "pump", 7200000},
+                      relay_case{{"on", "pump"}, command_kind::on, 0, "pump", 0},
+                      relay_case{{"toggle", "fan \xc3\xa0 air"}, command_kind::toggle, 0, "fan \xc3\xa0 air", 0},
+                      relay_case{{"off", "x"}, command_kind::off, 0, "x", 0}));
+
 struct bad_case {
     words args;
     std::string error_part;  // what the message must name
@@ -99,9 +133,20 @@ INSTANTIATE_TEST_SUITE_P(
                       bad_case{{"stat"}, "unknown command 'stat'"}, bad_case{{"ON", "1"}, "unknown command"},
                       bad_case{{"on"}, "needs a relay"}, bad_case{{"toggle"}, "needs a relay"},
                       bad_case{{"on", "0"}, "not '0'"}, bad_case{{"on", "5"}, "not '5'"},
-                      bad_case{{"off", "x"}, "not 'x'"}, bad_case{{"on", "1.0"}, "not '1.0'"},
+                      bad_case{{"on", "1.0"}, "not '1.0'"}, bad_case{{"on", "-2"}, "unknown option '-2'"},
                       bad_case{{"on", "+2"}, "not '+2'"}, bad_case{{"on", ""}, "not ''"},
                       bad_case{{"on", "1", "2"}, "unexpected argument '2'"},
+                      bad_case{{"on", "caf\xe9"}, "not 'caf\\xe9'"},
+                      // pulse and cycle: a relay and a duration, both required.
+                      bad_case{{"pulse", "2"}, "'pulse' needs a relay and a duration, such as 'pulse 2 500ms'"},
+                      bad_case{{"cycle"}, "'cycle' needs a relay and a duration"},
+                      bad_case{{"pulse", "5", "1s"}, "not '5'"},
+                      bad_case{{"pulse", "2", "50ms"}, "a duration must be from 100 ms to 24 h, not 50ms"},
+                      bad_case{{"cycle", "2", "25h"}, "a duration must be from 100 ms to 24 h, not 25h"},
+                      bad_case{{"pulse", "2", "0"}, "from 100 ms to 24 h"},
+                      bad_case{{"pulse", "2", "1sec"}, "'1sec' is not a duration"},
+                      bad_case{{"pulse", "2", "500", "ms"}, "unexpected argument 'ms'"},
+                      bad_case{{"on", "2", "500ms"}, "unexpected argument '500ms'"},
                       bad_case{{"status", "1"}, "unexpected argument '1'"},
                       bad_case{{"all-on", "3"}, "unexpected argument '3'"},
                       bad_case{{"--address", "256", "status"}, "--address"},

@@ -101,6 +101,8 @@ private slots:
     void a_port_that_goes_away_while_waiting_ends_with_the_port_status();
     void answers_left_unread_by_earlier_runs_never_fail_the_next();
     void a_result_that_cannot_be_written_is_a_failure();
+    void a_pulse_or_a_cycle_holds_the_port_for_its_time_data();
+    void a_pulse_or_a_cycle_holds_the_port_for_its_time();
     void bad_arguments_are_a_usage_error_and_send_nothing_data();
     void bad_arguments_are_a_usage_error_and_send_nothing();
     void help_and_version_need_no_board();
@@ -473,6 +475,61 @@ void relayctl_board_test::a_result_that_cannot_be_written_is_a_failure()
     QVERIFY2(run.err.contains("could not write the result"), qPrintable(run.err));
 }
 
+void relayctl_board_test::a_pulse_or_a_cycle_holds_the_port_for_its_time_data()
+{
+    QTest::addColumn<bool>("all_on_first");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exit_code");
+    QTest::addColumn<QString>("printed");
+    QTest::addColumn<QString>("set_frames");  // in hex, as they reached the board
+    QTest::addColumn<int>("held_ms");         // at least, between the two set frames
+
+    QTest::newRow("pulse 2") << false << QStringList{"pulse", "2", "300ms"} << int(exit_success)
+                             << "1=off 2=off 3=off 4=off\n"
+                             << hex(std::vector<frame>{set_frame(1, {0, 2, 0, 0}), set_frame(1, {0, 1, 0, 0})}) << 300;
+    QTest::newRow("cycle 3") << true << QStringList{"cycle", "3", "0.2s"} << int(exit_success)
+                             << "1=on 2=on 3=on 4=on\n"
+                             << hex(std::vector<frame>{set_frame(1, {0, 0, 1, 0}), set_frame(1, {0, 0, 2, 0})}) << 200;
+    // Without an owner there are no names to go by.
+    QTest::newRow("a name without an owner") << false << QStringList{"pulse", "pump", "1s"} << int(exit_usage)
+                                             << QString() << QString() << 0;
+}
+
+void relayctl_board_test::a_pulse_or_a_cycle_holds_the_port_for_its_time()
+{
+    QFETCH(bool, all_on_first);
+    QFETCH(QStringList, args);
+    QFETCH(int, exit_code);
+    QFETCH(QString, printed);
+    QFETCH(QString, set_frames);
+    QFETCH(int, held_ms);
+
+    if (all_on_first)
+        QCOMPARE(run_relayctl(on_board({"all-on"})).exit_code, int(exit_success));
+    const auto before = board->received_frames().size();
+    const auto run = run_relayctl(on_board(args));
+    QVERIFY(run.finished);
+    QCOMPARE(run.exit_code, exit_code);
+    QCOMPARE(run.out, printed);
+    if (exit_code != exit_success)
+        QVERIFY2(run.err.contains("knows the relays' names"), qPrintable(run.err));
+
+    std::vector<received_frame> sets;
+    const auto log = board->received_frames();
+    for (std::size_t i = before; i < log.size(); ++i)
+        if (log[i].bytes != query_frame(1))
+            sets.push_back(log[i]);
+    std::vector<frame> set_bytes;
+    for (const auto& f : sets)
+        set_bytes.push_back(f.bytes);
+    QCOMPARE(hex(set_bytes), set_frames);
+    if (sets.size() == 2)
+        QVERIFY2(sets[1].arrival - sets[0].arrival >= std::chrono::milliseconds(held_ms),
+                 qPrintable(QString::number(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                sets[1].arrival - sets[0].arrival)
+                                                .count())));
+}
+
 void relayctl_board_test::bad_arguments_are_a_usage_error_and_send_nothing_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -492,6 +549,9 @@ void relayctl_board_test::bad_arguments_are_a_usage_error_and_send_nothing_data(
     QTest::newRow("unknown option") << QStringList{"--baud", "9600", "status"} << "'--baud'";
     QTest::newRow("unknown command") << QStringList{"reset"} << "'reset'";
     QTest::newRow("extra word") << QStringList{"all-off", "now"} << "'now'";
+    QTest::newRow("pulse too short") << QStringList{"pulse", "2", "99ms"} << "from 100 ms to 24 h";
+    QTest::newRow("cycle too long") << QStringList{"cycle", "2", "24.5h"} << "from 100 ms to 24 h";
+    QTest::newRow("pulse without a duration") << QStringList{"pulse", "2"} << "needs a relay and a duration";
 }
 
 void relayctl_board_test::bad_arguments_are_a_usage_error_and_send_nothing()

@@ -87,6 +87,15 @@ private slots:
                                          << QVector<int>{};
         QTest::newRow("queue full: busy") << "busy" << QStringList{"on", "4"} << int(exit_busy) << ""
                                           << QVector<int>{};
+        // The owner knows the names: relayctl passes a name on, and the
+        // plain line stays the same for scripts that read it.
+        QTest::newRow("on by name") << "named" << QStringList{"on", "pump"} << int(exit_success)
+                                    << R"(1=off 2=on 3=off 4=off\n)" << QVector<int>{0, 2, 0, 0};
+        QTest::newRow("--json carries the names") << "named" << QStringList{"--json", "status"} << int(exit_success)
+                                                  << R"(\{"port":"/dev/pts/\d+","address":1,"relays":\{"1":"off","2":"off","3":"off","4":"off"\},"names":\{"2":"pump"\}\}\n)"
+                                                  << QVector<int>{};
+        QTest::newRow("unknown name: usage") << "named" << QStringList{"toggle", "pmup"} << int(exit_usage) << ""
+                                             << QVector<int>{};
     }
 
     void same_output_and_exit_status_through_the_owner()
@@ -107,6 +116,8 @@ private slots:
         } else if (board_does == "unplugged") {
             rig->board().close_line();
             QTRY_COMPARE_WITH_TIMEOUT(rig->core().link_now(), link_condition::lost, deadline_ms);
+        } else if (board_does == "named") {
+            rig->socket().set_relay_names({"", "pump", "", ""});
         } else if (board_does == "busy") {
             // Without ticks the queue cannot drain while relayctl starts up.
             rig->session().timer().stop();

@@ -46,9 +46,11 @@ TEST_P(json_format, is_one_object_with_port_address_and_relays)
 
 // Filled member by member: GCC 12 at -O2 warns falsely that the port string
 // of a braced aggregate may be used uninitialized.
-json_case row(const char* port, std::uint8_t address, relay_statuses statuses, const char* text)
+json_case row(const char* port, std::uint8_t address, relay_statuses statuses, const char* text,
+              const relay_names& names = {})
 {
     json_case c;
+    c.report.names = names;
     c.report.port = port;
     c.report.address = address;
     c.report.statuses = statuses;
@@ -70,7 +72,12 @@ std::vector<json_case> json_cases()
             R"({"port":"/tmp/a\"b\\c\n\u0001","address":1,"relays":{"1":"off","2":"off","3":"off","4":"off"}})"),
         row("/dev/\xc3\xa9", 1, {1, 1, 1, 1},
             "{\"port\":\"/dev/\xc3\xa9\",\"address\":1,\"relays\":{\"1\":\"off\",\"2\":\"off\",\"3\":\"off\","
-            "\"4\":\"off\"}}")};
+            "\"4\":\"off\"}}"),
+        // Only the relays with a name, in order, and a name kept valid JSON.
+        row("/dev/pts/3", 1, {2, 1, 1, 1},
+            R"({"port":"/dev/pts/3","address":1,"relays":{"1":"on","2":"off","3":"off","4":"off"},)"
+            R"("names":{"2":"pump","4":"say \"hi\""}})",
+            {"", "pump", "", "say \"hi\""})};
 }
 
 INSTANTIATE_TEST_SUITE_P(table, json_format, ::testing::ValuesIn(json_cases()));

@@ -28,7 +28,8 @@ INSTANTIATE_TEST_SUITE_P(table, help_mentions,
                                            "  2  usage error", "  3  the port cannot be opened",
                                            "  4  no valid answer", "  5  the board answered but did not",
                                            "  watch ", "--count N", "--socket PATH", "  6  the owner of the port",
-                                           "relayd"));
+                                           "relayd", "  pulse R D ", "  cycle R D ", "500ms, 1.5s",
+                                           "  7  the board's interlock"));
 
 // Scripts test for the numbers help gives, and the same failure told by a
 // port's owner must end relayctl with the same one.
@@ -37,7 +38,8 @@ TEST(help_text, gives_each_failure_the_exit_status_relayctl_returns)
     const std::pair<reply_code, const char*> failures[] = {
         {reply_code::usage, "usage error"}, {reply_code::port, "the port cannot be opened"},
         {reply_code::timeout, "no valid answer"}, {reply_code::refused, "the board answered but did not"},
-        {reply_code::busy, "the owner of the port has too many"}};
+        {reply_code::busy, "the owner of the port has too many"},
+        {reply_code::interlock, "the board's interlock forbids"}};
     for (const auto& [code, meaning] : failures)
         EXPECT_NE(help_text().find("  " + std::to_string(exit_status_for(code)) + "  " + meaning), std::string::npos)
             << meaning;

@@ -85,7 +85,8 @@ constexpr relay_state unknown = relay_state::unknown;
 namespace relay {
 inline std::ostream& operator<<(std::ostream& out, const command_result& r)
 {
-    static const char* const ends[] = {"confirmed", "refused", "no_answer", "port_gone", "not_sent"};
+    static const char* const ends[] = {"confirmed", "refused",  "no_answer",  "port_gone",
+                                       "not_sent",  "replaced", "interlocked"};
     out << ends[static_cast<int>(r.how)] << " \"" << describe_command(r.command) << "\"";
     if (r.at_deadline)
         out << " at the deadline";

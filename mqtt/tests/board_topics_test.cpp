@@ -41,7 +41,12 @@ private slots:
         QVERIFY2(failed.empty(), failed.c_str());
     }
 
-    void cleanup() { rig.stop(); }
+    void cleanup()
+    {
+        rig.stop();
+        // A test that named relays or gave them pulses leaves none to the next.
+        rig.options = board_options{};
+    }
 
     // One row per entity: the keys Home Assistant's MQTT switch and binary
     // sensor read, what each must hold, and nothing else.
@@ -141,6 +146,56 @@ private slots:
         }
     }
 
+    // Named relays show by their names; a relay with a pulse also gets a
+    // button that publishes the pulse's milliseconds, never retained.
+    void relays_take_their_names_and_a_pulse_gets_a_button()
+    {
+        cleanup();
+        rig.options.names = {"", "pump", "", "door"};
+        rig.options.pulses = {std::nullopt, std::chrono::milliseconds(1500), std::nullopt,
+                              std::chrono::milliseconds(500)};
+        const auto failed = rig.start();
+        QVERIFY2(failed.empty(), failed.c_str());
+        const auto node = safe_id(QSysInfo::machineHostName().toStdString()) + "_bench";
+        const auto config_on = [&](const std::string& topic) {
+            return QJsonDocument::fromJson(QByteArray::fromStdString(rig.watcher->last(topic).value_or("")))
+                .object();
+        };
+        // The link's message comes last: once it is in, every button that
+        // exists is in too.
+        const auto link = "homeassistant/binary_sensor/" + node + "/link/config";
+        QVERIFY(wait_until([&] { return rig.watcher->last(link).has_value(); }));
+        const QString names[] = {"Relay 1", "pump", "Relay 3", "door"};
+        const QString presses[] = {"", "1500", "", "500"};
+        const QString base = QString::fromStdString(rig.topics.root());
+        for (int relay = 1; relay <= relay_count; ++relay) {
+            const auto n = std::to_string(relay);
+            const auto i = static_cast<std::size_t>(relay - 1);
+            QCOMPARE(config_on("homeassistant/switch/" + node + "/relay" + n + "/config")["name"].toString(), names[i]);
+            const auto button_topic = "homeassistant/button/" + node + "/relay" + n + "_pulse/config";
+            if (presses[i].isEmpty()) {
+                QVERIFY2(!rig.watcher->last(button_topic).has_value(), button_topic.c_str());
+                continue;
+            }
+            const auto button = config_on(button_topic);
+            QCOMPARE(button["name"].toString(), names[i] + " pulse");
+            QCOMPARE(button["command_topic"].toString(), base + "/relay/" + QString::number(relay) + "/pulse");
+            QCOMPARE(button["payload_press"].toString(), presses[i]);
+            QCOMPARE(button["retain"], QJsonValue(false));
+            QCOMPARE(button["availability_topic"].toString(), base + "/availability");
+            QCOMPARE(button["unique_id"].toString(), QString::fromStdString(node + "_relay" + n + "_pulse"));
+        }
+
+        // Pressed as Home Assistant presses it: the relay on, then off.
+        const auto door = config_on("homeassistant/button/" + node + "/relay4_pulse/config");
+        QVERIFY(rig.watcher->publish(door["command_topic"].toString().toStdString(),
+                                     door["payload_press"].toString().toStdString()));
+        QVERIFY(wait_until([&] { return rig.set_commands().size() == 2; }));
+        QVERIFY(rig.set_commands()[0] == single_relay(4, action_on));
+        QVERIFY(rig.set_commands()[1] == single_relay(4, action_off));
+        QVERIFY(wait_until([&] { return rig.log_has("command \"pulse relay 4 for 500 ms\" from MQTT topic"); }));
+    }
+
     void discovery_comes_again_when_home_assistant_says_online()
     {
         const auto node = safe_id(QSysInfo::machineHostName().toStdString()) + "_bench";
@@ -236,6 +291,65 @@ private slots:
         QVERIFY2(wait_until([&] { return rig.log_has(audit); }), audit.c_str());
     }
 
+    // A pulse or a cycle: two frames at the board, the last one its time
+    // after the first; or, replaced by a set before its time, the end of it
+    // told on the error topic.
+    void a_pulse_or_a_cycle_switches_twice_data()
+    {
+        QTest::addColumn<QString>("subtopic");
+        QTest::addColumn<QString>("payload");
+        QTest::addColumn<bool>("all_on_first");
+        QTest::addColumn<QString>("then");     // "subtopic payload" once the first step shows; empty none
+        QTest::addColumn<QString>("relays");   // at the end, 1 = on
+        QTest::addColumn<int>("frames");       // set frames for all of it
+        QTest::newRow("pulse") << "relay/2/pulse" << "300" << false << QString() << "0000" << 2;
+        QTest::newRow("cycle") << "relay/3/cycle" << "300" << true << QString() << "1111" << 2;
+        QTest::newRow("pulse replaced by a set") << "relay/1/pulse" << "20000" << false << "relay/1/set ON"
+                                                 << "1000" << 2;
+    }
+
+    void a_pulse_or_a_cycle_switches_twice()
+    {
+        QFETCH(QString, subtopic);
+        QFETCH(QString, payload);
+        QFETCH(bool, all_on_first);
+        QFETCH(QString, then);
+        QFETCH(QString, relays);
+        QFETCH(int, frames);
+        if (all_on_first) {
+            QVERIFY(rig.watcher->publish(rig.topics.all_set(), "ON"));
+            QVERIFY(wait_until([&] { return rig.board().relays() == std::array<bool, relay_count>{true, true, true, true}; }));
+        }
+        const auto before = rig.set_commands().size();
+        const int relay = subtopic[6].digitValue();
+        const bool pulse = subtopic.endsWith("pulse");
+        QVERIFY(rig.watcher->publish(rig.topics.root() + "/" + subtopic.toStdString(), payload.toStdString()));
+        QVERIFY(wait_until([&] { return rig.set_commands().size() == before + 1; }));
+        QVERIFY(rig.set_commands().back() == single_relay(relay, pulse ? action_on : action_off));
+        if (!then.isEmpty()) {
+            const auto words = then.split(' ');
+            QVERIFY(rig.watcher->publish(rig.topics.root() + "/" + words[0].toStdString(), words[1].toStdString()));
+        }
+        std::array<bool, relay_count> want{};
+        for (int i = 0; i < relay_count; ++i)
+            want[static_cast<std::size_t>(i)] = relays[i] == '1';
+        QVERIFY(wait_until([&] { return rig.set_commands().size() == before + static_cast<std::size_t>(frames); }));
+        QVERIFY(wait_until([&] { return rig.board().relays() == want; }));
+        const auto asked = "\"" + std::string(pulse ? "pulse" : "cycle") + " relay " + std::to_string(relay) +
+                           " for " + payload.toStdString() + " ms\" from MQTT topic";
+        if (then.isEmpty()) {
+            QVERIFY(rig.set_commands().back() == single_relay(relay, pulse ? action_off : action_on));
+            QVERIFY(wait_until([&] { return rig.log_has("command " + asked); }));
+            QVERIFY(!rig.watcher->last(rig.topics.error()).has_value());
+        } else {
+            QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.error()).has_value(); }));
+            const auto error = *rig.watcher->last(rig.topics.error());
+            QVERIFY2(error.find(subtopic.toStdString() + " \"" + payload.toStdString() + "\"") != std::string::npos &&
+                         error.find("was not carried out") != std::string::npos,
+                     error.c_str());
+        }
+    }
+
     void a_bad_payload_switches_nothing_and_says_why_data()
     {
         QTest::addColumn<QString>("subtopic");
@@ -243,20 +357,31 @@ private slots:
         QTest::addColumn<bool>("retained");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("why");
+        QTest::addColumn<bool>("interlock");  // relays 1 and 3, with 3 on first
         const QString words = "takes ON, OFF or TOGGLE";
-        QTest::newRow("on with spaces") << "relay/1/set" << QByteArray("on ") << false << "\"on \"" << words;
-        QTest::newRow("one") << "relay/1/set" << QByteArray("1") << false << "\"1\"" << words;
+        QTest::newRow("on with spaces") << "relay/1/set" << QByteArray("on ") << false << "\"on \"" << words << false;
+        QTest::newRow("one") << "relay/1/set" << QByteArray("1") << false << "\"1\"" << words << false;
         QTest::newRow("binary") << "relay/2/set" << QByteArray("\x00\xff\x1bON", 5) << false
-                                << "\"\\x00\\xFF\\x1BON\"" << words;
-        QTest::newRow("10 KB") << "relay/3/set" << QByteArray(10240, 'N') << false << "(10240 bytes)" << words;
+                                << "\"\\x00\\xFF\\x1BON\"" << words << false;
+        QTest::newRow("10 KB") << "relay/3/set" << QByteArray(10240, 'N') << false << "(10240 bytes)" << words << false;
         QTest::newRow("TOGGLE on all") << "all/set" << QByteArray("TOGGLE") << false << "\"TOGGLE\""
-                                       << "all/set takes ON or OFF";
-        QTest::newRow("relay 0") << "relay/0/set" << QByteArray("ON") << false << "\"ON\"" << "numbered 1 to 4";
-        QTest::newRow("relay 5") << "relay/5/set" << QByteArray("ON") << false << "\"ON\"" << "numbered 1 to 4";
+                                       << "all/set takes ON or OFF" << false;
+        QTest::newRow("relay 0") << "relay/0/set" << QByteArray("ON") << false << "\"ON\"" << "numbered 1 to 4" << false;
+        QTest::newRow("relay 5") << "relay/5/set" << QByteArray("ON") << false << "\"ON\"" << "numbered 1 to 4" << false;
         QTest::newRow("retained ON") << "relay/1/set" << QByteArray("ON") << true << "\"ON\""
-                                     << "retained command is ignored";
+                                     << "retained command is ignored" << false;
         QTest::newRow("retained all ON") << "all/set" << QByteArray("ON") << true << "\"ON\""
-                                         << "retained command is ignored";
+                                         << "retained command is ignored" << false;
+        QTest::newRow("pulse not milliseconds") << "relay/2/pulse" << QByteArray("1.5s") << false << "\"1.5s\""
+                                                << "relay/2/pulse takes the milliseconds" << false;
+        QTest::newRow("pulse too short") << "relay/2/pulse" << QByteArray("50") << false << "\"50\""
+                                         << "relay/2/pulse takes the milliseconds" << false;
+        QTest::newRow("cycle over a day") << "relay/2/cycle" << QByteArray("86400001") << false << "\"86400001\""
+                                          << "relay/2/cycle takes the milliseconds" << false;
+        QTest::newRow("retained pulse") << "relay/2/pulse" << QByteArray("500") << true << "\"500\""
+                                        << "retained command is ignored" << false;
+        QTest::newRow("all ON under an interlock") << "all/set" << QByteArray("ON") << false << "\"ON\""
+                                                   << "interlocked" << true;
     }
 
     void a_bad_payload_switches_nothing_and_says_why()
@@ -266,6 +391,13 @@ private slots:
         QFETCH(bool, retained);
         QFETCH(QString, shown);
         QFETCH(QString, why);
+        QFETCH(bool, interlock);
+        if (interlock) {
+            rig.core().set_rules({{{1, 3}}, restore_policy::leave});
+            QVERIFY(rig.watcher->publish(rig.topics.relay_set(3), "ON"));
+            QVERIFY(wait_until([&] { return rig.board().relays()[2]; }));
+        }
+        const auto sets_before = rig.set_commands().size();
         const auto relays_before = rig.board().relays();
         const auto topic = rig.topics.root() + "/" + subtopic.toStdString();
         QVERIFY(rig.watcher->publish(topic, payload.toStdString(), retained));
@@ -280,9 +412,25 @@ private slots:
         QVERIFY(rig.log_has(why.toStdString()));
 
         QVERIFY(ticks_pass(rig.board(), 3));
-        QCOMPARE(rig.set_commands().size(), std::size_t{0});
+        QCOMPARE(rig.set_commands().size(), sets_before);
         QVERIFY(rig.board().relays() == relays_before);
         QCOMPARE(rig.core().queued_commands(), std::size_t{0});
+    }
+
+    // Relays of one group the board reports on together: the owner
+    // switches the group off, and says so on the error topic.
+    void an_interlock_broken_at_the_board_is_told_on_error()
+    {
+        QVERIFY(rig.watcher->publish(rig.topics.all_set(), "ON"));
+        QVERIFY(wait_until([&] { return rig.board().relays() == std::array<bool, relay_count>{true, true, true, true}; }));
+        rig.core().set_rules({{{1, 3}}, restore_policy::leave});
+        QVERIFY(wait_until([&] { return rig.board().relays() == std::array<bool, relay_count>{false, true, false, true}; }));
+        QVERIFY(wait_until([&] { return rig.watcher->last(rig.topics.error()).has_value(); }));
+        const auto error = *rig.watcher->last(rig.topics.error());
+        QVERIFY2(error.find("relays 1 3 are interlocked but the board reports more than one of them on") !=
+                     std::string::npos,
+                 error.c_str());
+        QCOMPARE(rig.watcher->messages_on(rig.topics.error()).size(), std::size_t{1});
     }
 
     // The refusal of a retained command says to clear it with an empty

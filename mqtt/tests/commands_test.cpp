@@ -28,6 +28,7 @@ struct set_row {
     std::optional<command_tuple> command;
     std::string words;  // in the refusal
     bool ignored = false;
+    std::optional<timed_step> timed = {};
 };
 
 class set_topic : public ::testing::TestWithParam<set_row> {};
@@ -39,9 +40,10 @@ TEST_P(set_topic, switches_only_what_it_names)
     EXPECT_EQ(r.command, row.command);
     EXPECT_NE(r.error.find(row.words), std::string::npos) << r.error;
     EXPECT_EQ(r.ignored, row.ignored);
-    // Exactly one of: a command, a refusal, nothing said at all.
-    EXPECT_EQ(r.error.empty(), r.command.has_value() || r.ignored);
-    EXPECT_FALSE(r.ignored && r.command.has_value());
+    EXPECT_EQ(r.timed, row.timed);
+    // Exactly one of: a command, a timed step, a refusal, nothing said at all.
+    EXPECT_EQ(r.error.empty(), r.command.has_value() || r.timed.has_value() || r.ignored);
+    EXPECT_LE(int(r.command.has_value()) + int(r.timed.has_value()) + int(r.ignored), 1);
 }
 
 const std::string ten_kb(10240, 'O');
@@ -79,7 +81,31 @@ INSTANTIATE_TEST_SUITE_P(
         set_row{"relay_letter", "relay/a/set", "ON", false, unknown, std::nullopt, "numbered 1 to 4"},
         set_row{"relay_empty", "relay//set", "ON", false, unknown, std::nullopt, "numbered 1 to 4"},
         set_row{"retained_on", "relay/1/set", "ON", true, unknown, std::nullopt, "retained command is ignored"},
-        set_row{"retained_all", "all/set", "OFF", true, unknown, std::nullopt, "retained command is ignored"}),
+        set_row{"retained_all", "all/set", "OFF", true, unknown, std::nullopt, "retained command is ignored"},
+        // Pulse and cycle: the payload is the milliseconds, nothing else.
+        set_row{"pulse", "relay/2/pulse", "500", false, unknown, std::nullopt, "", false,
+                timed_step{command_kind::pulse, 2, std::chrono::milliseconds(500)}},
+        set_row{"cycle_longest", "relay/4/cycle", "86400000", false, relay_2_on, std::nullopt, "", false,
+                timed_step{command_kind::cycle, 4, std::chrono::milliseconds(86400000)}},
+        set_row{"pulse_shortest", "relay/1/pulse", "100", false, unknown, std::nullopt, "", false,
+                timed_step{command_kind::pulse, 1, std::chrono::milliseconds(100)}},
+        // A retained pulse would pulse the relay again at every reconnect.
+        set_row{"retained_pulse", "relay/2/pulse", "500", true, unknown, std::nullopt, "retained command is ignored"},
+        set_row{"retained_cycle", "relay/3/cycle", "500", true, unknown, std::nullopt, "retained command is ignored"},
+        set_row{"empty_pulse", "relay/2/pulse", "", true, unknown, std::nullopt, "", true},
+        set_row{"pulse_too_short", "relay/2/pulse", "99", false, unknown, std::nullopt,
+                "relay/2/pulse takes the milliseconds: a duration must be from 100 ms to 24 h"},
+        set_row{"cycle_too_long", "relay/2/cycle", "86400001", false, unknown, std::nullopt, "from 100 ms to 24 h"},
+        set_row{"pulse_with_unit", "relay/2/pulse", "500ms", false, unknown, std::nullopt,
+                "'500ms' is not a whole number of milliseconds"},
+        set_row{"pulse_word", "relay/2/pulse", "ON", false, unknown, std::nullopt, "not a whole number"},
+        set_row{"pulse_fraction", "relay/2/pulse", "500.0", false, unknown, std::nullopt, "not a whole number"},
+        set_row{"pulse_negative", "relay/2/pulse", "-500", false, unknown, std::nullopt, "not a whole number"},
+        set_row{"pulse_newline", "relay/2/pulse", "500\n", false, unknown, std::nullopt, "not a whole number"},
+        set_row{"pulse_huge", "relay/2/pulse", "99999999999999999999", false, unknown, std::nullopt, "not a whole"},
+        set_row{"pulse_relay_5", "relay/5/pulse", "500", false, unknown, std::nullopt, "numbered 1 to 4"},
+        set_row{"pulse_all", "all/pulse", "500", false, unknown, std::nullopt, "numbered 1 to 4"},
+        set_row{"unknown_action", "relay/2/blink", "500", false, unknown, std::nullopt, "topics are set, pulse and cycle"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct shown_row {

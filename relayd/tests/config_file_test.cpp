@@ -47,6 +47,12 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
         "relay2_class = outlet\n"
         "relay4_class = outlet\n"
         "relay3_class = switch\n"
+        "relay2 = pump\n"
+        "relay4 = fan \xc3\xa0 air   # a name may hold blanks\n"
+        "interlock = 1 2, 3 4\n"
+        "restore = last\n"
+        "pulse2 = 1.5s\n"
+        "pulse1 = 24h\n"
         "[board bench-2]\n"
         "port = 2\n";
     const auto r = parse_config(text, "relayd.conf", catalog);
@@ -64,6 +70,14 @@ TEST(config_file, boards_and_mqtt_keys_come_through)
     EXPECT_EQ(r.config.boards[1].board_id, "") << "the host and the name make the ids";
     EXPECT_EQ(r.config.boards[0].outlets, (std::array<bool, relay_count>{false, true, false, true}));
     EXPECT_EQ(r.config.boards[1].outlets, (std::array<bool, relay_count>{})) << "switches unless told";
+    EXPECT_EQ(r.config.boards[0].names, (std::array<std::string, relay_count>{"", "pump", "", "fan \xc3\xa0 air"}));
+    EXPECT_EQ(r.config.boards[0].rules.interlock_groups, (std::vector<std::vector<int>>{{1, 2}, {3, 4}}));
+    EXPECT_EQ(r.config.boards[0].rules.restore, restore_policy::last);
+    using std::chrono::milliseconds;
+    EXPECT_EQ(r.config.boards[0].pulse_buttons,
+              (std::array<std::optional<milliseconds>, relay_count>{std::chrono::hours(24), milliseconds(1500), {}, {}}));
+    EXPECT_EQ(r.config.boards[1].rules, switch_rules{}) << "no interlock, and the board left as it comes back";
+    EXPECT_EQ(r.config.boards[1].names, (std::array<std::string, relay_count>{}));
     const std::map<std::string, std::string> mqtt{{"url", "mqtt://localhost:1883"}, {"topic prefix", "relays/#"}};
     EXPECT_EQ(r.config.mqtt, mqtt);
     const std::map<std::string, std::string> http{{"listen", "0.0.0.0:8080"},
@@ -92,14 +106,45 @@ TEST_P(config_file_refuses, naming_file_line_and_key)
 const bad_file bad_files[] = {
     {"misspelt_key", "[board a]\nport = 1\nadress = 3\n",
      "/etc/relayd.conf:3: unknown key 'adress' in [board a]: the keys are port, address, socket, board_id, "
-     "relay1_class to relay4_class"},
+     "relay1 to relay4, relay1_class to relay4_class, interlock, restore, pulse1 to pulse4"},
     {"relay_5_class", "[board a]\nport = 1\nrelay5_class = outlet\n",
      "/etc/relayd.conf:3: unknown key 'relay5_class' in [board a]: the keys are port, address, socket, board_id, "
-     "relay1_class to relay4_class"},
+     "relay1 to relay4, relay1_class to relay4_class, interlock, restore, pulse1 to pulse4"},
     {"class_not_known", "[board a]\nport = 1\nrelay1_class = light\n",
      "/etc/relayd.conf:3: key 'relay1_class' of board 'a' must be switch or outlet, not 'light'"},
     {"class_upper_case", "[board a]\nport = 1\nrelay1_class = Outlet\n",
      "/etc/relayd.conf:3: key 'relay1_class' of board 'a' must be switch or outlet, not 'Outlet'"},
+    {"name_twice", "[board a]\nport = 1\nrelay1 = pump\nrelay3 = pump\n",
+     "/etc/relayd.conf:4: key 'relay3' of board 'a': the name 'pump' is already relay 1's"},
+    {"name_is_a_number", "[board a]\nport = 1\nrelay1 = 2\n",
+     "/etc/relayd.conf:3: key 'relay1' of board 'a': the name '2' is a number: it would be read as a relay number"},
+    {"name_not_printable", "[board a]\nport = 1\nrelay1 = caf\xe9\n",
+     "/etc/relayd.conf:3: key 'relay1' of board 'a': the name 'caf\\xe9' holds bytes that are not printable text"},
+    {"name_of_relay_5", "[board a]\nport = 1\nrelay5 = pump\n",
+     "/etc/relayd.conf:3: unknown key 'relay5' in [board a]: the keys are port, address, socket, board_id, "
+     "relay1 to relay4, relay1_class to relay4_class, interlock, restore, pulse1 to pulse4"},
+    {"interlock_unknown_relay", "[board a]\nport = 1\ninterlock = 1 5\n",
+     "/etc/relayd.conf:3: key 'interlock' of board 'a': '5' is not a relay: relays are 1 to 4"},
+    {"interlock_by_name", "[board a]\nport = 1\nrelay1 = up\nrelay2 = down\ninterlock = up down\n",
+     "/etc/relayd.conf:5: key 'interlock' of board 'a': 'up' is not a relay: relays are 1 to 4"},
+    {"interlock_relay_in_two_groups", "[board a]\nport = 1\ninterlock = 1 2, 2 3\n",
+     "/etc/relayd.conf:3: key 'interlock' of board 'a': relay 2 is named twice: a relay belongs to one group at "
+     "most"},
+    {"interlock_group_of_one", "[board a]\nport = 1\ninterlock = 1 2, 3\n",
+     "/etc/relayd.conf:3: key 'interlock' of board 'a': a group of '3' interlocks nothing: a group needs two "
+     "relays or more"},
+    {"interlock_empty_group", "[board a]\nport = 1\ninterlock = 1 2,\n",
+     "/etc/relayd.conf:3: key 'interlock' of board 'a': a group of '' interlocks nothing: a group needs two "
+     "relays or more"},
+    {"restore_unknown", "[board a]\nport = 1\nrestore = on\n",
+     "/etc/relayd.conf:3: key 'restore' of board 'a' must be leave, last or off, not 'on'"},
+    {"pulse_too_short", "[board a]\nport = 1\npulse2 = 50ms\n",
+     "/etc/relayd.conf:3: key 'pulse2' of board 'a': a duration must be from 100 ms to 24 h, not 50ms"},
+    {"pulse_too_long", "[board a]\nport = 1\npulse2 = 25h\n",
+     "/etc/relayd.conf:3: key 'pulse2' of board 'a': a duration must be from 100 ms to 24 h, not 25h"},
+    {"pulse_not_a_duration", "[board a]\nport = 1\npulse4 = soon\n",
+     "/etc/relayd.conf:3: key 'pulse4' of board 'a': 'soon' is not a duration: write a number with ms, s, m, min "
+     "or h, such as 500ms, 1.5s or 10min"},
     {"board_id_with_dot", "[board a]\nport = 1\nboard_id = pump.house\n",
      "/etc/relayd.conf:3: key 'board_id' of board 'a' may hold only letters, digits, '-' and '_', not 'pump.house'"},
     {"board_id_with_space", "[board a]\nport = 1\nboard_id = pump house\n",
@@ -166,7 +211,7 @@ const bad_file bad_files[] = {
     // What a message quotes is shown so that a terminal cannot act on it.
     {"latin1_key", "[board a]\nport = 1\nadr\xe9sse = 3\n",
      "/etc/relayd.conf:3: unknown key 'adr\\xe9sse' in [board a]: the keys are port, address, socket, board_id, "
-     "relay1_class to relay4_class"},
+     "relay1 to relay4, relay1_class to relay4_class, interlock, restore, pulse1 to pulse4"},
     {"c1_control_in_a_value", "[board a]\nport = 1\naddress = \xc2\x9bz\n",
      "/etc/relayd.conf:3: key 'address' of board 'a' must be a whole number from 0 to 255, not '\\xc2\\x9bz'"},
     {"long_line_is_cut", "[board a]\n" + std::string(10000, 'x') + "\n",

@@ -3,6 +3,7 @@
 // finds relayd's socket from the port it is given and answers as it would
 // on the port itself.
 
+#include "board_history.h"
 #include "cli/exit_codes.h"
 #include "relayctl_process.h"
 #include "relayd_process.h"
@@ -176,6 +177,106 @@ private slots:
         QVERIFY(named.wait_for_exit());
         QVERIFY(!QFileInfo(link).isSymLink());
         QVERIFY(!QFileInfo::exists(socket));
+    }
+
+    // relayctl on a board whose section names relays and sets an
+    // interlock. What counts is what the board took, replayed from its
+    // frames, and that it had taken it by the time relayctl exited.
+    void relayctl_on_a_configured_board_data()
+    {
+        QTest::addColumn<QString>("extra");           // lines of the board's section
+        QTest::addColumn<QVector<int>>("before");     // relays switched on first
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exit_code");
+        QTest::addColumn<QString>("out");             // a pattern for the whole of stdout
+        QTest::addColumn<int>("relay");               // whose switched time is measured; 0 none
+        QTest::addColumn<int>("held_ms");             // from this to one tick more
+        QTest::addColumn<QVector<int>>("after");      // relays on when relayctl has exited
+        QTest::addColumn<int>("frames");              // set frames for the command
+
+        const QString pump = "relay2 = pump\n";
+        const QString interlock = "interlock = 1 3\n";
+        const QString all_off = QRegularExpression::escape("1=off 2=off 3=off 4=off\n");
+        QTest::newRow("on by name") << pump << QVector<int>{} << QStringList{"on", "pump"} << int(cli::exit_success)
+                                    << QRegularExpression::escape("1=off 2=on 3=off 4=off\n") << 0 << 0
+                                    << QVector<int>{2} << 1;
+        QTest::newRow("plain status keeps numbers")
+            << pump << QVector<int>{2} << QStringList{"status"} << int(cli::exit_success)
+            << QRegularExpression::escape("1=off 2=on 3=off 4=off\n") << 0 << 0 << QVector<int>{2} << 0;
+        QTest::newRow("json carries the names")
+            << pump << QVector<int>{} << QStringList{"--json", "status"} << int(cli::exit_success)
+            << QString(R"(\{.*"names":\{"2":"pump"\}.*\}\n)") << 0 << 0 << QVector<int>{} << 0;
+        QTest::newRow("pulse 500ms") << QString() << QVector<int>{} << QStringList{"pulse", "2", "500ms"}
+                                     << int(cli::exit_success) << all_off << 2 << 500 << QVector<int>{} << 2;
+        QTest::newRow("cycle by name") << pump << QVector<int>{2} << QStringList{"cycle", "pump", "0.3s"}
+                                       << int(cli::exit_success) << QRegularExpression::escape("1=off 2=on 3=off 4=off\n")
+                                       << 2 << 300 << QVector<int>{2} << 2;
+        QTest::newRow("all-on under an interlock") << interlock << QVector<int>{3} << QStringList{"all-on"}
+                                                   << int(cli::exit_interlock) << QString() << 0 << 0
+                                                   << QVector<int>{3} << 0;
+        QTest::newRow("on 3 while 1 is on") << interlock << QVector<int>{1} << QStringList{"on", "3"}
+                                            << int(cli::exit_success)
+                                            << QRegularExpression::escape("1=off 2=off 3=on 4=off\n") << 0 << 0
+                                            << QVector<int>{3} << 2;
+    }
+
+    void relayctl_on_a_configured_board()
+    {
+        QFETCH(QString, extra);
+        QFETCH(QVector<int>, before);
+        QFETCH(QStringList, args);
+        QFETCH(int, exit_code);
+        QFETCH(QString, out);
+        QFETCH(int, relay);
+        QFETCH(int, held_ms);
+        QFETCH(QVector<int>, after);
+        QFETCH(int, frames);
+
+        relayd.reset();
+        const QString config = runtime.filePath("relayd.conf");
+        QFile file(config);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QString("[board b]\nport = %1\n%2").arg(port, extra).toUtf8());
+        file.close();
+        relayd_process configured({"--config", config});
+        QVERIFY2(configured.wait_for_log(QRegularExpression("^<6>b: board at address 1 answering$",
+                                                            QRegularExpression::MultilineOption)),
+                 qPrintable(configured.log()));
+        for (const int r : before) {
+            const auto on = run_relayctl({"--port", port, "on", QString::number(r)});
+            QVERIFY2(on.exit_code == int(cli::exit_success), qPrintable(on.err));
+        }
+        const auto start_state = board->relays();
+        const auto frames_before = replay(*board, {}, 0, {}).set_frames;
+
+        const auto run = run_relayctl(QStringList{"--port", port} + args);
+        // Read at once: relayctl answers only once the board has confirmed.
+        const auto at_exit = board->relays();
+        QVERIFY(run.finished);
+        QVERIFY2(run.exit_code == exit_code, qPrintable(run.err));
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(out),
+                                    QRegularExpression::DotMatchesEverythingOption)
+                     .match(run.out)
+                     .hasMatch(),
+                 qPrintable(run.out));
+        std::array<bool, relay_count> expected{};
+        for (const int r : after)
+            expected[static_cast<std::size_t>(r - 1)] = true;
+        QCOMPARE(at_exit, expected);
+
+        const auto seen = replay(*board, start_state, relay, {1, 3});
+        QCOMPARE(seen.set_frames - frames_before, frames);
+        QVERIFY2(!seen.group_ever_on_together, "relays 1 and 3 were on together at the board");
+        if (relay != 0) {
+            QVERIFY(seen.held);
+            // The steps go out on relayd's ticks, each as late as the
+            // scheduler lets it run: a few milliseconds either way.
+            const auto tick = 100ms;
+            const auto jitter = 20ms;
+            const auto least = std::chrono::milliseconds(held_ms) - jitter;
+            QVERIFY2(*seen.held >= least && *seen.held <= least + tick + 2 * jitter,
+                     qPrintable(QString::number(seen.held->count())));
+        }
     }
 
     // A second owner for a port the first one holds: relayd says who holds

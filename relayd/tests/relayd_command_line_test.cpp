@@ -59,7 +59,7 @@ void relayd_command_line_test::bad_config_files_exit_2_naming_file_line_and_key_
     QTest::newRow("misspelt key")
         << QByteArray("[board a]\nport = /dev/ttyUSB0\nadress = 1\n")
         << "3: unknown key 'adress' in [board a]: the keys are port, address, socket, board_id, "
-           "relay1_class to relay4_class";
+           "relay1 to relay4, relay1_class to relay4_class, interlock, restore, pulse1 to pulse4";
     QTest::newRow("address 256") << QByteArray("[mqtt]\nurl = mqtt://h\n[board a]\nport = 1\naddress = 256\n")
                                  << "5: key 'address' of board 'a' must be a whole number from 0 to 255, not '256'";
     QTest::newRow("no port") << QByteArray("[board a]\naddress = 2\n") << "1: board 'a' has no key 'port'";

@@ -46,5 +46,15 @@ TEST(discovery_record_file, is_one_per_configuration)
     EXPECT_EQ(discovery_record_file("", "/etc/relayd.conf", "1", 1), "") << "no folder: nothing remembered";
 }
 
+TEST(pending_steps_file, is_one_per_board_of_a_configuration)
+{
+    EXPECT_EQ(pending_steps_file("/s", "/etc/relayd.conf", "1", 1, "cabinet"),
+              "/s/pending-steps-etc-relayd.conf-cabinet");
+    EXPECT_EQ(pending_steps_file("/s", "", "/dev/ttyUSB0", 3, "board"), "/s/pending-steps-port-dev-ttyUSB0-3-board");
+    EXPECT_NE(pending_steps_file("/s", "/etc/relayd.conf", "1", 1, "a"),
+              pending_steps_file("/s", "/etc/relayd.conf", "1", 1, "b"));
+    EXPECT_EQ(pending_steps_file("", "/etc/relayd.conf", "1", 1, "a"), "");
+}
+
 }  // namespace
 }  // namespace relay::relayd

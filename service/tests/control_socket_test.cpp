@@ -140,6 +140,58 @@ private slots:
         QCOMPARE(core().reported_statuses()[1], std::uint8_t(relays[1] ? status_on : status_off));
     }
 
+    void a_relay_is_named_by_its_name_or_its_number_as_text_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QVector<int>>("sent");  // actions of the one set frame; empty for none
+        QTest::addColumn<QString>("error");      // empty: ok
+        QTest::newRow("on pump") << QByteArray(R"({"cmd":"on","relay":"pump"})") << QVector<int>{0, 2, 0, 0}
+                                 << QString();
+        QTest::newRow("toggle by a name with a blank") << QByteArray(R"({"cmd":"toggle","relay":"fan 2"})")
+                                                       << QVector<int>{0, 0, 0, 2} << QString();
+        QTest::newRow("number as text") << QByteArray(R"({"cmd":"on","relay":"3"})") << QVector<int>{0, 0, 2, 0}
+                                        << QString();
+        QTest::newRow("unknown name") << QByteArray(R"({"cmd":"on","relay":"Pump","id":4})") << QVector<int>{}
+                                      << QString("No relay is named 'Pump': the relays are 1 to 4, pump (2), fan 2 (4).");
+    }
+
+    void a_relay_is_named_by_its_name_or_its_number_as_text()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QVector<int>, sent);
+        QFETCH(QString, error);
+        service().set_relay_names({"", "pump", "", "fan 2"});
+        connect_and_serve();
+        socket_client client;
+        QVERIFY(client.connect_to(path));
+        const auto first = board().received_frames().size();
+        const auto reply = client.ask(line);
+        QVERIFY(reply);
+        QCOMPARE((*reply)["ok"].toBool(), error.isEmpty());
+        if (error.isEmpty())
+            QCOMPARE((*reply)["names"].toObject(),
+                     (QJsonObject{{"2", QString("pump")}, {"4", QString("fan 2")}}));
+        else
+            QCOMPARE((*reply)["error"].toString(), error);
+        const auto set = rig->set_frames_since(first);
+        QCOMPARE(set.size(), std::size_t(sent.isEmpty() ? 0 : 1));
+        if (!sent.isEmpty())
+            QCOMPARE(set[0], set_frame({std::uint8_t(sent[0]), std::uint8_t(sent[1]), std::uint8_t(sent[2]),
+                                        std::uint8_t(sent[3])}));
+
+        // A watcher hears the names too; a board without names sends none.
+        socket_client watcher;
+        QVERIFY(watcher.connect_to(path));
+        watcher.send(R"({"cmd":"watch"})" "\n");
+        const auto event = watcher.next();
+        QVERIFY(event);
+        QCOMPARE((*event)["names"].toObject()["2"].toString(), QString("pump"));
+        service().set_relay_names({});
+        const auto plain = client.ask(R"({"cmd":"status"})");
+        QVERIFY(plain);
+        QVERIFY(!plain->contains("names"));
+    }
+
     void a_malformed_line_gets_usage_and_the_connection_goes_on_data()
     {
         QTest::addColumn<QByteArray>("bytes");  // sent as is, newline included
@@ -149,7 +201,7 @@ private slots:
         QTest::newRow("relay 0") << QByteArray(R"({"cmd":"on","relay":0})" "\n");
         QTest::newRow("relay 5") << QByteArray(R"({"cmd":"off","relay":5})" "\n");
         QTest::newRow("missing relay") << QByteArray(R"({"cmd":"toggle"})" "\n");
-        QTest::newRow("relay as text") << QByteArray(R"({"cmd":"on","relay":"2"})" "\n");
+        QTest::newRow("relay by a name the board lacks") << QByteArray(R"({"cmd":"on","relay":"pump"})" "\n");
         QTest::newRow("array") << QByteArray(R"(["on",2])" "\n");
         QTest::newRow("over 1 KiB") << QByteArray("{\"cmd\":\"on\",\"relay\":2,\"pad\":\"") + QByteArray(3000, 'x') +
                                            QByteArray("\"}\n");

@@ -9,11 +9,15 @@
 namespace relay {
 namespace {
 
+using namespace std::chrono_literals;
+
 struct good_row {
     std::string line;
     command_kind kind;
     int relay;
     std::string id_json;  // the id as JSON text; empty for none
+    std::chrono::milliseconds duration{0};
+    std::string relay_name = {};
 };
 
 void PrintTo(const good_row& row, std::ostream* os) { *os << row.line; }
@@ -28,8 +32,10 @@ TEST_P(parse_good, reads_command_relay_and_id)
     const auto& r = std::get<request>(parsed);
     EXPECT_EQ(r.kind, row.kind);
     EXPECT_EQ(r.relay, row.relay);
+    EXPECT_EQ(r.relay_name, row.relay_name);
     // The id kept as compact JSON, to be echoed as it came.
     EXPECT_EQ(r.id, row.id_json);
+    EXPECT_EQ(r.duration.count(), row.duration.count());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -47,7 +53,17 @@ INSTANTIATE_TEST_SUITE_P(
                       good_row{R"({"cmd":"status","id": { "b" : [1, "\u00e9"], "a":false }})", command_kind::status, 0,
                                "{\"a\":false,\"b\":[1,\"\u00e9\"]}"},
                       good_row{"{\"cmd\":\"on\",\"relay\":2.0}\r", command_kind::on, 2, ""},
-                      good_row{R"(  { "cmd" : "off" , "relay" : 3 }  )", command_kind::off, 3, ""}));
+                      good_row{R"(  { "cmd" : "off" , "relay" : 3 }  )", command_kind::off, 3, ""},
+                      // A name is left for the owner, who knows the board's names.
+                      good_row{R"({"cmd":"on","relay":"pump","id":1})", command_kind::on, 0, "1", 0ms, "pump"},
+                      good_row{R"({"cmd":"toggle","relay":"2"})", command_kind::toggle, 0, "", 0ms, "2"},
+                      good_row{R"({"cmd":"off","relay":"fan \u00e0 air"})", command_kind::off, 0, "", 0ms,
+                               "fan \u00e0 air"},
+                      good_row{R"({"cmd":"pulse","relay":2,"ms":500})", command_kind::pulse, 2, "", 500ms},
+                      good_row{R"({"cmd":"cycle","relay":4,"ms":5000.0,"id":1})", command_kind::cycle, 4, "1", 5s},
+                      good_row{R"({"cmd":"pulse","relay":1,"ms":100})", command_kind::pulse, 1, "", 100ms},
+                      good_row{R"({"cmd":"cycle","relay":3,"ms":86400000})", command_kind::cycle, 3, "", 24h},
+                      good_row{R"({"cmd":"pulse","relay":"pump","ms":500})", command_kind::pulse, 0, "", 500ms, "pump"}));
 
 struct bad_row {
     std::string name;
@@ -80,7 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
         bad_row{"relay_5", R"({"cmd":"on","relay":5})", "1, 2, 3 or 4"},
         bad_row{"relay_negative", R"({"cmd":"off","relay":-1})", "1, 2, 3 or 4"},
         bad_row{"relay_fraction", R"({"cmd":"on","relay":1.5})", "1, 2, 3 or 4"},
-        bad_row{"relay_string", R"({"cmd":"on","relay":"2"})", "1, 2, 3 or 4"},
+        bad_row{"relay_empty_name", R"({"cmd":"on","relay":""})", "1, 2, 3 or 4, or a relay's name"},
+        bad_row{"relay_list", R"({"cmd":"on","relay":[2]})", "1, 2, 3 or 4, or a relay's name"},
+        bad_row{"relay_name_on_all_on", R"({"cmd":"all-on","relay":"pump"})", "takes no relay"},
         bad_row{"relay_huge", R"({"cmd":"on","relay":1e300})", "1, 2, 3 or 4"},
         bad_row{"missing_relay", R"({"cmd":"toggle"})", "needs \"relay\""},
         bad_row{"relay_on_status", R"({"cmd":"all-on","relay":2})", "takes no relay"},
@@ -90,7 +108,17 @@ INSTANTIATE_TEST_SUITE_P(
         bad_row{"invalid_utf8", "{\"cmd\":\"status\",\"x\":\"\xff\xfe\"}", "UTF-8"},
         bad_row{"truncated_utf8", "{\"cmd\":\"on\xc3\"}", "UTF-8"},
         bad_row{"two_objects", R"({"cmd":"status"}{"cmd":"status"})", "not JSON"},
-        bad_row{"number_beyond_a_double", R"({"cmd":"on","relay":-2e308})", "out of range"}));
+        bad_row{"number_beyond_a_double", R"({"cmd":"on","relay":-2e308})", "out of range"},
+        bad_row{"pulse_without_ms", R"({"cmd":"pulse","relay":2})", "needs \"ms\""},
+        bad_row{"cycle_without_relay", R"({"cmd":"cycle","ms":500})", "needs \"relay\""},
+        bad_row{"ms_under_100", R"({"cmd":"pulse","relay":2,"ms":99})", "from 100 to 86400000"},
+        bad_row{"ms_over_a_day", R"({"cmd":"cycle","relay":2,"ms":86400001})", "from 100 to 86400000"},
+        bad_row{"ms_fraction", R"({"cmd":"pulse","relay":2,"ms":150.5})", "whole number"},
+        bad_row{"ms_string", R"({"cmd":"pulse","relay":2,"ms":"500"})", "whole number"},
+        bad_row{"ms_negative", R"({"cmd":"pulse","relay":2,"ms":-500})", "whole number"},
+        bad_row{"ms_huge", R"({"cmd":"pulse","relay":2,"ms":1e300})", "whole number"},
+        bad_row{"ms_on_an_on", R"({"cmd":"on","relay":2,"ms":500})", "takes no \"ms\""},
+        bad_row{"ms_on_a_status", R"({"cmd":"status","ms":500})", "takes no \"ms\""}));
 
 TEST(parse_bad_id, keeps_the_id_of_a_request_it_refuses)
 {
