@@ -9,6 +9,7 @@ import re
 import select
 import signal
 import socket
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -57,6 +58,10 @@ class Relayd:
         self.wait_for_log(r"answering")
 
     @property
+    def tls(self):
+        return self.scheme == "https"
+
+    @property
     def origin(self):
         return "%s://%s:%d" % (self.scheme, self.host, self.port)
 
@@ -98,16 +103,37 @@ class Relayd:
             return json.loads(reply)
 
 
-def http(port, raw, deadline_s=5.0):
+def connect(port, tls=False, timeout=5.0):
+    """A connection to relayd's web page; with tls, HTTPS that takes the
+    test's own self-signed certificate."""
+    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    if not tls:
+        return s
+    context = ssl.create_default_context()
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    return context.wrap_socket(s, server_hostname="127.0.0.1")
+
+
+def self_signed_certificate(folder, name="web"):
+    """(certificate file, key file) made with openssl for 127.0.0.1."""
+    cert, key = os.path.join(folder, name + ".crt"), os.path.join(folder, name + ".key")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
+    return cert, key
+
+
+def http(port, raw, deadline_s=5.0, tls=False):
     """Sends raw bytes, returns (status or None, headers text, body bytes)
     once the server has answered one response or closed."""
-    with socket.create_connection(("127.0.0.1", port), timeout=deadline_s) as s:
+    with connect(port, tls, deadline_s) as s:
         s.sendall(raw)
         data = b""
         while True:
             try:
                 chunk = s.recv(65536)
-            except (ConnectionResetError, socket.timeout):
+            except (ConnectionResetError, socket.timeout, ssl.SSLError):
                 break
             if not chunk:
                 break
@@ -122,19 +148,19 @@ def http(port, raw, deadline_s=5.0):
     return (int(m.group(1)) if m else None), head.decode(errors="replace"), body
 
 
-def get(port, path, headers=None, method="GET"):
+def get(port, path, headers=None, method="GET", tls=False):
     lines = ["%s %s HTTP/1.1" % (method, path), "Host: 127.0.0.1:%d" % port, "Connection: close"]
     lines += ["%s: %s" % kv for kv in (headers or {}).items()]
-    return http(port, ("\r\n".join(lines) + "\r\n\r\n").encode())
+    return http(port, ("\r\n".join(lines) + "\r\n\r\n").encode(), tls=tls)
 
 
-def login(port, password):
+def login(port, password, tls=False):
     """The session cookie for a correct password, or None; and the status."""
     body = "password=" + password
     raw = ("POST /login HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nConnection: close\r\n"
            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: %d\r\n\r\n%s"
            % (port, len(body), body)).encode()
-    status, head, _ = http(port, raw, deadline_s=30)
+    status, head, _ = http(port, raw, deadline_s=30, tls=tls)
     m = re.search(r"Set-Cookie: *(relay_session=[0-9a-f]+)", head, re.I)
     return (m.group(1) if m else None), status, head
 
@@ -159,8 +185,8 @@ def frame(payload, opcode=0x1, masked=True, fin=True):
 class WebSocket:
     """A bare client: the handshake's status, then frames in and out."""
 
-    def __init__(self, port, origin=None, cookie=None, key=None, extra=""):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+    def __init__(self, port, origin=None, cookie=None, key=None, extra="", tls=False):
+        self.sock = connect(port, tls)
         key = key or base64.b64encode(os.urandom(16)).decode()
         lines = ["GET /ws HTTP/1.1", "Host: 127.0.0.1:%d" % port, "Upgrade: websocket", "Connection: Upgrade",
                  "Sec-WebSocket-Key: " + key, "Sec-WebSocket-Version: 13"]
@@ -191,7 +217,9 @@ class WebSocket:
             left = deadline - time.monotonic()
             if left <= 0:
                 raise socket.timeout()
-            ready, _, _ = select.select([self.sock], [], [], left)
+            # TLS may hold a decrypted record that select cannot see.
+            pending = self.sock.pending() if isinstance(self.sock, ssl.SSLSocket) else 0
+            ready = pending or select.select([self.sock], [], [], left)[0]
             if not ready:
                 raise socket.timeout()
             chunk = self.sock.recv(65536)
