@@ -303,10 +303,15 @@ struct control_socket::impl : board_core::listener {
     void drop_departed();
     void tell_watchers();
     void tell_watcher(std::uint64_t id, client& c);
+    const std::string& state_event_line(const relay_statuses& relays, link_condition link);
 
     io_loop& loop;
     board_core& board;
     request_book book;
+    // The last state event written, with what it says: every watcher is
+    // told the same line, so a change is written once, not once a watcher.
+    std::optional<std::pair<relay_statuses, link_condition>> event_says;
+    std::string event_line;
     int listener = -1;
     fd_watch listening;
     loop_timer accept_pause{loop, [this] { listening.set_enabled(true); }};
@@ -525,7 +530,16 @@ void control_socket::impl::tell_watcher(std::uint64_t id, client& c)
     c.told_once = true;
     c.told_relays = relays;
     c.told_link = link;
-    send(id, state_event(relays, link));
+    send(id, state_event_line(relays, link));
+}
+
+const std::string& control_socket::impl::state_event_line(const relay_statuses& relays, link_condition link)
+{
+    if (!event_says || event_says->first != relays || event_says->second != link) {
+        event_line = state_event(relays, link);
+        event_says.emplace(relays, link);
+    }
+    return event_line;
 }
 
 void control_socket::impl::tell_watchers()

@@ -181,6 +181,24 @@ class web_page_in_a_browser(unittest.TestCase):
         self.assertTrue(relayd.control({"cmd": "off", "relay": 2})["ok"])
         wait_for_state(driver, 2, "off")
 
+    def test_a_silent_board_shows_unknown_and_its_link_silent(self):
+        board = web_rig.BoardSim(os.environ["RELAY_BOARD_SIM"])
+        self.addCleanup(board.stop)
+        relayd = self.start(device=board.device)
+        driver = self.open()
+        driver.get(relayd.origin + "/")
+        button(driver, "relay 3 on").click()
+        wait_for_state(driver, 3, "on")
+        self.assertEqual(driver.find_element(By.CSS_SELECTOR, ".board .link").text, "link: answering")
+        board.silence()
+        # The watchdog's time is a few poll periods; the deadline is generous.
+        for relay in range(1, 5):
+            wait_for_state(driver, relay, "unknown", deadline_s=10)
+        WebDriverWait(driver, 10, poll_frequency=0.05).until(
+            lambda d: d.find_element(By.CSS_SELECTOR, ".board .link").text == "link: silent")
+        self.assertEqual(driver.find_element(By.ID, "connection").text, "connected to relayd",
+                         "relayd itself is still there")
+
     def test_reconnects_by_itself_when_relayd_restarts(self):
         relayd = self.start()
         driver = self.open()

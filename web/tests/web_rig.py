@@ -31,12 +31,14 @@ class Relayd:
     """relayd --simulate with --http, or a config file; its log read as it
     comes so that a test waits for a line rather than a time."""
 
-    def __init__(self, relayd_path, http="0", password=None, extra_http=None, folder=None):
+    def __init__(self, relayd_path, http="0", password=None, extra_http=None, folder=None, device=None):
         self.folder = folder or tempfile.mkdtemp(prefix="relayd-web-")
         self.socket_path = os.path.join(self.folder, "board.sock")
         self.log = ""
         env = dict(os.environ, XDG_RUNTIME_DIR=self.folder)
-        if password is None and not extra_http:
+        if device:
+            args = [relayd_path, "--port", device, "--socket", self.socket_path, "--http", http]
+        elif password is None and not extra_http:
             args = [relayd_path, "--simulate", "--socket", self.socket_path, "--http", http]
         else:
             config = os.path.join(self.folder, "relayd.conf")
@@ -122,6 +124,23 @@ def self_signed_certificate(folder, name="web"):
                     "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
                     "-addext", "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
     return cert, key
+
+
+class BoardSim:
+    """relay-board-sim on its pseudo-terminal, as a process of its own, so
+    that a test can silence the board by stopping it."""
+
+    def __init__(self, sim_path):
+        self.process = subprocess.Popen([sim_path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.device = self.process.stdout.readline().strip()
+
+    def silence(self):
+        self.process.send_signal(signal.SIGSTOP)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGCONT)
+        self.process.terminate()
+        self.process.wait()
 
 
 def http(port, raw, deadline_s=5.0, tls=False):
