@@ -19,6 +19,7 @@
 
 #include "mqtt/mqtt_settings.h"
 #include "mqtt/relay_mqtt.h"
+#include "web/certificate_check.h"
 #include "web/web_server.h"
 
 #include <fstream>
@@ -108,6 +109,8 @@ relay::web::web_settings read_web_settings(const relay::relayd::http_choice& htt
         settings.cert_pem = whole_file(http.cert_file, "cert_file", why);
         if (why.empty())
             settings.key_pem = whole_file(http.key_file, "key_file", why);
+        if (why.empty())
+            why = relay::web::certificate_refusal(settings.cert_pem, settings.key_pem);
     }
     return settings;
 }

@@ -303,11 +303,16 @@ struct control_socket::impl : board_core::listener {
     void drop_departed();
     void tell_watchers();
     void tell_watcher(std::uint64_t id, client& c);
+    const std::string& state_event_line(const relay_statuses& relays, link_condition link);
 
     io_loop& loop;
     board_core& board;
     request_book book;
     relay_names names{};
+    // The last state event written, with what it says: every watcher is
+    // told the same line, so a change is written once, not once a watcher.
+    std::optional<std::pair<relay_statuses, link_condition>> event_says;
+    std::string event_line;
     int listener = -1;
     fd_watch listening;
     loop_timer accept_pause{loop, [this] { listening.set_enabled(true); }};
@@ -536,7 +541,16 @@ void control_socket::impl::tell_watcher(std::uint64_t id, client& c)
     c.told_once = true;
     c.told_relays = relays;
     c.told_link = link;
-    send(id, state_event(relays, link, names));
+    send(id, state_event_line(relays, link));
+}
+
+const std::string& control_socket::impl::state_event_line(const relay_statuses& relays, link_condition link)
+{
+    if (!event_says || event_says->first != relays || event_says->second != link) {
+        event_line = state_event(relays, link, names);
+        event_says.emplace(relays, link);
+    }
+    return event_line;
 }
 
 void control_socket::impl::tell_watchers()
@@ -670,6 +684,8 @@ void control_socket::set_relay_names(const relay_names& names)
 {
     d->names = names;
     d->book.set_names(names);
+    // The last event's line carries the names it was written with.
+    d->event_says.reset();
 }
 
 }  // namespace relay

@@ -35,13 +35,15 @@ bool is_base64(std::string_view text)
 
 }  // namespace
 
-bool origin_matches_host(std::string_view origin, std::string_view host)
+bool origin_matches_host(std::string_view origin, std::string_view host, bool served_over_tls)
 {
     host = trimmed(host);
     origin = trimmed(origin);
     if (host.empty())
         return false;
     for (const std::string_view scheme : {"http://", "https://"}) {
+        if (served_over_tls && scheme == "http://")
+            continue;
         if (origin.size() > scheme.size() && same_words(origin.substr(0, scheme.size()), scheme))
             return same_words(origin.substr(scheme.size()), host);
     }

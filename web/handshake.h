@@ -11,9 +11,10 @@
 namespace relay::web {
 
 // origin as the browser sends it ("https://panel.example:8443"), host as
-// the request's Host header: the same host and port, scheme http or https
-// (behind a proxy that ends TLS, relayd hears http for an https page).
-bool origin_matches_host(std::string_view origin, std::string_view host);
+// the request's Host header: the same host and port. Scheme http or https
+// when relayd speaks plain HTTP (behind a proxy that ends TLS, relayd hears
+// http for an https page); only https when relayd itself serves HTTPS.
+bool origin_matches_host(std::string_view origin, std::string_view host, bool served_over_tls);
 
 // Sec-WebSocket-Accept for a client's Sec-WebSocket-Key; none when the key
 // is not 16 bytes in base64.

@@ -9,16 +9,31 @@ namespace relay::web {
 
 using json = nlohmann::json;
 
+namespace {
+
+// quoted_name: the board's name as a JSON string, made once a page.
+std::string with_quoted_board(const std::string& quoted_name, const std::string& line)
+{
+    auto end = line.size();
+    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r'))
+        --end;
+    if (end < 2 || line.front() != '{')
+        return line.substr(0, end);
+    const bool empty_object = line.find_first_not_of(" \t", 1) == end - 1;
+    std::string text;
+    text.reserve(end + quoted_name.size() + 10);
+    text.append("{\"board\":").append(quoted_name);
+    if (!empty_object)
+        text.push_back(',');
+    text.append(line, 1, end - 1);
+    return text;
+}
+
+}  // namespace
+
 std::string with_board(const std::string& board, const std::string& line)
 {
-    auto body = line;
-    while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
-        body.pop_back();
-    if (body.size() < 2 || body.front() != '{')
-        return body;
-    const auto name = json(board).dump();
-    const bool empty_object = body.find_first_not_of(" \t", 1) == body.size() - 1;
-    return "{\"board\":" + name + (empty_object ? "" : ",") + body.substr(1);
+    return with_quoted_board(json(board).dump(), line);
 }
 
 page_client::page_client(const std::vector<served_board>& boards, std::string origin, send_function send)
@@ -49,9 +64,9 @@ const served_board* page_client::board_named(const std::string& name) const
     return nullptr;
 }
 
-bool page_client::deliver(const std::string& board, const std::string& line)
+bool page_client::deliver(const std::string& quoted_board, const std::string& line)
 {
-    return send(with_board(board, line));
+    return send(with_quoted_board(quoted_board, line));
 }
 
 void page_client::heard(const std::string& message)
@@ -87,7 +102,7 @@ void page_client::heard(const std::string& message)
     auto guest = guests.find(name);
     if (guest == guests.end() || !board->socket->has_guest(guest->second)) {
         const auto id = board->socket->add_guest(
-            origin, [this, name](const std::string& line) { return deliver(name, line); });
+            origin, [this, quoted = json(name).dump()](const std::string& line) { return deliver(quoted, line); });
         if (id == 0)
             return;  // the socket said "busy" through deliver
         guest = guests.insert_or_assign(name, id).first;

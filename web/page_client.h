@@ -37,7 +37,7 @@ public:
 
 private:
     const served_board* board_named(const std::string& name) const;
-    bool deliver(const std::string& board, const std::string& line);
+    bool deliver(const std::string& quoted_board, const std::string& line);
 
     const std::vector<served_board>& boards;
     std::string origin;

@@ -324,7 +324,7 @@ MHD_Result web_server::impl::answer_login(MHD_Connection* connection, login_requ
 MHD_Result web_server::impl::answer_websocket(MHD_Connection* connection)
 {
     const auto origin = header(connection, "Origin");
-    if (!origin_matches_host(origin, header(connection, "Host")))
+    if (!origin_matches_host(origin, header(connection, "Host"), settings.is_https()))
         return send(connection, MHD_HTTP_FORBIDDEN, "text/plain; charset=utf-8",
                     "The WebSocket is only for the page's own origin.\n");
     if (!has_session(connection))

@@ -6,6 +6,7 @@ chromedriver through selenium, against relayd with a simulated board.
 
 import os
 import sys
+import tempfile
 import unittest
 
 from selenium import webdriver
@@ -22,8 +23,12 @@ RELAYD = None
 PHONE = {"deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 3.0}}
 
 
-def browser(phone=False):
+def browser(phone=False, self_signed=False):
     options = Options()
+    if self_signed:
+        # The test's throwaway certificate, which no authority signed.
+        options.accept_insecure_certs = True
+        options.add_argument("--ignore-certificate-errors")
     options.binary_location = "/usr/bin/chromium"
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                      "--window-size=1280,900"):
@@ -58,8 +63,8 @@ class web_page_in_a_browser(unittest.TestCase):
         self.addCleanup(relayd.stop)
         return relayd
 
-    def open(self, phone=False):
-        driver = browser(phone)
+    def open(self, phone=False, self_signed=False):
+        driver = browser(phone, self_signed)
         self.addCleanup(driver.quit)
         return driver
 
@@ -155,6 +160,44 @@ class web_page_in_a_browser(unittest.TestCase):
         self.assertFalse(cookies["relay_session"]["secure"], "plain HTTP here")
         button(driver, "relay 1 on").click()
         wait_for_state(driver, 1, "on")
+
+    def test_over_https_the_page_logs_in_switches_over_wss_with_a_secure_cookie(self):
+        folder = tempfile.mkdtemp(prefix="relayd-web-tls-")
+        cert, key = web_rig.self_signed_certificate(folder)
+        relayd = self.start(password="correct horse", folder=folder,
+                            extra_http=["cert_file = " + cert, "key_file = " + key])
+        self.assertTrue(relayd.origin.startswith("https://"), relayd.origin)
+        driver = self.open(self_signed=True)
+        driver.get(relayd.origin + "/")
+        driver.find_element(By.CSS_SELECTOR, 'input[type="password"]').send_keys("correct horse" + Keys.ENTER)
+        wait_for_state(driver, 2, "off", deadline_s=10)
+        self.assertTrue(driver.current_url.startswith("https://"), driver.current_url)
+        cookies = {c["name"]: c for c in driver.get_cookies()}
+        self.assertTrue(cookies["relay_session"]["secure"], "Secure under HTTPS")
+        self.assertTrue(cookies["relay_session"]["httpOnly"])
+        button(driver, "relay 2 on").click()
+        wait_for_state(driver, 2, "on")
+        self.assertEqual(relayd.control({"cmd": "status"})["relays"]["2"], "on")
+        self.assertTrue(relayd.control({"cmd": "off", "relay": 2})["ok"])
+        wait_for_state(driver, 2, "off")
+
+    def test_a_silent_board_shows_unknown_and_its_link_silent(self):
+        board = web_rig.BoardSim(os.environ["RELAY_BOARD_SIM"])
+        self.addCleanup(board.stop)
+        relayd = self.start(device=board.device)
+        driver = self.open()
+        driver.get(relayd.origin + "/")
+        button(driver, "relay 3 on").click()
+        wait_for_state(driver, 3, "on")
+        self.assertEqual(driver.find_element(By.CSS_SELECTOR, ".board .link").text, "link: answering")
+        board.silence()
+        # The watchdog's time is a few poll periods; the deadline is generous.
+        for relay in range(1, 5):
+            wait_for_state(driver, relay, "unknown", deadline_s=10)
+        WebDriverWait(driver, 10, poll_frequency=0.05).until(
+            lambda d: d.find_element(By.CSS_SELECTOR, ".board .link").text == "link: silent")
+        self.assertEqual(driver.find_element(By.ID, "connection").text, "connected to relayd",
+                         "relayd itself is still there")
 
     def test_reconnects_by_itself_when_relayd_restarts(self):
         relayd = self.start()

@@ -13,6 +13,7 @@ struct origin_row {
     const char* name;
     const char* origin;
     const char* host;
+    bool tls;  // relayd itself serves HTTPS
     bool same;
 };
 
@@ -21,24 +22,27 @@ class origin_rows : public ::testing::TestWithParam<origin_row> {};
 TEST_P(origin_rows, row)
 {
     const auto& row = GetParam();
-    EXPECT_EQ(origin_matches_host(row.origin, row.host), row.same);
+    EXPECT_EQ(origin_matches_host(row.origin, row.host, row.tls), row.same);
 }
 
 const origin_row origins[] = {
-    {"same_http", "http://127.0.0.1:8080", "127.0.0.1:8080", true},
-    {"same_https_behind_proxy", "https://panel.example", "panel.example", true},
-    {"case_differs", "HTTP://Panel.Example:8080", "panel.example:8080", true},
-    {"other_port", "http://127.0.0.1:8081", "127.0.0.1:8080", false},
-    {"other_host", "http://evil.example", "panel.example", false},
-    {"host_as_suffix", "http://evil.panel.example", "panel.example", false},
-    {"host_as_prefix", "http://panel.example.evil", "panel.example", false},
-    {"path_appended", "http://panel.example/x", "panel.example", false},
-    {"no_origin", "", "panel.example", false},
-    {"null_origin", "null", "panel.example", false},
-    {"no_host", "http://panel.example", "", false},
-    {"other_scheme", "file://panel.example", "panel.example", false},
-    {"scheme_alone", "http://", "", false},
-    {"ipv6", "http://[::1]:8080", "[::1]:8080", true},
+    {"same_http", "http://127.0.0.1:8080", "127.0.0.1:8080", false, true},
+    {"same_https_behind_proxy", "https://panel.example", "panel.example", false, true},
+    {"case_differs", "HTTP://Panel.Example:8080", "panel.example:8080", false, true},
+    {"other_port", "http://127.0.0.1:8081", "127.0.0.1:8080", false, false},
+    {"other_host", "http://evil.example", "panel.example", false, false},
+    {"host_as_suffix", "http://evil.panel.example", "panel.example", false, false},
+    {"host_as_prefix", "http://panel.example.evil", "panel.example", false, false},
+    {"path_appended", "http://panel.example/x", "panel.example", false, false},
+    {"no_origin", "", "panel.example", false, false},
+    {"null_origin", "null", "panel.example", false, false},
+    {"no_host", "http://panel.example", "", false, false},
+    {"other_scheme", "file://panel.example", "panel.example", false, false},
+    {"scheme_alone", "http://", "", false, false},
+    {"ipv6", "http://[::1]:8080", "[::1]:8080", false, true},
+    {"same_https_served_over_tls", "https://127.0.0.1:8443", "127.0.0.1:8443", true, true},
+    {"same_host_over_http_when_served_over_tls", "http://127.0.0.1:8443", "127.0.0.1:8443", true, false},
+    {"other_port_served_over_tls", "https://127.0.0.1:8444", "127.0.0.1:8443", true, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(rows, origin_rows, ::testing::ValuesIn(origins),

@@ -7,8 +7,11 @@ still loads, the board is still polled and no relay has switched.
 """
 
 import os
+import re
 import socket
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -212,6 +215,158 @@ class hostile_input(unittest.TestCase):
             for s in idle + half:
                 s.close()
         self.still_serving()
+
+
+def tls_get(path, cookie=False):
+    def run(t):
+        headers = {"Cookie": t.cookie} if cookie else {}
+        return web_rig.get(t.relayd.port, path, headers, tls=True)[0]
+    return run
+
+
+def tls_login_cookie_flags(t):
+    """The attributes the session cookie is set with over HTTPS."""
+    _, status, head = web_rig.login(t.relayd.port, PASSWORD, tls=True)
+    m = re.search(r"Set-Cookie: *relay_session=[0-9a-f]+;([^\r\n]*)", head, re.I)
+    if status != 303 or not m:
+        return "no session cookie (status %s)" % status
+    return sorted(part.strip() for part in m.group(1).split(";") if part.strip() and "=" not in part) + \
+        sorted(part.strip() for part in m.group(1).split(";") if part.strip().startswith("SameSite"))
+
+
+def wss_status_request(t):
+    """A request over wss with a session, as the page sends it: its reply."""
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie, tls=True)
+    if ws.status != 101:
+        return ws.status
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    ws.send_text('{"board":"cabinet","cmd":"status","id":"over tls"}')
+    reply = ws.messages_until(lambda m: m.get("id") == "over tls")
+    ws.close()
+    return "ok" if reply["ok"] and reply["board"] == "cabinet" else reply
+
+
+def wss_plain_origin(t):
+    """The same page's name over http is another origin."""
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin.replace("https:", "http:"), cookie=t.cookie,
+                           tls=True)
+    ws.close()
+    return ws.status
+
+
+def plain_http_to_the_tls_port(raw):
+    """Plain bytes where TLS is spoken: nothing but, at most, a TLS alert."""
+    def run(t):
+        with socket.create_connection(("127.0.0.1", t.relayd.port), timeout=5) as s:
+            s.sendall(raw)
+            data = b""
+            try:
+                while True:
+                    chunk = s.recv(4096)
+                    if not chunk:
+                        break
+                    data += chunk
+            except (ConnectionResetError, socket.timeout):
+                pass
+        if b"HTTP/" in data or b"relay" in data:
+            return "answered in plain: %r" % data[:60]
+        return "closed without a plain answer"
+    return run
+
+
+HTTPS = [
+    # name, what is sent, what must come back
+    ("login_form_over_https", tls_get("/login"), 200),
+    ("page_without_session_over_https", tls_get("/"), 401),
+    ("session_cookie_is_secure", tls_login_cookie_flags, ["HttpOnly", "Secure", "SameSite=Strict"]),
+    ("page_with_session_over_https", tls_get("/", cookie=True), 200),
+    ("script_with_session_over_https", tls_get("/page.js", cookie=True), 200),
+    ("request_over_wss", wss_status_request, "ok"),
+    ("wss_from_the_plain_http_origin", wss_plain_origin, 403),
+    ("plain_http_get_to_the_tls_port", plain_http_to_the_tls_port(
+        b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"), "closed without a plain answer"),
+    ("plain_http_websocket_to_the_tls_port", plain_http_to_the_tls_port(
+        b"GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n"),
+     "closed without a plain answer"),
+    ("garbage_to_the_tls_port", plain_http_to_the_tls_port(os.urandom(600)), "closed without a plain answer"),
+]
+
+
+class over_https(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="relayd-web-tls-")
+        cert, key = web_rig.self_signed_certificate(cls.folder)
+        cls.relayd = web_rig.Relayd(RELAYD, password=PASSWORD, folder=cls.folder,
+                                    extra_http=["cert_file = " + cert, "key_file = " + key])
+        assert cls.relayd.scheme == "https", cls.relayd.log
+        cls.cookie, status, _ = web_rig.login(cls.relayd.port, PASSWORD, tls=True)
+        assert cls.cookie, "logged in over https (status %s)" % status
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.relayd.stop()
+
+    def still_serving(self):
+        self.assertIsNone(self.relayd.process.poll(), "relayd still runs")
+        status, _, _ = web_rig.get(self.relayd.port, "/", {"Cookie": self.cookie}, tls=True)
+        self.assertEqual(status, 200)
+        reply = self.relayd.control({"cmd": "status"})
+        self.assertTrue(reply["ok"], reply)
+        self.assertEqual(set(reply["relays"].values()), {"off"}, "no relay switched")
+
+    def test_table(self):
+        for name, send, expected in HTTPS:
+            with self.subTest(name):
+                self.assertEqual(send(self), expected)
+                self.still_serving()
+
+
+def run_with_tls_files(folder, cert, key):
+    """relayd started with these files: (exit status, stderr), or None for
+    one still running after its deadline."""
+    config = os.path.join(folder, "relayd.conf")
+    with open(config, "w") as f:
+        f.write("[board cabinet]\nport = 1\nsocket = %s\n[http]\nlisten = 127.0.0.1:0\n"
+                "cert_file = %s\nkey_file = %s\n" % (os.path.join(folder, "b.sock"), cert, key))
+    try:
+        done = subprocess.run([RELAYD, "--simulate", "--config", config], capture_output=True, text=True, timeout=20,
+                              env=dict(os.environ, XDG_RUNTIME_DIR=folder))
+    except subprocess.TimeoutExpired:
+        return None
+    return done.returncode, done.stderr
+
+
+class tls_files_refused(unittest.TestCase):
+    def test_a_bad_certificate_or_key_is_refused_at_start(self):
+        folder = tempfile.mkdtemp(prefix="relayd-web-tls-files-")
+        cert, key = web_rig.self_signed_certificate(folder)
+        other_cert, other_key = web_rig.self_signed_certificate(folder, "other")
+        cut = os.path.join(folder, "cut.crt")
+        with open(cert) as whole, open(cut, "w") as part:
+            part.write(whole.read()[:200])
+        empty = os.path.join(folder, "empty.key")
+        open(empty, "w").close()
+        cases = [
+            # name, cert_file, key_file, what the one line says
+            ("certificate_cut_short", cut, key, r"do not make a TLS server"),
+            ("key_of_another_certificate", cert, other_key, r"do not match"),
+            ("certificate_given_as_key", cert, other_cert, r"do not make a TLS server"),
+            ("key_given_as_certificate", key, key, r"do not make a TLS server"),
+            ("key_file_missing", cert, os.path.join(folder, "none.key"), r"cannot read the web page's key_file"),
+            ("key_file_empty", cert, empty, r"cannot read the web page's key_file"),
+        ]
+        for name, cert_file, key_file, says in cases:
+            with self.subTest(name):
+                result = run_with_tls_files(folder, cert_file, key_file)
+                self.assertIsNotNone(result, "relayd ended rather than serving")
+                status, err = result
+                self.assertEqual(status, 2, err)
+                lines = err.strip().splitlines()
+                self.assertEqual(len(lines), 1, err)
+                self.assertRegex(lines[0], r"^relayd: .*" + says)
+                self.assertNotIn("opened", err, "no board's port was opened")
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@ import re
 import select
 import signal
 import socket
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -30,12 +31,14 @@ class Relayd:
     """relayd --simulate with --http, or a config file; its log read as it
     comes so that a test waits for a line rather than a time."""
 
-    def __init__(self, relayd_path, http="0", password=None, extra_http=None, folder=None):
+    def __init__(self, relayd_path, http="0", password=None, extra_http=None, folder=None, device=None):
         self.folder = folder or tempfile.mkdtemp(prefix="relayd-web-")
         self.socket_path = os.path.join(self.folder, "board.sock")
         self.log = ""
         env = dict(os.environ, XDG_RUNTIME_DIR=self.folder)
-        if password is None and not extra_http:
+        if device:
+            args = [relayd_path, "--port", device, "--socket", self.socket_path, "--http", http]
+        elif password is None and not extra_http:
             args = [relayd_path, "--simulate", "--socket", self.socket_path, "--http", http]
         else:
             config = os.path.join(self.folder, "relayd.conf")
@@ -55,6 +58,10 @@ class Relayd:
         match = self.wait_for_log(r"web page at (https?)://([^ /]+):(\d+)/")
         self.scheme, self.host, self.port = match.group(1), match.group(2), int(match.group(3))
         self.wait_for_log(r"answering")
+
+    @property
+    def tls(self):
+        return self.scheme == "https"
 
     @property
     def origin(self):
@@ -98,16 +105,54 @@ class Relayd:
             return json.loads(reply)
 
 
-def http(port, raw, deadline_s=5.0):
+def connect(port, tls=False, timeout=5.0):
+    """A connection to relayd's web page; with tls, HTTPS that takes the
+    test's own self-signed certificate."""
+    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    if not tls:
+        return s
+    context = ssl.create_default_context()
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    return context.wrap_socket(s, server_hostname="127.0.0.1")
+
+
+def self_signed_certificate(folder, name="web"):
+    """(certificate file, key file) made with openssl for 127.0.0.1."""
+    cert, key = os.path.join(folder, name + ".crt"), os.path.join(folder, name + ".key")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
+    return cert, key
+
+
+class BoardSim:
+    """relay-board-sim on its pseudo-terminal, as a process of its own, so
+    that a test can silence the board by stopping it."""
+
+    def __init__(self, sim_path):
+        self.process = subprocess.Popen([sim_path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.device = self.process.stdout.readline().strip()
+
+    def silence(self):
+        self.process.send_signal(signal.SIGSTOP)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGCONT)
+        self.process.terminate()
+        self.process.wait()
+
+
+def http(port, raw, deadline_s=5.0, tls=False):
     """Sends raw bytes, returns (status or None, headers text, body bytes)
     once the server has answered one response or closed."""
-    with socket.create_connection(("127.0.0.1", port), timeout=deadline_s) as s:
+    with connect(port, tls, deadline_s) as s:
         s.sendall(raw)
         data = b""
         while True:
             try:
                 chunk = s.recv(65536)
-            except (ConnectionResetError, socket.timeout):
+            except (ConnectionResetError, socket.timeout, ssl.SSLError):
                 break
             if not chunk:
                 break
@@ -122,19 +167,19 @@ def http(port, raw, deadline_s=5.0):
     return (int(m.group(1)) if m else None), head.decode(errors="replace"), body
 
 
-def get(port, path, headers=None, method="GET"):
+def get(port, path, headers=None, method="GET", tls=False):
     lines = ["%s %s HTTP/1.1" % (method, path), "Host: 127.0.0.1:%d" % port, "Connection: close"]
     lines += ["%s: %s" % kv for kv in (headers or {}).items()]
-    return http(port, ("\r\n".join(lines) + "\r\n\r\n").encode())
+    return http(port, ("\r\n".join(lines) + "\r\n\r\n").encode(), tls=tls)
 
 
-def login(port, password):
+def login(port, password, tls=False):
     """The session cookie for a correct password, or None; and the status."""
     body = "password=" + password
     raw = ("POST /login HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nConnection: close\r\n"
            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: %d\r\n\r\n%s"
            % (port, len(body), body)).encode()
-    status, head, _ = http(port, raw, deadline_s=30)
+    status, head, _ = http(port, raw, deadline_s=30, tls=tls)
     m = re.search(r"Set-Cookie: *(relay_session=[0-9a-f]+)", head, re.I)
     return (m.group(1) if m else None), status, head
 
@@ -159,8 +204,8 @@ def frame(payload, opcode=0x1, masked=True, fin=True):
 class WebSocket:
     """A bare client: the handshake's status, then frames in and out."""
 
-    def __init__(self, port, origin=None, cookie=None, key=None, extra=""):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+    def __init__(self, port, origin=None, cookie=None, key=None, extra="", tls=False):
+        self.sock = connect(port, tls)
         key = key or base64.b64encode(os.urandom(16)).decode()
         lines = ["GET /ws HTTP/1.1", "Host: 127.0.0.1:%d" % port, "Upgrade: websocket", "Connection: Upgrade",
                  "Sec-WebSocket-Key: " + key, "Sec-WebSocket-Version: 13"]
@@ -191,7 +236,9 @@ class WebSocket:
             left = deadline - time.monotonic()
             if left <= 0:
                 raise socket.timeout()
-            ready, _, _ = select.select([self.sock], [], [], left)
+            # TLS may hold a decrypted record that select cannot see.
+            pending = self.sock.pending() if isinstance(self.sock, ssl.SSLSocket) else 0
+            ready = pending or select.select([self.sock], [], [], left)[0]
             if not ready:
                 raise socket.timeout()
             chunk = self.sock.recv(65536)
