@@ -53,12 +53,14 @@ std::vector<saved_step> parse_pending_steps(const std::string& text)
 std::string save_pending_steps(const std::string& path, const std::vector<saved_step>& steps)
 {
     std::error_code error;
+    const auto temporary = path + ".new";
     if (steps.empty()) {
+        // And a copy left half-written by a run that was killed.
+        std::filesystem::remove(temporary, error);
         std::filesystem::remove(path, error);
         return error ? error.message() : std::string();
     }
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-    const auto temporary = path + ".new";
     const auto text = pending_steps_text(steps);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
