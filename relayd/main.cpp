@@ -236,7 +236,7 @@ int main(int argc, char** argv)
         if (http.wanted) {
             std::vector<relay::web::served_board> served;
             for (const auto& board : daemon.boards())
-                served.push_back({board->config().name, board->served_socket()});
+                served.push_back({board->config().name, board->served_socket(), board->config().pulse_buttons});
             web = std::make_unique<relay::web::web_server>(loop, web_settings, std::move(served), web_log);
             if (const auto why = web->start(); !why.empty()) {
                 log_line(priority::error, why);

@@ -51,9 +51,17 @@ page_client::~page_client()
 std::string page_client::boards_event() const
 {
     json names = json::array();
-    for (const auto& board : boards)
+    json pulses = json::object();
+    for (const auto& board : boards) {
         names.push_back(board.name);
-    return json{{"event", "boards"}, {"boards", names}}.dump();
+        for (std::size_t i = 0; i < board.pulses.size(); ++i)
+            if (board.pulses[i])
+                pulses[board.name][std::to_string(i + 1)] = board.pulses[i]->count();
+    }
+    json event{{"event", "boards"}, {"boards", names}};
+    if (!pulses.empty())
+        event["pulses"] = pulses;
+    return event.dump();
 }
 
 const served_board* page_client::board_named(const std::string& name) const

@@ -4,12 +4,17 @@
 // to that board's control socket as one of its clients (a guest), so that
 // the socket's own parser, request book and limits answer it. Each reply
 // and watch event comes back with the same "board" key. On the first
-// message the page hears which boards there are:
-//   {"event":"boards","boards":["cabinet","bench"]}
+// message the page hears which boards there are, and the pulse each relay
+// with a pulse button gives, in milliseconds:
+//   {"event":"boards","boards":["cabinet","bench"],"pulses":{"cabinet":{"2":500}}}
 
+#include "protocol/frame.h"
 #include "service/control_socket.h"
 
+#include <array>
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,6 +24,8 @@ namespace relay::web {
 struct served_board {
     std::string name;
     control_socket* socket = nullptr;  // outlives the pages
+    // The pulse a relay's button asks for; none, no button.
+    std::array<std::optional<std::chrono::milliseconds>, relay_count> pulses{};
 };
 
 class page_client {

@@ -120,7 +120,10 @@ void websocket_peer::readable()
         return;
     }
     read_this_turn = 0;
-    if (wslay_event_recv(ctx) != 0) {
+    receiving = true;
+    const int failed = wslay_event_recv(ctx);
+    receiving = false;
+    if (failed != 0) {
         end();
         return;
     }
@@ -161,10 +164,15 @@ bool websocket_peer::send_text(const std::string& text)
     wslay_event_msg message{WSLAY_TEXT_FRAME, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
     if (wslay_event_queue_msg(ctx, &message) != 0)
         return false;
-    // Written on the next turn, so that a burst of replies goes out in few
-    // writes, and a send from inside a callback does not re-enter wslay.
-    writing.set_enabled(true);
-    return true;
+    // Replies to what the page sent go out together once its messages are
+    // read, and a send from inside wslay's reading must not re-enter it.
+    // Anything else (a watch event, told to every page at once) is written
+    // now: waiting for the write watch would cost each page two epoll
+    // changes and a wake-up a message, and a socket with room takes it at
+    // once. What does not fit waits for the watch, as flush() arranges.
+    if (!receiving)
+        flush();
+    return !ended;
 }
 
 void websocket_peer::close(std::uint16_t code, const std::string& reason)

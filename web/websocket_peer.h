@@ -74,6 +74,8 @@ private:
     bool heard_since_ping = true;
     bool ended = false;
     bool draining = false;
+    // Inside wslay_event_recv: replies wait for the flush that follows it.
+    bool receiving = false;
     // Work posted for this peer runs only while it lives.
     std::shared_ptr<bool> alive_token = std::make_shared<bool>(true);
 };

@@ -41,7 +41,7 @@ function boardView(name) {
   message.setAttribute('role', 'status');
   section.append(title, link, list, message);
   boardsArea.append(section);
-  board = {name, section, link, list, message, relays: new Map(), names: null};
+  board = {name, section, link, list, message, relays: new Map(), names: null, pulses: {}};
   boards.set(name, board);
   return board;
 }
@@ -59,11 +59,20 @@ function relayRow(board, n) {
   on.type = off.type = 'button';
   on.addEventListener('click', () => command(board, 'on', n));
   off.addEventListener('click', () => command(board, 'off', n));
-  // Pulse buttons, where a board has pulse durations, join these two.
   buttons.append(on, off);
+  // A relay with a configured pulse gets a third button that gives it.
+  let pulse = null;
+  const ms = board.pulses[n];
+  if (Number.isInteger(ms)) {
+    pulse = element('button', 'pulse', 'pulse');
+    pulse.type = 'button';
+    pulse.title = pulseWords(ms);
+    pulse.addEventListener('click', () => command(board, 'pulse', n, ms));
+    buttons.append(pulse);
+  }
   item.append(state, buttons);
   board.list.append(item);
-  row = {item, state, on, off, value: null};
+  row = {item, state, on, off, pulse, value: null};
   board.relays.set(n, row);
   nameRow(board, n, row);
   showRelay(board, n, 'unknown');
@@ -74,6 +83,11 @@ function nameRow(board, n, row) {
   const name = relayName(board, n);
   row.on.setAttribute('aria-label', name + ' on');
   row.off.setAttribute('aria-label', name + ' off');
+  if (row.pulse) row.pulse.setAttribute('aria-label', name + ' pulse');
+}
+
+function pulseWords(ms) {
+  return 'on for ' + (ms % 1000 === 0 ? ms / 1000 + ' s' : ms + ' ms') + ', then off';
 }
 
 function showRelay(board, n, value) {
@@ -85,6 +99,7 @@ function showRelay(board, n, value) {
   row.state.dataset.state = value;
   row.item.dataset.state = value;
   row.on.disabled = row.off.disabled = !connected;
+  if (row.pulse) row.pulse.disabled = !connected;
 }
 
 function showLink(board, word) {
@@ -93,15 +108,19 @@ function showLink(board, word) {
   board.section.dataset.link = word;
 }
 
-function command(board, cmd, relay) {
+function command(board, cmd, relay, ms) {
   board.message.textContent = '';
-  send({board: board.name, cmd: cmd, relay: relay, id: nextId++});
+  const request = {board: board.name, cmd: cmd, relay: relay, id: nextId++};
+  if (ms !== undefined) request.ms = ms;
+  send(request);
 }
 
 function heard(message) {
   if (message.event === 'boards') {
+    const pulses = (message.pulses && typeof message.pulses === 'object') ? message.pulses : {};
     for (const name of message.boards) {
       const board = boardView(name);
+      if (pulses[name] && typeof pulses[name] === 'object') board.pulses = pulses[name];
       for (let n = 1; n <= 4; n++) relayRow(board, n);
       send({board: name, cmd: 'watch'});
     }
@@ -129,7 +148,10 @@ function setConnected(now) {
       showLink(board, 'unknown');
       for (const n of board.relays.keys()) showRelay(board, n, 'unknown');
     }
-    for (const row of board.relays.values()) row.on.disabled = row.off.disabled = !now;
+    for (const row of board.relays.values()) {
+      row.on.disabled = row.off.disabled = !now;
+      if (row.pulse) row.pulse.disabled = !now;
+    }
   }
 }
 

@@ -87,6 +87,34 @@ class web_page_in_a_browser(unittest.TestCase):
         self.assertTrue(relayd.control({"cmd": "off", "relay": 2})["ok"])
         wait_for_state(driver, 2, "off")
 
+    def test_named_relays_and_a_pulse_button_from_the_configuration(self):
+        relayd = self.start(board_keys=["relay2 = pump", "pulse2 = 300ms"])
+        driver = self.open()
+        driver.get(relayd.origin + "/")
+        want = "pump state: off"
+        WebDriverWait(driver, 5, poll_frequency=0.02).until(
+            lambda d: any(e.text == want for e in d.find_elements(By.CSS_SELECTOR, ".relay .state")))
+        self.assertEqual(button(driver, "pump on").text, "on")
+        pulses = driver.find_elements(By.CSS_SELECTOR, "button.pulse")
+        self.assertEqual([b.get_attribute("aria-label") for b in pulses], ["pump pulse"],
+                         "only the relay with a configured pulse has a pulse button")
+
+        seen = []
+        mark = len(relayd.read_log())
+        button(driver, "pump pulse").click()
+
+        def pump_state(d):
+            for e in d.find_elements(By.CSS_SELECTOR, ".relay .state"):
+                if e.text.startswith("pump state:"):
+                    if not seen or seen[-1] != e.text:
+                        seen.append(e.text)
+            return seen[-1:] == ["pump state: off"] and "pump state: on" in seen
+
+        WebDriverWait(driver, 5, poll_frequency=0.01).until(pump_state)
+        relayd.wait_for_log(r'command "pulse relay 2 for 300 ms" from web page from [^ ]+: confirmed', start=mark)
+        self.assertEqual(relayd.control({"cmd": "status"})["relays"]["2"], "off",
+                         "the board ends the pulse with relay 2 off")
+
     def test_fits_a_phone_with_thumb_sized_buttons(self):
         relayd = self.start()
         driver = self.open(phone=True)

@@ -31,18 +31,20 @@ class Relayd:
     """relayd --simulate with --http, or a config file; its log read as it
     comes so that a test waits for a line rather than a time."""
 
-    def __init__(self, relayd_path, http="0", password=None, extra_http=None, folder=None, device=None):
+    def __init__(self, relayd_path, http="0", password=None, extra_http=None, folder=None, device=None,
+                 board_keys=None):
         self.folder = folder or tempfile.mkdtemp(prefix="relayd-web-")
         self.socket_path = os.path.join(self.folder, "board.sock")
         self.log = ""
         env = dict(os.environ, XDG_RUNTIME_DIR=self.folder)
         if device:
             args = [relayd_path, "--port", device, "--socket", self.socket_path, "--http", http]
-        elif password is None and not extra_http:
+        elif password is None and not extra_http and not board_keys:
             args = [relayd_path, "--simulate", "--socket", self.socket_path, "--http", http]
         else:
             config = os.path.join(self.folder, "relayd.conf")
-            lines = ["[board cabinet]", "port = 1", "socket = " + self.socket_path, "[http]", "listen = " + http]
+            lines = ["[board cabinet]", "port = 1", "socket = " + self.socket_path] + (board_keys or [])
+            lines += ["[http]", "listen = " + http]
             if password is not None:
                 pw_file = os.path.join(self.folder, "web.password")
                 with open(pw_file, "w") as f:
