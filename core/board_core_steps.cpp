@@ -24,14 +24,6 @@ std::string states_words(const relay_states& states)
     return words;
 }
 
-std::string group_words(const std::vector<int>& group)
-{
-    std::string words;
-    for (const int relay : group)
-        words += (words.empty() ? "" : " ") + std::to_string(relay);
-    return words;
-}
-
 }  // namespace
 
 std::optional<command_id> board_core::queue_timed(command_kind kind, int relay, std::chrono::milliseconds duration,

@@ -16,6 +16,8 @@ constexpr restore_row restore_rows[] = {
     {restore_policy::off, "off"},
 };
 
+}  // namespace
+
 std::string group_words(const std::vector<int>& group)
 {
     std::string words;
@@ -23,8 +25,6 @@ std::string group_words(const std::vector<int>& group)
         words += (words.empty() ? "" : " ") + std::to_string(relay);
     return words;
 }
-
-}  // namespace
 
 const char* restore_word(restore_policy policy)
 {

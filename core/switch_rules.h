@@ -32,6 +32,9 @@ struct switch_rules {
     }
 };
 
+// "1 3": a group's relays as the configuration writes them.
+std::string group_words(const std::vector<int>& group);
+
 // The group relay (1 to 4) belongs to, if any.
 const std::vector<int>* interlock_group_of(const switch_rules& rules, int relay);
 
