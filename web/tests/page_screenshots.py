@@ -37,7 +37,7 @@ def shoot(driver, url, scheme, path, state_ready=True):
 def main():
     relayd_path, out = sys.argv[1], sys.argv[2]
     os.makedirs(out, exist_ok=True)
-    relayd = web_rig.Relayd(relayd_path, board_keys=["relay2 = pump", "pulse2 = 500ms"])
+    relayd = web_rig.Relayd(relayd_path, board_keys=["relay3 = pump", "pulse3 = 500ms"])
     try:
         assert relayd.control({"cmd": "on", "relay": 2})["ok"]
         for phone, prefix in ((True, "web-phone"), (False, "web-desktop")):
