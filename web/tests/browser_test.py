@@ -99,18 +99,22 @@ class web_page_in_a_browser(unittest.TestCase):
         self.assertEqual([b.get_attribute("aria-label") for b in pulses], ["pump pulse"],
                          "only the relay with a configured pulse has a pulse button")
 
-        seen = []
+        # The page itself records each text its state takes: a 300 ms "on"
+        # is too short to be sure of catching by polling from the test.
+        driver.execute_script("""
+            const state = [...document.querySelectorAll('.relay .state')]
+                .find(e => e.textContent.startsWith('pump state:'));
+            window.pumpSeen = [];
+            new MutationObserver(() => window.pumpSeen.push(state.textContent))
+                .observe(state, {childList: true, characterData: true, subtree: true});""")
         mark = len(relayd.read_log())
         button(driver, "pump pulse").click()
 
-        def pump_state(d):
-            for e in d.find_elements(By.CSS_SELECTOR, ".relay .state"):
-                if e.text.startswith("pump state:"):
-                    if not seen or seen[-1] != e.text:
-                        seen.append(e.text)
-            return seen[-1:] == ["pump state: off"] and "pump state: on" in seen
+        def on_then_off(d):
+            seen = d.execute_script("return window.pumpSeen")
+            return "pump state: on" in seen and seen[-1] == "pump state: off"
 
-        WebDriverWait(driver, 5, poll_frequency=0.01).until(pump_state)
+        WebDriverWait(driver, 10, poll_frequency=0.05).until(on_then_off)
         relayd.wait_for_log(r'command "pulse relay 2 for 300 ms" from web page from [^ ]+: confirmed', start=mark)
         self.assertEqual(relayd.control({"cmd": "status"})["relays"]["2"], "off",
                          "the board ends the pulse with relay 2 off")
