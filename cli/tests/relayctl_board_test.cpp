@@ -523,8 +523,11 @@ void relayctl_board_test::a_pulse_or_a_cycle_holds_the_port_for_its_time()
     for (const auto& f : sets)
         set_bytes.push_back(f.bytes);
     QCOMPARE(hex(set_bytes), set_frames);
+    // The simulated board stamps a frame when its reader wakes to take it,
+    // which on a loaded machine can come a little after relayctl wrote it.
+    const auto jitter = std::chrono::milliseconds(20);
     if (sets.size() == 2)
-        QVERIFY2(sets[1].arrival - sets[0].arrival >= std::chrono::milliseconds(held_ms),
+        QVERIFY2(sets[1].arrival - sets[0].arrival >= std::chrono::milliseconds(held_ms) - jitter,
                  qPrintable(QString::number(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                 sets[1].arrival - sets[0].arrival)
                                                 .count())));
