@@ -35,7 +35,7 @@ int board_session::run()
             err << " Try again once it has closed the port.";
         else if (opened.holders > 1)
             err << " Try again once they have closed the port.";
-        err << '\n';
+        err << '\n' << no_owner_hint();
         return exit_port;
     }
     link.set_events(this);
@@ -152,8 +152,19 @@ void board_session::deadline_passed()
         return;
     }
     err << "relayctl: no valid answer from the board at address " << int(opts.address) << " on "
-        << link.port().path << " within " << opts.timeout_ms << " ms\n";
+        << link.port().path << " within " << opts.timeout_ms << " ms\n"
+        << no_owner_hint();
     finish(exit_no_answer);
+}
+
+std::string board_session::no_owner_hint() const
+{
+    // Port 1 was only a guess: say why relayctl made it, since the board
+    // the user means is often one the panel shows but has not connected.
+    if (opts.port_given)
+        return {};
+    return "relayctl: no --port given, and no relay-panel or relayd serves a board here, so port 1 was asked; "
+           "connect the panel to its board, or name the port with --port\n";
 }
 
 void board_session::hold_ended()

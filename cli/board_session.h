@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <ostream>
+#include <string>
 
 namespace relay::cli {
 
@@ -34,6 +35,7 @@ private:
     void link_lost(const std::string& reason) override;
     void tick();
     void deadline_passed();
+    std::string no_owner_hint() const;
     void hold_ended();
     void start_final_step();
     bool send(const command_tuple& command);

@@ -118,7 +118,7 @@ void board_service::link_changed(link_condition now)
     if (now == link_condition::lost) {
         first_answer.stop();
         if (board.port_lost()) {
-            log(priority::error, "port " + port + " lost (" + board.lost_reason() + "); reopening it every second");
+            log(priority::error, as_sentence(board.lost_reason()) + " Reopening it every second.");
             interrupted = true;
         }
     } else if (before == link_condition::lost) {

@@ -10,11 +10,13 @@ namespace relay {
 namespace {
 
 // The panel may have opened a by-id symlink and relayctl the device it
-// points to; both must arrive at the same socket.
+// points to; both must arrive at the same socket. A relative path is the
+// device below the current folder, not the one below /dev that its words
+// would otherwise name.
 std::string canonical_device(const std::string& device_path)
 {
     std::error_code error;
-    const auto canonical = std::filesystem::canonical(device_path, error);
+    const auto canonical = std::filesystem::weakly_canonical(std::filesystem::absolute(device_path, error), error);
     return error ? device_path : canonical.string();
 }
 

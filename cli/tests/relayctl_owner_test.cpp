@@ -192,7 +192,7 @@ private slots:
 
     // relayctl with no --port, as after "run.sh --simulate": the one owner
     // serving a board here is the one meant, whatever else lies in the
-    // folder; with two it asks which.
+    // folder; with two it asks which; with none it asks port 1 and says why.
     void without_port_the_one_owner_here_is_used_data()
     {
         QTest::addColumn<QString>("beside");  // what else the user's socket folder holds
@@ -201,6 +201,7 @@ private slots:
         QTest::newRow("a second name for the same socket") << "link" << int(exit_success);
         QTest::newRow("a socket left by a killed owner") << "stale" << int(exit_success);
         QTest::newRow("a second owner") << "owner" << int(exit_usage);
+        QTest::newRow("no owner: port 1") << "none" << int(exit_no_answer);
     }
 
     void without_port_the_one_owner_here_is_used()
@@ -219,9 +220,20 @@ private slots:
         } else if (beside == "owner") {
             const auto served = second.listen(other, socket_access::owner_only);
             QVERIFY2(served.ok, served.reason.c_str());
+        } else if (beside == "none") {
+            rig->socket().close();
         }
-        const auto run = relayctl_process({"status"}).finish_serving();
+        const auto run = relayctl_process({"--timeout", "300", "status"}).finish_serving();
         QVERIFY(run.finished);
+        if (beside == "none") {
+            // Port 1 of this machine: missing, not a board, or no answer.
+            QVERIFY2(run.exit_code == exit_port || run.exit_code == exit_no_answer, qPrintable(run.err));
+            QVERIFY2(run.err.endsWith("relayctl: no --port given, and no relay-panel or relayd serves a board here, "
+                                      "so port 1 was asked; connect the panel to its board, or name the port with "
+                                      "--port\n"),
+                     qPrintable(run.err));
+            return;
+        }
         QVERIFY2(run.exit_code == exit_code, qPrintable(run.err));
         if (exit_code == exit_success) {
             QCOMPARE(run.out, QString("1=off 2=off 3=off 4=off\n"));

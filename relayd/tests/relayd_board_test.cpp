@@ -249,7 +249,7 @@ void relayd_board_test::unplug_and_replug_is_logged_and_polling_resumes()
     QVERIFY2(relayd.wait_for_log(line("^<6>board: board at address 1 answering$")), qPrintable(relayd.log()));
 
     board.close_line();
-    QVERIFY2(relayd.wait_for_log(line("^<3>board: port .* lost \\(.+\\); reopening it every second$")),
+    QVERIFY2(relayd.wait_for_log(line("^<3>board: The port .* stopped working: .+\\. Reopening it every second\\.$")),
              qPrintable(relayd.log()));
     board.reopen_line();
     QVERIFY2(relayd.wait_for_log(line("^<6>board: port .* reopened, polling board at address 1 every 100 ms$"), 2500ms),
@@ -300,7 +300,7 @@ void relayd_board_test::a_silent_board_gets_its_port_reopened_said_once_per_sile
     }
     QCOMPARE(relayd.count_log(reopened), 2);
     // Reopened, never lost: the link went only between silent and answering.
-    QVERIFY2(!relayd.log().contains(" lost ("), qPrintable(relayd.log()));
+    QVERIFY2(!relayd.log().contains(" stopped working: "), qPrintable(relayd.log()));
     const auto after = board.frame_count();
     QVERIFY(board.wait_for_frame_count(after + 5, 2000ms));
 }
@@ -333,7 +333,7 @@ void relayd_board_test::sigterm_removes_the_socket_closes_the_port_and_exits_0()
     QVERIFY2(relayd.log().contains(QString("<6>stopping on %1\n<6>stopped\n").arg(interrupt ? "SIGINT" : "SIGTERM")),
              qPrintable(relayd.log()));
     // The port was closed by "disconnect", which logs no loss.
-    QVERIFY2(!relayd.log().contains(" lost ("), qPrintable(relayd.log()));
+    QVERIFY2(!relayd.log().contains(" stopped working: "), qPrintable(relayd.log()));
     QVERIFY(!QFile::exists(socket));
     // Nothing polls the board any more.
     const auto after = board.frame_count();

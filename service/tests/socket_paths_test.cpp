@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <unistd.h>
@@ -50,6 +51,21 @@ TEST(socket_paths, a_symlink_names_the_device_it_points_to)
     EXPECT_EQ(socket_name_for(link), "null.sock");
     ::unlink(link.c_str());
     ::rmdir(folder);
+}
+
+TEST(socket_paths, a_relative_path_names_the_device_below_the_current_folder)
+{
+    char folder[] = "/tmp/relay-here-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    char before[4096];
+    ASSERT_NE(::getcwd(before, sizeof before), nullptr);
+    ASSERT_EQ(::chdir(folder), 0);
+    const auto name = socket_name_for("pts/no-such-9");
+    ASSERT_EQ(::chdir(before), 0);
+    ::rmdir(folder);
+    std::string expected = std::string(folder + 1) + "-pts-no-such-9.sock";
+    std::replace(expected.begin(), expected.end(), '/', '-');
+    EXPECT_EQ(name, expected);
 }
 
 }  // namespace
