@@ -153,8 +153,8 @@ void mqtt_bridge::clear_stale_discovery(mqtt_connection& connection)
             cleared.push_back(topic);
     record.cleared(cleared);
     if (!cleared.empty())
-        log("MQTT: removed " + std::to_string(cleared.size()) +
-            " Home Assistant discovery message(s) of boards no longer configured");
+        log("MQTT: removed " + std::to_string(cleared.size()) + " Home Assistant discovery message" +
+            (cleared.size() == 1 ? "" : "s") + " of boards no longer configured");
     if (const auto problem = record.take_problem(); !problem.empty())
         log("MQTT: " + problem + "; boards taken out of the configuration may stay in Home Assistant");
 }

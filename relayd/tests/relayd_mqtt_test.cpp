@@ -317,7 +317,7 @@ void relayd_mqtt_test::a_board_taken_out_of_the_file_leaves_home_assistant_at_th
     QVERIFY(write_file(config, (mqtt + section("cabinet", cabinet, 1)).toUtf8()));
     watcher->clear();
     relayd_process relayd({"--config", config});
-    QVERIFY2(relayd.wait_for_log(line("^<6>MQTT: removed 5 Home Assistant discovery message\\(s\\) of boards no "
+    QVERIFY2(relayd.wait_for_log(line("^<6>MQTT: removed 5 Home Assistant discovery messages of boards no "
                                       "longer configured$")),
              qPrintable(relayd.log()));
     // An empty retained message on each: Home Assistant drops the entity,
