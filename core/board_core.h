@@ -307,6 +307,8 @@ private:
     // The owner's own command still to go out: a restore, an interlock
     // correction, or both in one frame.
     std::optional<command_tuple> own_command;
+    // The timed steps whose final state a restore in own_command carries.
+    std::vector<command_id> own_steps;
     // What the board last reported while answering, kept over a silence.
     std::optional<relay_states> confirmed_before;
     // Two relays of a group were reported on and that was told; cleared by
