@@ -9,10 +9,17 @@
 namespace relay {
 namespace {
 
+// Every time here lies within what a step may last, so that the count of
+// ticks always fits.
+std::chrono::milliseconds step_bounded(std::chrono::milliseconds time)
+{
+    return std::clamp(time, std::chrono::milliseconds{0}, max_step_duration);
+}
+
 int ticks_for(std::chrono::milliseconds time)
 {
     // The first tick at or after the time.
-    return static_cast<int>((time + poll_period - std::chrono::milliseconds{1}) / poll_period);
+    return static_cast<int>((step_bounded(time) + poll_period - std::chrono::milliseconds{1}) / poll_period);
 }
 
 std::string states_words(const relay_states& states)
@@ -55,7 +62,7 @@ std::vector<pending_step> board_core::pending_steps() const
     for (const auto& t : timed)
         if (t.now != timed_request::phase::queued)
             steps.push_back({t.relay, t.ends_on ? relay_state::on : relay_state::off,
-                             poll_period * std::max(0, t.ticks_left)});
+                             poll_period * std::max(0, t.ticks_left), poll_period * t.duration_ticks});
     return steps;
 }
 
@@ -68,7 +75,10 @@ void board_core::resume_step(int relay, relay_state final_state, std::chrono::mi
     t.id = next_id++;
     t.relay = relay;
     t.ends_on = final_state == relay_state::on;
-    t.ticks_left = std::max(0, ticks_for(time_left));
+    // A clock that came up wrong or a file edited by hand must not hold the
+    // relay for longer than any step may.
+    t.ticks_left = ticks_for(step_bounded(time_left));
+    t.duration_ticks = t.ticks_left;
     t.now = timed_request::phase::running;
     timed.push_back(t);
     tell([](listener& l) { l.pending_steps_changed(); });

@@ -228,6 +228,15 @@ INSTANTIATE_TEST_SUITE_P(
                        r.step(6);
                    },
                    {"t4 sent switch relay 3 on"}},
+        timed_case{"a_resumed_step_is_held_no_longer_than_a_step_may_last", {}, all_off,
+                   [](timed_rig& r) {
+                       r.log_pending = true;
+                       r.board.resume_step(2, relay_state::off, std::chrono::milliseconds::max());
+                       r.board.resume_step(3, relay_state::on, -1h);
+                       r.step(1);
+                   },
+                   {"t0 pending 2>off 86400000", "t0 pending 2>off 86400000 3>on 0", "t1 sent switch relay 3 on",
+                    "t1 pending 2>off 86399900"}},
         timed_case{"the_last_step_waits_out_a_silence_and_goes_when_answered", {}, all_off,
                    [](timed_rig& r) {
                        ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 300ms, &r.a));
