@@ -94,6 +94,7 @@ void board_core::disconnect()
     end_sent(command_result::end::port_gone, "Disconnected from the port.");
     drop_queued("Disconnected from the port before the command went out.");
     own_command.reset();
+    own_steps.clear();
     confirmed_before.reset();
     failed_breaks = 0;
     tell_refusals();
@@ -275,11 +276,36 @@ void board_core::send_candidate(std::uint8_t address, const candidate& next)
     failed.command = next.command;
     failed.why = "The command could not be written to the port.";
     switch (next.from) {
-    case source::own:
+    case source::own: {
         own_command.reset();
-        if (sent)
-            in_flight.push_back({0, nullptr, purpose::own, confirmation(next.command), command_deadline_ticks, {}});
+        const auto steps = std::move(own_steps);
+        own_steps.clear();
+        // Not written: the steps it carried stay due and go out on their own.
+        if (!sent)
+            return;
+        in_flight.push_back({0, nullptr, purpose::own, confirmation(next.command), command_deadline_ticks, {}});
+        // The steps end on their own relays alone, so that another relay the
+        // board does not take cannot make them fail; an interlock correction
+        // merged in after the restore may have taken a relay back.
+        command_tuple carried{code_set_relays, {}};
+        std::vector<command_id> ids;
+        for (const auto id : steps) {
+            auto* t = timed_of(id);
+            if (!t || t->now != timed_request::phase::running)
+                continue;
+            const auto index = static_cast<std::size_t>(t->relay - 1);
+            const auto action = last_step_of(*t).actions[index];
+            if (next.command.actions[index] != action)
+                continue;
+            t->now = timed_request::phase::last_on_line;
+            carried.actions[index] = action;
+            ids.push_back(id);
+        }
+        if (!ids.empty())
+            in_flight.push_back(
+                {0, nullptr, purpose::timed_last, confirmation(carried), command_deadline_ticks, std::move(ids)});
         return;
+    }
     case source::due_steps:
         if (sent) {
             for (const auto id : next.steps)
@@ -329,6 +355,7 @@ void board_core::drop_candidate(const candidate& next, const command_result& fai
     switch (next.from) {
     case source::own:
         own_command.reset();
+        own_steps.clear();
         return;
     case source::due_steps:
         timed_last_ended(next.steps, failed);

@@ -43,6 +43,7 @@ struct pending_step {
     int relay = 0;                          // 1 to 4
     relay_state final_state = relay_state::off;  // on or off
     std::chrono::milliseconds time_left{0};     // 0 once due
+    std::chrono::milliseconds duration{0};      // the whole time it was set for
 };
 
 class board_core : private serial_link::events {
@@ -146,7 +147,8 @@ public:
     std::vector<pending_step> pending_steps() const;
     // Takes on a step left by an earlier owner (read back after a restart):
     // it goes out once time_left has passed and the board answers, at once
-    // if it has passed already. No one hears its end.
+    // if it has passed already, and never later than a step may last. No
+    // one hears its end.
     void resume_step(int relay, relay_state final_state, std::chrono::milliseconds time_left);
     // Every pending step is due now: their final states go out together on
     // the next tick the board answers (before stopping).
@@ -307,6 +309,8 @@ private:
     // The owner's own command still to go out: a restore, an interlock
     // correction, or both in one frame.
     std::optional<command_tuple> own_command;
+    // The timed steps whose final state a restore in own_command carries.
+    std::vector<command_id> own_steps;
     // What the board last reported while answering, kept over a silence.
     std::optional<relay_states> confirmed_before;
     // Two relays of a group were reported on and that was told; cleared by

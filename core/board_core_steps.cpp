@@ -9,10 +9,17 @@
 namespace relay {
 namespace {
 
+// Every time here lies within what a step may last, so that the count of
+// ticks always fits.
+std::chrono::milliseconds step_bounded(std::chrono::milliseconds time)
+{
+    return std::clamp(time, std::chrono::milliseconds{0}, max_step_duration);
+}
+
 int ticks_for(std::chrono::milliseconds time)
 {
     // The first tick at or after the time.
-    return static_cast<int>((time + poll_period - std::chrono::milliseconds{1}) / poll_period);
+    return static_cast<int>((step_bounded(time) + poll_period - std::chrono::milliseconds{1}) / poll_period);
 }
 
 std::string states_words(const relay_states& states)
@@ -55,7 +62,7 @@ std::vector<pending_step> board_core::pending_steps() const
     for (const auto& t : timed)
         if (t.now != timed_request::phase::queued)
             steps.push_back({t.relay, t.ends_on ? relay_state::on : relay_state::off,
-                             poll_period * std::max(0, t.ticks_left)});
+                             poll_period * std::max(0, t.ticks_left), poll_period * t.duration_ticks});
     return steps;
 }
 
@@ -68,7 +75,10 @@ void board_core::resume_step(int relay, relay_state final_state, std::chrono::mi
     t.id = next_id++;
     t.relay = relay;
     t.ends_on = final_state == relay_state::on;
-    t.ticks_left = std::max(0, ticks_for(time_left));
+    // A clock that came up wrong or a file edited by hand must not hold the
+    // relay for longer than any step may.
+    t.ticks_left = ticks_for(step_bounded(time_left));
+    t.duration_ticks = t.ticks_left;
     t.now = timed_request::phase::running;
     timed.push_back(t);
     tell([](listener& l) { l.pending_steps_changed(); });
@@ -235,11 +245,30 @@ void board_core::restore_after_silence()
 {
     if (!confirmed_before || rules_.restore == restore_policy::leave)
         return;
+    const bool all_off = rules_.restore == restore_policy::off;
     command_tuple back{code_set_relays, {}};
     for (std::size_t i = 0; i < back.actions.size(); ++i)
-        back.actions[i] = rules_.restore == restore_policy::off || (*confirmed_before)[i] != relay_state::on
-                              ? action_off
-                              : action_on;
+        back.actions[i] = all_off || (*confirmed_before)[i] != relay_state::on ? action_off : action_on;
+    // A relay under a timed step goes where the step has it by now: one due
+    // goes straight to its final state, since putting back the first for a
+    // moment would operate a door or a gate a second time. Under `off` one
+    // not yet due goes off all the same: that ends a pulse early, in the
+    // state it ends in anyway, and leaves a cycle off until its time. A due
+    // cycle still goes on: the operator asked for it explicitly, while the
+    // policy is only the default for relays nobody has a plan for.
+    bool steps_decide = false;
+    for (const auto& t : timed) {
+        if (t.now == timed_request::phase::queued)
+            continue;
+        const auto index = static_cast<std::size_t>(t.relay - 1);
+        const auto final_action = last_step_of(t).actions[index];
+        const bool due = t.now == timed_request::phase::last_on_line ||
+                         (t.now == timed_request::phase::running && t.ticks_left == 0);
+        const auto first_action = final_action == action_on ? action_off : action_on;
+        const auto action = due ? final_action : all_off ? action_off : first_action;
+        steps_decide = steps_decide || action != back.actions[index];
+        back.actions[index] = action;
+    }
     // Put back as one frame only what the interlock allows.
     for (const auto& group : rules_.interlock_groups) {
         auto one_group = command_tuple{code_set_relays, {}};
@@ -253,14 +282,25 @@ void board_core::restore_after_silence()
                 if (is_relay_index(relay))
                     back.actions[static_cast<std::size_t>(relay - 1)] = action_off;
     }
+    // A step whose final state the frame carries ends with it, proven by the
+    // board like any other, and is not sent again.
+    for (const auto& t : timed) {
+        const auto index = static_cast<std::size_t>(t.relay - 1);
+        if (t.now == timed_request::phase::running && back.actions[index] == last_step_of(t).actions[index])
+            own_steps.push_back(t.id);
+    }
     relay_states target{};
     for (std::size_t i = 0; i < target.size(); ++i)
         target[i] = back.actions[i] == action_on ? relay_state::on : relay_state::off;
     add_own(back);
-    const auto text = rules_.restore == restore_policy::off
-                          ? "answering again after a silence; switching every relay off"
-                          : "answering again after a silence; putting back the relays as last confirmed: " +
-                                states_words(target);
+    std::string text = "answering again after a silence; ";
+    if (all_off && !steps_decide)
+        text += "switching every relay off";
+    else if (all_off)
+        text += "switching every relay off but what due timed steps switch on: " + states_words(target);
+    else
+        text += std::string("putting back the relays as last confirmed") +
+                (steps_decide ? ", those under a timed step as the step has them" : "") + ": " + states_words(target);
     tell([&](listener& l) { l.notice(text); });
 }
 

@@ -11,6 +11,8 @@
 
 namespace relay {
 
+// A relay with a pulse or cycle under way follows its step instead: a step
+// due by then has its final state put back, never its first.
 enum class restore_policy {
     leave,  // take the board as it comes back
     last,   // put back the states last confirmed before the silence

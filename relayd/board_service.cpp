@@ -165,15 +165,25 @@ void board_service::keep_pending_steps_in(const std::string& path)
     pending_path = path;
     if (path.empty())
         return;
+    using std::chrono::milliseconds;
     const auto now = std::chrono::system_clock::now();
-    for (const auto& step : load_pending_steps(path)) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(step.due - now);
+    const auto read = load_pending_steps(path, now);
+    for (const auto& why : read.ignored)
+        log(priority::warning, "a timed step left by an earlier run is ignored: " + shown_text(path) + " " +
+                                   shown_text(why));
+    for (const auto& step : read.steps) {
+        const auto until_due = std::chrono::duration_cast<milliseconds>(step.due - now);
+        const auto left = time_left_of(step, now);
         const auto word = step.final_state == relay_state::on ? "on" : "off";
-        const auto when = left.count() > 0 ? "in " + std::to_string(left.count()) + " ms"
-                                           : "at once (due " + std::to_string(-left.count()) + " ms ago)";
+        std::string when = left.count() > 0 ? "in " + std::to_string(left.count()) + " ms" : "at once";
+        if (until_due.count() <= 0)
+            when += " (due " + std::to_string(-until_due.count()) + " ms ago)";
+        else if (left < until_due)
+            when += " (due in " + std::to_string(until_due.count()) +
+                    " ms by the clock, longer than the step lasts: the clock is behind)";
         log(priority::warning, "relay " + std::to_string(step.relay) + " goes " + word + " " + when +
                                    " once the board answers: a timed step left by an earlier run");
-        parts.core.resume_step(step.relay, step.final_state, std::max(left, std::chrono::milliseconds{0}));
+        parts.core.resume_step(step.relay, step.final_state, left);
     }
 }
 
@@ -186,7 +196,8 @@ void board_service::pending_steps_changed()
     std::vector<saved_step> steps;
     for (const auto& step : parts.core.pending_steps())
         steps.push_back({step.relay, step.final_state,
-                         now + std::chrono::duration_cast<std::chrono::system_clock::duration>(step.time_left)});
+                         now + std::chrono::duration_cast<std::chrono::system_clock::duration>(step.time_left),
+                         step.duration});
     const auto why = save_pending_steps(pending_path, steps);
     if (!why.empty() && why != last_save_failure)
         log(priority::error, "cannot keep the timed steps in " + shown_text(pending_path) + ": " + why +

@@ -1,5 +1,8 @@
 #include "relayd/pending_file.h"
 
+#include "core/timing.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +19,11 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::system_clock;
 
+// The latest due time the clock can hold: beyond it the conversion would
+// overflow.
+const long long latest_due_ms =
+    std::chrono::duration_cast<milliseconds>(system_clock::time_point::max().time_since_epoch()).count();
+
 }  // namespace
 
 std::string pending_steps_text(const std::vector<saved_step>& steps)
@@ -24,30 +32,71 @@ std::string pending_steps_text(const std::vector<saved_step>& steps)
     for (const auto& step : steps) {
         const auto due = std::chrono::duration_cast<milliseconds>(step.due.time_since_epoch()).count();
         text += std::to_string(step.relay) + (step.final_state == relay_state::on ? " on " : " off ") +
-                std::to_string(due) + "\n";
+                std::to_string(due);
+        if (step.duration)
+            text += " " + std::to_string(step.duration->count());
+        text += "\n";
     }
     return text;
 }
 
-std::vector<saved_step> parse_pending_steps(const std::string& text)
+pending_read parse_pending_steps(const std::string& text, system_clock::time_point now)
 {
-    std::vector<saved_step> steps;
+    pending_read read;
     std::istringstream lines(text);
     std::string line;
-    while (std::getline(lines, line)) {
+    for (int number = 1; std::getline(lines, line); ++number) {
+        const auto ignore = [&](const std::string& why) {
+            read.ignored.push_back("line " + std::to_string(number) + " '" + line + "': " + why);
+        };
         std::istringstream words(line);
         int relay = 0;
         std::string state;
         long long due = 0;
-        std::string more;
-        if (!(words >> relay >> state >> due) || (words >> more) || !is_relay_index(relay) ||
-            (state != "on" && state != "off") || due < 0)
+        if (!(words >> relay >> state >> due) || !is_relay_index(relay) || (state != "on" && state != "off")) {
+            ignore("not a relay from 1 to 4, on or off, and a time");
             continue;
-        const auto since_epoch = std::chrono::duration_cast<system_clock::duration>(milliseconds(due));
-        const auto final_state = state == "on" ? relay_state::on : relay_state::off;
-        steps.push_back({relay, final_state, system_clock::time_point(since_epoch)});
+        }
+        std::optional<milliseconds> duration;
+        long long length = 0;
+        std::string more;
+        if (words >> length)
+            duration = milliseconds(length);
+        else if (!words.eof()) {
+            ignore("the step's length is not a number");
+            continue;
+        }
+        if (words >> more) {
+            ignore("more words than a step has");
+            continue;
+        }
+        if (due < 0 || due > latest_due_ms) {
+            ignore("the due time is beyond what the clock can hold");
+            continue;
+        }
+        if (duration && (*duration < milliseconds{0} || *duration > max_step_duration)) {
+            ignore("the length is beyond what a step may last");
+            continue;
+        }
+        const auto when = system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(milliseconds(due)));
+        // Nothing but the step's own length could tell a clock far behind
+        // from a time made up.
+        if (!duration && when > now + max_step_duration) {
+            ignore("due further ahead than any step may last, and no length to go by");
+            continue;
+        }
+        read.steps.push_back({relay, state == "on" ? relay_state::on : relay_state::off, when, duration});
     }
-    return steps;
+    return read;
+}
+
+milliseconds time_left_of(const saved_step& step, system_clock::time_point now)
+{
+    // Both times lie within what the clock can hold, so the difference
+    // cannot overflow for any now after the epoch.
+    auto left = std::chrono::duration_cast<milliseconds>(step.due - now);
+    left = std::min(left, step.duration.value_or(max_step_duration));
+    return std::clamp(left, milliseconds{0}, max_step_duration);
 }
 
 std::string save_pending_steps(const std::string& path, const std::vector<saved_step>& steps)
@@ -79,14 +128,14 @@ std::string save_pending_steps(const std::string& path, const std::vector<saved_
     return {};
 }
 
-std::vector<saved_step> load_pending_steps(const std::string& path)
+pending_read load_pending_steps(const std::string& path, system_clock::time_point now)
 {
     std::ifstream file(path);
     if (!file)
         return {};
     std::ostringstream text;
     text << file.rdbuf();
-    return parse_pending_steps(text.str());
+    return parse_pending_steps(text.str(), now);
 }
 
 }  // namespace relay::relayd

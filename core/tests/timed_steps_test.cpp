@@ -228,6 +228,15 @@ INSTANTIATE_TEST_SUITE_P(
                        r.step(6);
                    },
                    {"t4 sent switch relay 3 on"}},
+        timed_case{"a_resumed_step_is_held_no_longer_than_a_step_may_last", {}, all_off,
+                   [](timed_rig& r) {
+                       r.log_pending = true;
+                       r.board.resume_step(2, relay_state::off, std::chrono::milliseconds::max());
+                       r.board.resume_step(3, relay_state::on, -1h);
+                       r.step(1);
+                   },
+                   {"t0 pending 2>off 86400000", "t0 pending 2>off 86400000 3>on 0", "t1 sent switch relay 3 on",
+                    "t1 pending 2>off 86399900"}},
         timed_case{"the_last_step_waits_out_a_silence_and_goes_when_answered", {}, all_off,
                    [](timed_rig& r) {
                        ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 300ms, &r.a));
@@ -342,16 +351,97 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    {"t11 notice", "t12 sent switch relay 1 off",
                     "t13 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off"}},
-        timed_case{"restore_last_then_the_pending_off_still_goes_out", {{}, restore_policy::last}, all_off,
+        // A relay whose timed step fell due in the silence goes straight to
+        // the step's final state in the restore frame, which also proves the
+        // step: never back to its first state for a moment.
+        timed_case{"restore_last_puts_a_pulse_due_in_the_silence_straight_off", {{}, restore_policy::last}, all_off,
                    [](timed_rig& r) {
                        ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 1s, &r.a));
                        r.step(2);
                        power_loss(r);
                        r.step(4);
                    },
+                   {"t1 sent switch relay 2 on", "t11 notice", "t12 sent switch all relays off",
+                    "t12 a confirmed switch relay 2 off"}},
+        timed_case{"restore_last_puts_a_cycle_due_in_the_silence_straight_on", {{}, restore_policy::last}, two_on,
+                   [](timed_rig& r) {
+                       ASSERT_TRUE(r.board.queue_timed(command_kind::cycle, 2, 1s, &r.a));
+                       r.step(2);
+                       power_loss(r);
+                       r.step(4);
+                   },
+                   {"t1 sent switch relay 2 off", "t11 notice",
+                    "t12 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off",
+                    "t12 a confirmed switch relay 2 on"}},
+        timed_case{"restore_last_keeps_a_pulse_not_yet_due_on_until_its_time", {{}, restore_policy::last}, all_off,
+                   [](timed_rig& r) {
+                       ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 3s, &r.a));
+                       r.step(2);
+                       power_loss(r);
+                       r.step(22);
+                   },
                    {"t1 sent switch relay 2 on", "t11 notice",
-                    "t12 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off", "t13 sent switch relay 2 off",
-                    "t13 a confirmed switch relay 2 off"}}),
+                    "t12 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off", "t31 sent switch relay 2 off",
+                    "t31 a confirmed switch relay 2 off"}},
+        timed_case{"restore_last_puts_a_pulse_not_yet_proven_on_as_its_step_has_it", {{}, restore_policy::last},
+                   all_off,
+                   [](timed_rig& r) {
+                       ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 3s, &r.a));
+                       power_loss(r);
+                       r.step(24);
+                   },
+                   {"t1 sent switch relay 2 on", "t9 notice",
+                    "t10 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off", "t31 sent switch relay 2 off",
+                    "t31 a confirmed switch relay 2 off"}},
+        timed_case{"restore_last_with_a_due_cycle_keeps_the_interlock", {{{1, 2}}, restore_policy::last},
+                   relay_statuses{status_on, status_off, status_off, status_off},
+                   [](timed_rig& r) {
+                       ASSERT_TRUE(r.board.queue_timed(command_kind::cycle, 2, 1s, &r.a));
+                       r.step(2);
+                       power_loss(r);
+                       r.step(4);
+                   },
+                   {"t1 sent switch relay 2 off", "t11 notice", "t12 sent switch all relays off",
+                    "t13 sent switch relay 2 on", "t13 a confirmed switch relay 2 on"}},
+        timed_case{"restore_off_still_ends_a_due_cycle_on", {{}, restore_policy::off}, two_on,
+                   [](timed_rig& r) {
+                       ASSERT_TRUE(r.board.queue_timed(command_kind::cycle, 2, 1s, &r.a));
+                       r.step(2);
+                       power_loss(r);
+                       r.step(4);
+                   },
+                   {"t1 sent switch relay 2 off", "t11 notice",
+                    "t12 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off",
+                    "t12 a confirmed switch relay 2 on"}},
+        timed_case{"restore_off_a_due_cycle_the_board_does_not_take_is_refused", {{}, restore_policy::off}, two_on,
+                   [](timed_rig& r) {
+                       ASSERT_TRUE(r.board.queue_timed(command_kind::cycle, 2, 1s, &r.a));
+                       r.step(2);
+                       power_loss(r);
+                       r.obeys = false;
+                       r.step(5);
+                   },
+                   {"t1 sent switch relay 2 off", "t11 notice",
+                    "t12 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off",
+                    "t14 a refused switch relay 2 on"}},
+        timed_case{"restore_off_leaves_a_cycle_not_yet_due_off_until_its_time", {{}, restore_policy::off}, two_on,
+                   [](timed_rig& r) {
+                       ASSERT_TRUE(r.board.queue_timed(command_kind::cycle, 2, 3s, &r.a));
+                       r.step(2);
+                       power_loss(r);
+                       r.step(22);
+                   },
+                   {"t1 sent switch relay 2 off", "t11 notice", "t12 sent switch all relays off",
+                    "t31 sent switch relay 2 on", "t31 a confirmed switch relay 2 on"}},
+        timed_case{"restore_off_ends_a_pulse_not_yet_due_at_once", {{}, restore_policy::off}, all_off,
+                   [](timed_rig& r) {
+                       ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 3s, &r.a));
+                       r.step(2);
+                       power_loss(r);
+                       r.step(22);
+                   },
+                   {"t1 sent switch relay 2 on", "t11 notice", "t12 sent switch all relays off",
+                    "t12 a confirmed switch relay 2 off"}}),
     [](const auto& info) { return info.param.name; });
 
 // What the core refuses to time at all: faces check first, so nothing here
