@@ -219,6 +219,13 @@ MHD_Result web_server::impl::answer(MHD_Connection* connection, const std::strin
 {
     if (*state)
         return answer_login(connection, *static_cast<login_request*>(*state), upload_data, upload_data_size);
+    // Without a password only this machine can reach the page; a name that
+    // merely resolves here is another site's page, rebound onto loopback.
+    if (settings.password.empty() &&
+        !host_is_loopback_name(header(connection, "Host"), settings.address, port, settings.is_https()))
+        return send(connection, MHD_HTTP_MISDIRECTED_REQUEST, "text/plain; charset=utf-8",
+                    "Without a password the page answers only to localhost, 127.0.0.1 or [::1] with its port; "
+                    "another host name needs a password_file.\n");
 
     const bool reading = method == "GET" || method == "HEAD";
     if (!reading && method != "POST")

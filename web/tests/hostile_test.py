@@ -6,6 +6,7 @@ still loads, the board is still polled and no relay has switched.
     python3 hostile_test.py RELAYD
 """
 
+import json
 import os
 import re
 import socket
@@ -215,6 +216,87 @@ class hostile_input(unittest.TestCase):
             for s in idle + half:
                 s.close()
         self.still_serving()
+
+
+def under_host(host, path="/", method="GET"):
+    """A request whose Host is host, "{port}" standing for relayd's port: its status."""
+    def run(t):
+        return web_rig.get(t.relayd.port, path, {"Host": host.format(port=t.relayd.port)}, method)[0]
+    return run
+
+
+def refusal_under_host(host):
+    """The one line a request under another name is refused with."""
+    def run(t):
+        status, _, body = web_rig.get(t.relayd.port, "/", {"Host": host.format(port=t.relayd.port)})
+        return status, body.decode().strip()
+    return run
+
+
+def ws_under_host(host):
+    """A WebSocket whose Host and Origin are host, as a page on a site whose
+    name was rebound to 127.0.0.1 opens it; given one, it asks for relay 3
+    on. Its handshake's status, or the reply's code."""
+    def run(t):
+        name = host.format(port=t.relayd.port)
+        ws = web_rig.WebSocket(t.relayd.port, origin="http://" + name, host=name)
+        if ws.status != 101:
+            ws.close()
+            return ws.status
+        board = ws.messages_until(lambda m: m.get("event") == "boards")["boards"][0]
+        replies = []
+        for cmd in ("on", "off"):
+            ws.send_text(json.dumps({"board": board, "cmd": cmd, "relay": 3, "id": cmd}))
+            replies.append(ws.messages_until(lambda m: m.get("id") == cmd))
+        ws.close()
+        return 101 if all(r["ok"] for r in replies) else replies
+    return run
+
+
+REFUSAL = "Without a password the page answers only to localhost, 127.0.0.1 or [::1] with its port; " \
+          "another host name needs a password_file."
+
+# Without a password relayd listens on loopback only, and then a page is
+# served only under a loopback name: a site whose name is rebound to
+# 127.0.0.1 sends its own name as Host (and as Origin, which then matches).
+HOST_NAMES = [
+    # name, what is sent, what must come back
+    ("page_under_127_0_0_1", under_host("127.0.0.1:{port}"), 200),
+    ("page_under_another_127_address", under_host("127.0.0.2:{port}"), 200),
+    ("page_under_localhost", under_host("localhost:{port}"), 200),
+    ("page_under_ipv6_loopback", under_host("[::1]:{port}"), 200),
+    ("page_under_a_rebound_name", under_host("attacker.example:{port}"), 421),
+    ("script_under_a_rebound_name", under_host("attacker.example:{port}", "/page.js"), 421),
+    ("stylesheet_under_a_rebound_name", under_host("attacker.example:{port}", "/style.css"), 421),
+    ("login_under_a_rebound_name", under_host("attacker.example:{port}", "/login", "POST"), 421),
+    ("page_under_localhost_with_another_port", under_host("localhost:1"), 421),
+    ("page_under_localhost_without_port", under_host("localhost"), 421),
+    ("page_under_a_name_below_localhost", under_host("localhost.attacker.example:{port}"), 421),
+    ("page_without_host_over_http_1_0", row_raw(b"GET / HTTP/1.0\r\n\r\n"), 421),
+    ("refusal_says_why", refusal_under_host("attacker.example:{port}"), (421, REFUSAL)),
+    ("websocket_under_localhost", ws_under_host("localhost:{port}"), 101),
+    ("websocket_under_a_rebound_name", ws_under_host("attacker.example:{port}"), 421),
+]
+
+
+class without_password(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.relayd = web_rig.Relayd(RELAYD)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.relayd.stop()
+
+    def test_host_names(self):
+        for name, send, expected in HOST_NAMES:
+            with self.subTest(name):
+                self.assertEqual(send(self), expected)
+                self.assertIsNone(self.relayd.process.poll(), "relayd still runs")
+                self.assertEqual(web_rig.get(self.relayd.port, "/")[0], 200)
+        log = self.relayd.read_log()
+        switched = re.findall(r'command "switch relay 3 on"', log)
+        self.assertEqual(len(switched), 1, "relay 3 switched from localhost alone:\n" + log)
 
 
 def tls_get(path, cookie=False):

@@ -170,8 +170,13 @@ def http(port, raw, deadline_s=5.0, tls=False):
 
 
 def get(port, path, headers=None, method="GET", tls=False):
-    lines = ["%s %s HTTP/1.1" % (method, path), "Host: 127.0.0.1:%d" % port, "Connection: close"]
-    lines += ["%s: %s" % kv for kv in (headers or {}).items()]
+    """One request; its Host is 127.0.0.1 with the port unless headers name
+    another."""
+    headers = headers or {}
+    lines = ["%s %s HTTP/1.1" % (method, path), "Connection: close"]
+    if "Host" not in headers:
+        lines.insert(1, "Host: 127.0.0.1:%d" % port)
+    lines += ["%s: %s" % kv for kv in headers.items()]
     return http(port, ("\r\n".join(lines) + "\r\n\r\n").encode(), tls=tls)
 
 
@@ -206,10 +211,10 @@ def frame(payload, opcode=0x1, masked=True, fin=True):
 class WebSocket:
     """A bare client: the handshake's status, then frames in and out."""
 
-    def __init__(self, port, origin=None, cookie=None, key=None, extra="", tls=False):
+    def __init__(self, port, origin=None, cookie=None, key=None, extra="", tls=False, host=None):
         self.sock = connect(port, tls)
         key = key or base64.b64encode(os.urandom(16)).decode()
-        lines = ["GET /ws HTTP/1.1", "Host: 127.0.0.1:%d" % port, "Upgrade: websocket", "Connection: Upgrade",
+        lines = ["GET /ws HTTP/1.1", "Host: " + (host or "127.0.0.1:%d" % port), "Upgrade: websocket", "Connection: Upgrade",
                  "Sec-WebSocket-Key: " + key, "Sec-WebSocket-Version: 13"]
         if origin is not None:
             lines.append("Origin: " + origin)
