@@ -127,6 +127,11 @@ void websocket_peer::readable()
         end();
         return;
     }
+    // Past a close frame (the peer's, or ours for a broken frame) wslay
+    // reads no more: what the peer still sends would wake the watch again
+    // and again while our close waits to be written.
+    if (!wslay_event_want_read(ctx))
+        reading.set_enabled(false);
     flush();
 }
 
@@ -203,6 +208,7 @@ void websocket_peer::linger()
     if (draining)
         return;
     draining = true;
+    reading.set_enabled(true);
     writing.set_enabled(false);
     pinger.stop();
     ::shutdown(fd, SHUT_WR);

@@ -123,6 +123,68 @@ def ws_unread(t):
     return closed
 
 
+def cpu_seconds(process):
+    """User and system time the process has used, from /proc."""
+    with open("/proc/%d/stat" % process.pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_bytes(process):
+    with open("/proc/%d/status" % process.pid) as f:
+        return int(re.search(r"VmRSS:\s*(\d+) kB", f.read()).group(1)) * 1024
+
+
+def tcp_queues(local_port, remote_port):
+    """(state, send queue, receive queue) of the loopback TCP socket
+    local_port -> remote_port, from /proc; None once it is gone."""
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if fields[1].endswith(":%04X" % local_port) and fields[2].endswith(":%04X" % remote_port):
+                tx, rx = fields[4].split(":")
+                return int(fields[3], 16), int(tx, 16), int(rx, 16)
+    return None
+
+
+def pings(count, fill=b"p"):
+    return web_rig.frame(fill * 125, opcode=0x9) * count
+
+
+def cpu_while_the_board_answers(t, commands=30):
+    """relayd's CPU time while it passes commands to the board, each waiting
+    for the board's tick: a few seconds in which relayd has little to do."""
+    before = cpu_seconds(t.relayd.process)
+    for _ in range(commands):
+        reply = t.relayd.control({"cmd": "off", "relay": 1})
+        assert reply["ok"], reply
+    return cpu_seconds(t.relayd.process) - before
+
+
+def ws_closed_while_unread(t):
+    """A page that reads nothing sends pings until relayd's pongs fill the
+    socket, a close frame, then more frames: relayd reads no more of them
+    but its close waits to be written. It idles meanwhile rather than
+    waking for the unread bytes again and again."""
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie, receive_buffer=4096)
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    after = pings(800, b"q")
+    ws.send_raw(pings(50000) + web_rig.frame(b"\x03\xe8", opcode=0x8) + after)
+    # What is still unread, on its way or waiting at relayd, is no more
+    # than what followed the close frame (or relayd ended the connection).
+    local = ws.sock.getsockname()[1]
+    established = 1
+
+    def read_to_the_close():
+        server, client = tcp_queues(t.relayd.port, local), tcp_queues(local, t.relayd.port)
+        return server is None or client is None or server[0] != established or \
+            client[1] + server[2] <= len(after)
+    web_rig.wait_until(read_to_the_close, 20, "relayd to read up to the close frame")
+    used = cpu_while_the_board_answers(t)
+    ws.close()
+    return "idle" if used < 0.5 else "%.2f s of CPU" % used
+
+
 HOSTILE = [
     # name, what is sent, what must come back
     ("page_without_session", row_http("/"), 401),
@@ -163,6 +225,7 @@ HOSTILE = [
     ("huge_declared_length", ws_close_code(b"\x81\xff" + (2 ** 62).to_bytes(8, "big") + b"abcd" + b"x" * 64), 1009),
     ("flood_answered_busy", ws_flood, "busy past the limit, every one answered"),
     ("peer_that_never_reads", ws_unread, True),
+    ("frames_after_a_close_while_unread", ws_closed_while_unread, "idle"),
 ]
 
 

@@ -107,10 +107,15 @@ class Relayd:
             return json.loads(reply)
 
 
-def connect(port, tls=False, timeout=5.0):
+def connect(port, tls=False, timeout=5.0, receive_buffer=None):
     """A connection to relayd's web page; with tls, HTTPS that takes the
-    test's own self-signed certificate."""
-    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    test's own self-signed certificate. receive_buffer, set before
+    connecting, keeps the window offered to relayd that small."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.settimeout(timeout)
+    if receive_buffer:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+    s.connect(("127.0.0.1", port))
     if not tls:
         return s
     context = ssl.create_default_context()
@@ -211,8 +216,9 @@ def frame(payload, opcode=0x1, masked=True, fin=True):
 class WebSocket:
     """A bare client: the handshake's status, then frames in and out."""
 
-    def __init__(self, port, origin=None, cookie=None, key=None, extra="", tls=False, host=None):
-        self.sock = connect(port, tls)
+    def __init__(self, port, origin=None, cookie=None, key=None, extra="", tls=False, host=None,
+                 receive_buffer=None):
+        self.sock = connect(port, tls, receive_buffer=receive_buffer)
         key = key or base64.b64encode(os.urandom(16)).decode()
         lines = ["GET /ws HTTP/1.1", "Host: " + (host or "127.0.0.1:%d" % port), "Upgrade: websocket", "Connection: Upgrade",
                  "Sec-WebSocket-Key: " + key, "Sec-WebSocket-Version: 13"]
