@@ -185,6 +185,41 @@ def ws_closed_while_unread(t):
     return "idle" if used < 0.5 else "%.2f s of CPU" % used
 
 
+def ws_ping_flood_unread(t):
+    """A page that sends pings and reads none of the pongs is dropped,
+    rather than its pongs held for it without end."""
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie, receive_buffer=4096)
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    before = rss_bytes(t.relayd.process)
+    burst = pings(512)
+    closed = False
+    try:
+        for _ in range(512):  # 34 MB
+            ws.sock.sendall(burst)
+    except (BrokenPipeError, ConnectionResetError, socket.timeout):
+        closed = True
+    grown = rss_bytes(t.relayd.process) - before
+    ws.close()
+    return closed and grown < 20 * 2 ** 20 or "closed %s, RSS grown by %d kB" % (closed, grown // 1024)
+
+
+def ws_empty_ping_flood_unread(t):
+    """The same with empty pings, whose pongs are short but each one held."""
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie, receive_buffer=4096)
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    before = rss_bytes(t.relayd.process)
+    burst = web_rig.frame(b"", opcode=0x9) * 65536
+    closed = False
+    try:
+        for _ in range(64):  # 4 million pings
+            ws.sock.sendall(burst)
+    except (BrokenPipeError, ConnectionResetError, socket.timeout):
+        closed = True
+    grown = rss_bytes(t.relayd.process) - before
+    ws.close()
+    return closed and grown < 20 * 2 ** 20 or "closed %s, RSS grown by %d kB" % (closed, grown // 1024)
+
+
 HOSTILE = [
     # name, what is sent, what must come back
     ("page_without_session", row_http("/"), 401),
@@ -226,6 +261,8 @@ HOSTILE = [
     ("flood_answered_busy", ws_flood, "busy past the limit, every one answered"),
     ("peer_that_never_reads", ws_unread, True),
     ("frames_after_a_close_while_unread", ws_closed_while_unread, "idle"),
+    ("pings_never_answered_read", ws_ping_flood_unread, True),
+    ("empty_pings_never_answered_read", ws_empty_ping_flood_unread, True),
 ]
 
 
