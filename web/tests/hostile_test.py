@@ -220,6 +220,21 @@ def ws_empty_ping_flood_unread(t):
     return closed and grown < 20 * 2 ** 20 or "closed %s, RSS grown by %d kB" % (closed, grown // 1024)
 
 
+def ws_after_logout(t):
+    """A page whose session is logged out elsewhere is closed (1008) and
+    switches nothing more."""
+    cookie, status, _ = web_rig.login(t.relayd.port, PASSWORD)
+    assert cookie, "logged in (status %s)" % status
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=cookie)
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    ws.send_text('{"board":"cabinet","cmd":"status","id":"before"}')
+    assert ws.messages_until(lambda m: m.get("id") == "before")["ok"]
+    assert web_rig.get(t.relayd.port, "/logout", {"Cookie": cookie}, "POST")[0] == 303
+    code = ws.close_code()
+    ws.close()
+    return code
+
+
 HOSTILE = [
     # name, what is sent, what must come back
     ("page_without_session", row_http("/"), 401),
@@ -262,6 +277,7 @@ HOSTILE = [
     ("peer_that_never_reads", ws_unread, True),
     ("frames_after_a_close_while_unread", ws_closed_while_unread, "idle"),
     ("pings_never_answered_read", ws_ping_flood_unread, True),
+    ("websocket_of_a_session_logged_out", ws_after_logout, 1008),
     ("empty_pings_never_answered_read", ws_empty_ping_flood_unread, True),
 ]
 
