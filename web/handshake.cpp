@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
 
 namespace relay::web {
 namespace {
@@ -33,7 +37,73 @@ bool is_base64(std::string_view text)
     });
 }
 
+// The port of a Host header, 1 to 5 digits; none for anything else.
+std::optional<unsigned> port_number(std::string_view text)
+{
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    unsigned n = 0;
+    for (const char c : text)
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    return n;
+}
+
+bool is_ipv4_loopback_or(const std::string& name, std::string_view listen_address)
+{
+    in_addr address{};
+    if (::inet_pton(AF_INET, name.c_str(), &address) != 1)
+        return false;
+    if ((ntohl(address.s_addr) >> 24) == 127)
+        return true;
+    in_addr listening{};
+    return ::inet_pton(AF_INET, std::string(listen_address).c_str(), &listening) == 1 &&
+           listening.s_addr == address.s_addr;
+}
+
+bool is_ipv6_loopback_or(const std::string& name, std::string_view listen_address)
+{
+    in6_addr address{};
+    if (::inet_pton(AF_INET6, name.c_str(), &address) != 1)
+        return false;
+    if (IN6_IS_ADDR_LOOPBACK(&address))
+        return true;
+    in6_addr listening{};
+    return ::inet_pton(AF_INET6, std::string(listen_address).c_str(), &listening) == 1 &&
+           std::memcmp(&listening, &address, sizeof address) == 0;
+}
+
 }  // namespace
+
+bool host_is_loopback_name(std::string_view host, std::string_view listen_address, std::uint16_t port,
+                           bool served_over_tls)
+{
+    host = trimmed(host);
+    std::string_view name;
+    std::string_view rest;
+    bool bracketed = false;
+    if (!host.empty() && host.front() == '[') {
+        const auto close = host.find(']');
+        if (close == std::string_view::npos)
+            return false;
+        name = host.substr(1, close - 1);
+        rest = host.substr(close + 1);
+        bracketed = true;
+    } else {
+        const auto colon = host.find(':');
+        name = host.substr(0, colon);
+        rest = colon == std::string_view::npos ? std::string_view{} : host.substr(colon);
+    }
+    if (rest.empty()) {
+        if (port != (served_over_tls ? 443 : 80))
+            return false;
+    } else if (rest.front() != ':' || port_number(rest.substr(1)) != port) {
+        return false;
+    }
+    const std::string plain(name);
+    if (bracketed)
+        return is_ipv6_loopback_or(plain, listen_address);
+    return same_words(name, "localhost") || is_ipv4_loopback_or(plain, listen_address);
+}
 
 bool origin_matches_host(std::string_view origin, std::string_view host, bool served_over_tls)
 {

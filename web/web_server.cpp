@@ -6,6 +6,7 @@
 #include "web/websocket_peer.h"
 
 #include <microhttpd.h>
+#include <wslay/wslay.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -90,6 +91,8 @@ struct web_server::impl {
         MHD_UpgradeResponseHandle* handle = nullptr;
         std::unique_ptr<websocket_peer> peer;
         std::unique_ptr<page_client> client;
+        // The session it was opened with: its end ends the page.
+        std::string session;
     };
 
     impl(io_loop& loop, web_settings settings, std::vector<served_board> boards, web_log_function log)
@@ -138,6 +141,7 @@ struct web_server::impl {
     void open_page(MHD_Connection* connection, const std::string& extra, int sock, MHD_UpgradeResponseHandle* handle);
     void retire_page(std::uint64_t id);
     void close_page(page& p);
+    void end_session(const std::string& token);
     void run();
     void run_soon() { timer.start_once(std::chrono::nanoseconds{0}); }
     void schedule();
@@ -219,6 +223,13 @@ MHD_Result web_server::impl::answer(MHD_Connection* connection, const std::strin
 {
     if (*state)
         return answer_login(connection, *static_cast<login_request*>(*state), upload_data, upload_data_size);
+    // Without a password only this machine can reach the page; a name that
+    // merely resolves here is another site's page, rebound onto loopback.
+    if (settings.password.empty() &&
+        !host_is_loopback_name(header(connection, "Host"), settings.address, port, settings.is_https()))
+        return send(connection, MHD_HTTP_MISDIRECTED_REQUEST, "text/plain; charset=utf-8",
+                    "Without a password the page answers only to localhost, 127.0.0.1 or [::1] with its port; "
+                    "another host name needs a password_file.\n");
 
     const bool reading = method == "GET" || method == "HEAD";
     if (!reading && method != "POST")
@@ -245,7 +256,7 @@ MHD_Result web_server::impl::answer(MHD_Connection* connection, const std::strin
     }
     if (method == "POST" && url == "/logout") {
         if (const char* token = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, session_cookie))
-            sessions.close(token);
+            end_session(token);
         return send(connection, MHD_HTTP_SEE_OTHER, "text/plain; charset=utf-8", "Logged out.\n",
                     {{"Location", "/"}, {"Set-Cookie", cookie("", true)}});
     }
@@ -359,8 +370,18 @@ void web_server::impl::open_page(MHD_Connection* connection, const std::string& 
     auto* peer = p.peer.get();
     p.client = std::make_unique<page_client>(boards, "web page from " + client_address(connection),
                                              [peer](const std::string& message) { return peer->send_text(message); });
+    if (const char* token = MHD_lookup_connection_value(connection, MHD_COOKIE_KIND, session_cookie))
+        p.session = token;
     auto* client = p.client.get();
-    peer->on_message = [client](const std::string& text) { client->heard(text); };
+    // A session that has ended (logged out, too old, or the oldest put out
+    // by a newer one) switches nothing more.
+    peer->on_message = [this, client, peer, session = p.session](const std::string& text) {
+        if (!settings.password.empty() && !sessions.is_valid(session, std::chrono::steady_clock::now())) {
+            peer->close(WSLAY_CODE_POLICY_VIOLATION, "logged out");
+            return;
+        }
+        client->heard(text);
+    };
     peer->on_ended = [this, id] { retire_page(id); };
     if (!peer->is_open()) {
         retire_page(id);
@@ -376,6 +397,14 @@ void web_server::impl::close_page(page& p)
     if (p.handle)
         MHD_upgrade_action(p.handle, MHD_UPGRADE_ACTION_CLOSE);
     p.handle = nullptr;
+}
+
+void web_server::impl::end_session(const std::string& token)
+{
+    sessions.close(token);
+    for (auto& [id, p] : pages)
+        if (p.peer && !p.session.empty() && same_secret(p.session, token))
+            p.peer->close(WSLAY_CODE_POLICY_VIOLATION, "logged out");
 }
 
 // The peer is still on the stack below: closed on a later turn.

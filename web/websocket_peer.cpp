@@ -127,7 +127,24 @@ void websocket_peer::readable()
         end();
         return;
     }
+    // Past a close frame (the peer's, or ours for a broken frame) wslay
+    // reads no more: what the peer still sends would wake the watch again
+    // and again while our close waits to be written.
+    if (!wslay_event_want_read(ctx))
+        reading.set_enabled(false);
+    // wslay answers each ping read with a pong of its own: a peer that
+    // sends pings and reads nothing would grow the queue without end.
+    if (holds_too_much(0)) {
+        end();
+        return;
+    }
     flush();
+}
+
+bool websocket_peer::holds_too_much(std::size_t more) const
+{
+    return wslay_event_get_queued_msg_length(ctx) + more > max_unsent_bytes ||
+           wslay_event_get_queued_msg_count(ctx) >= max_unsent_messages;
 }
 
 void websocket_peer::writable()
@@ -155,7 +172,7 @@ bool websocket_peer::send_text(const std::string& text)
 {
     if (ended || wslay_event_get_close_sent(ctx))
         return false;
-    if (wslay_event_get_queued_msg_length(ctx) + text.size() > max_unsent_bytes) {
+    if (holds_too_much(text.size())) {
         // The peer reads nothing; holding more for it would be memory
         // without end, and a close frame would wait behind the rest.
         end();
@@ -203,6 +220,7 @@ void websocket_peer::linger()
     if (draining)
         return;
     draining = true;
+    reading.set_enabled(true);
     writing.set_enabled(false);
     pinger.stop();
     ::shutdown(fd, SHUT_WR);

@@ -2,8 +2,8 @@
 // One WebSocket on a socket handed over by the HTTP server after the
 // handshake, framed by wslay and driven by the loop: text messages in,
 // text messages out. Bounded both ways: a message longer than the cap
-// closes it (1009), as does a peer that lets more than the cap of ours go
-// unread; a peer silent through two pings is closed as gone.
+// closes it (1009), and a peer that lets more than the cap of ours go
+// unread (replies, events or the pongs to its pings) is dropped; a peer silent through two pings is closed as gone.
 //
 // The owner hears it through the on_* callbacks, which may close it but
 // must not destroy it: it is still on the stack below them.
@@ -22,6 +22,9 @@ namespace relay::web {
 
 constexpr std::size_t max_message_bytes = 2048;
 constexpr std::size_t max_unsent_bytes = 64 * 1024;
+// Messages left unread, each its own allocation however short (an empty
+// ping's pong).
+constexpr std::size_t max_unsent_messages = 1024;
 // Read from one peer in one turn of the loop, so that a flood cannot hold
 // the loop (and the boards' ticks) for long.
 constexpr std::size_t read_budget_per_turn = 16 * 1024;
@@ -54,6 +57,8 @@ private:
     static long on_send(wslay_event_context* ctx, const std::uint8_t* data, std::size_t len, int flags, void* self);
     static void on_frame_start(wslay_event_context* ctx, const void* arg, void* self);
 
+    // Whether more bytes queued would leave too much unread by the peer.
+    bool holds_too_much(std::size_t more) const;
     void readable();
     void writable();
     void flush();

@@ -1,6 +1,7 @@
 // The checks on a request before the server answers it: a WebSocket's
-// origin against the page's host, the handshake's key, and the tokens of
-// a comma-separated header. Hostile spellings row by row.
+// origin against the page's host, a password-less page's Host against the
+// loopback names, the handshake's key, and the tokens of a comma-separated
+// header. Hostile spellings row by row.
 
 #include "web/handshake.h"
 
@@ -46,6 +47,62 @@ const origin_row origins[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(rows, origin_rows, ::testing::ValuesIn(origins),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct host_row {
+    const char* name;
+    const char* host;
+    const char* listen;
+    std::uint16_t port;
+    bool tls;
+    bool loopback;
+};
+
+class host_rows : public ::testing::TestWithParam<host_row> {};
+
+TEST_P(host_rows, row)
+{
+    const auto& row = GetParam();
+    EXPECT_EQ(host_is_loopback_name(row.host, row.listen, row.port, row.tls), row.loopback);
+}
+
+const host_row hosts[] = {
+    {"ipv4_with_port", "127.0.0.1:8080", "127.0.0.1", 8080, false, true},
+    {"other_127_address", "127.0.0.2:8080", "127.0.0.1", 8080, false, true},
+    {"localhost", "localhost:8080", "127.0.0.1", 8080, false, true},
+    {"localhost_in_capitals", "LocalHost:8080", "127.0.0.1", 8080, false, true},
+    {"ipv6_loopback", "[::1]:8080", "127.0.0.1", 8080, false, true},
+    {"ipv6_loopback_spelt_long", "[0:0:0:0:0:0:0:1]:8080", "::1", 8080, false, true},
+    {"listen_address_itself", "[::ffff:7f00:1]:8080", "::ffff:127.0.0.1", 8080, false, true},
+    {"surrounding_space", " localhost:8080 ", "127.0.0.1", 8080, false, true},
+    {"no_port_on_80", "localhost", "127.0.0.1", 80, false, true},
+    {"no_port_on_443_over_tls", "127.0.0.1", "127.0.0.1", 443, true, true},
+    {"no_port_on_443_over_http", "127.0.0.1", "127.0.0.1", 443, false, false},
+    {"no_port_on_another_port", "localhost", "127.0.0.1", 8080, false, false},
+    {"rebound_name", "attacker.example:8080", "127.0.0.1", 8080, false, false},
+    {"rebound_name_on_80", "attacker.example", "127.0.0.1", 80, false, false},
+    {"localhost_as_prefix", "localhost.attacker.example:8080", "127.0.0.1", 8080, false, false},
+    {"localhost_as_suffix", "evil-localhost:8080", "127.0.0.1", 8080, false, false},
+    {"localhost_with_trailing_dot", "localhost.:8080", "127.0.0.1", 8080, false, false},
+    {"name_under_localhost", "a.localhost:8080", "127.0.0.1", 8080, false, false},
+    {"other_port", "127.0.0.1:8081", "127.0.0.1", 8080, false, false},
+    {"port_with_leading_zeros_past_5_digits", "127.0.0.1:008080", "127.0.0.1", 8080, false, false},
+    {"port_not_a_number", "127.0.0.1:80x", "127.0.0.1", 80, false, false},
+    {"port_empty", "127.0.0.1:", "127.0.0.1", 80, false, false},
+    {"port_past_65535", "127.0.0.1:73616", "127.0.0.1", 8080, false, false},
+    {"lan_address", "192.168.1.5:8080", "127.0.0.1", 8080, false, false},
+    {"any_address", "0.0.0.0:8080", "127.0.0.1", 8080, false, false},
+    {"ipv6_not_loopback", "[fe80::1]:8080", "::1", 8080, false, false},
+    {"ipv6_without_brackets", "::1", "::1", 80, false, false},
+    {"ipv4_in_brackets", "[127.0.0.1]:8080", "127.0.0.1", 8080, false, false},
+    {"bracket_never_closed", "[::1:8080", "::1", 8080, false, false},
+    {"text_after_brackets", "[::1]x:8080", "::1", 8080, false, false},
+    {"short_ipv4", "127.1:8080", "127.0.0.1", 8080, false, false},
+    {"user_part", "attacker@127.0.0.1:8080", "127.0.0.1", 8080, false, false},
+    {"empty", "", "127.0.0.1", 80, false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(rows, host_rows, ::testing::ValuesIn(hosts),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct key_row {

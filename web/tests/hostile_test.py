@@ -6,6 +6,7 @@ still loads, the board is still polled and no relay has switched.
     python3 hostile_test.py RELAYD
 """
 
+import json
 import os
 import re
 import socket
@@ -122,6 +123,118 @@ def ws_unread(t):
     return closed
 
 
+def cpu_seconds(process):
+    """User and system time the process has used, from /proc."""
+    with open("/proc/%d/stat" % process.pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_bytes(process):
+    with open("/proc/%d/status" % process.pid) as f:
+        return int(re.search(r"VmRSS:\s*(\d+) kB", f.read()).group(1)) * 1024
+
+
+def tcp_queues(local_port, remote_port):
+    """(state, send queue, receive queue) of the loopback TCP socket
+    local_port -> remote_port, from /proc; None once it is gone."""
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if fields[1].endswith(":%04X" % local_port) and fields[2].endswith(":%04X" % remote_port):
+                tx, rx = fields[4].split(":")
+                return int(fields[3], 16), int(tx, 16), int(rx, 16)
+    return None
+
+
+def pings(count, fill=b"p"):
+    return web_rig.frame(fill * 125, opcode=0x9) * count
+
+
+def cpu_while_the_board_answers(t, commands=30):
+    """relayd's CPU time while it passes commands to the board, each waiting
+    for the board's tick: a few seconds in which relayd has little to do."""
+    before = cpu_seconds(t.relayd.process)
+    for _ in range(commands):
+        reply = t.relayd.control({"cmd": "off", "relay": 1})
+        assert reply["ok"], reply
+    return cpu_seconds(t.relayd.process) - before
+
+
+def ws_closed_while_unread(t):
+    """A page that reads nothing sends pings until relayd's pongs fill the
+    socket, a close frame, then more frames: relayd reads no more of them
+    but its close waits to be written. It idles meanwhile rather than
+    waking for the unread bytes again and again."""
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie, receive_buffer=4096)
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    after = pings(800, b"q")
+    ws.send_raw(pings(50000) + web_rig.frame(b"\x03\xe8", opcode=0x8) + after)
+    # What is still unread, on its way or waiting at relayd, is no more
+    # than what followed the close frame (or relayd ended the connection).
+    local = ws.sock.getsockname()[1]
+    established = 1
+
+    def read_to_the_close():
+        server, client = tcp_queues(t.relayd.port, local), tcp_queues(local, t.relayd.port)
+        return server is None or client is None or server[0] != established or \
+            client[1] + server[2] <= len(after)
+    web_rig.wait_until(read_to_the_close, 20, "relayd to read up to the close frame")
+    used = cpu_while_the_board_answers(t)
+    ws.close()
+    return "idle" if used < 0.5 else "%.2f s of CPU" % used
+
+
+def ws_ping_flood_unread(t):
+    """A page that sends pings and reads none of the pongs is dropped,
+    rather than its pongs held for it without end."""
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie, receive_buffer=4096)
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    before = rss_bytes(t.relayd.process)
+    burst = pings(512)
+    closed = False
+    try:
+        for _ in range(512):  # 34 MB
+            ws.sock.sendall(burst)
+    except (BrokenPipeError, ConnectionResetError, socket.timeout):
+        closed = True
+    grown = rss_bytes(t.relayd.process) - before
+    ws.close()
+    return closed and grown < 20 * 2 ** 20 or "closed %s, RSS grown by %d kB" % (closed, grown // 1024)
+
+
+def ws_empty_ping_flood_unread(t):
+    """The same with empty pings, whose pongs are short but each one held."""
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie, receive_buffer=4096)
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    before = rss_bytes(t.relayd.process)
+    burst = web_rig.frame(b"", opcode=0x9) * 65536
+    closed = False
+    try:
+        for _ in range(64):  # 4 million pings
+            ws.sock.sendall(burst)
+    except (BrokenPipeError, ConnectionResetError, socket.timeout):
+        closed = True
+    grown = rss_bytes(t.relayd.process) - before
+    ws.close()
+    return closed and grown < 20 * 2 ** 20 or "closed %s, RSS grown by %d kB" % (closed, grown // 1024)
+
+
+def ws_after_logout(t):
+    """A page whose session is logged out elsewhere is closed (1008) and
+    switches nothing more."""
+    cookie, status, _ = web_rig.login(t.relayd.port, PASSWORD)
+    assert cookie, "logged in (status %s)" % status
+    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=cookie)
+    ws.messages_until(lambda m: m.get("event") == "boards")
+    ws.send_text('{"board":"cabinet","cmd":"status","id":"before"}')
+    assert ws.messages_until(lambda m: m.get("id") == "before")["ok"]
+    assert web_rig.get(t.relayd.port, "/logout", {"Cookie": cookie}, "POST")[0] == 303
+    code = ws.close_code()
+    ws.close()
+    return code
+
+
 HOSTILE = [
     # name, what is sent, what must come back
     ("page_without_session", row_http("/"), 401),
@@ -162,6 +275,10 @@ HOSTILE = [
     ("huge_declared_length", ws_close_code(b"\x81\xff" + (2 ** 62).to_bytes(8, "big") + b"abcd" + b"x" * 64), 1009),
     ("flood_answered_busy", ws_flood, "busy past the limit, every one answered"),
     ("peer_that_never_reads", ws_unread, True),
+    ("frames_after_a_close_while_unread", ws_closed_while_unread, "idle"),
+    ("pings_never_answered_read", ws_ping_flood_unread, True),
+    ("websocket_of_a_session_logged_out", ws_after_logout, 1008),
+    ("empty_pings_never_answered_read", ws_empty_ping_flood_unread, True),
 ]
 
 
@@ -215,6 +332,87 @@ class hostile_input(unittest.TestCase):
             for s in idle + half:
                 s.close()
         self.still_serving()
+
+
+def under_host(host, path="/", method="GET"):
+    """A request whose Host is host, "{port}" standing for relayd's port: its status."""
+    def run(t):
+        return web_rig.get(t.relayd.port, path, {"Host": host.format(port=t.relayd.port)}, method)[0]
+    return run
+
+
+def refusal_under_host(host):
+    """The one line a request under another name is refused with."""
+    def run(t):
+        status, _, body = web_rig.get(t.relayd.port, "/", {"Host": host.format(port=t.relayd.port)})
+        return status, body.decode().strip()
+    return run
+
+
+def ws_under_host(host):
+    """A WebSocket whose Host and Origin are host, as a page on a site whose
+    name was rebound to 127.0.0.1 opens it; given one, it asks for relay 3
+    on. Its handshake's status, or the reply's code."""
+    def run(t):
+        name = host.format(port=t.relayd.port)
+        ws = web_rig.WebSocket(t.relayd.port, origin="http://" + name, host=name)
+        if ws.status != 101:
+            ws.close()
+            return ws.status
+        board = ws.messages_until(lambda m: m.get("event") == "boards")["boards"][0]
+        replies = []
+        for cmd in ("on", "off"):
+            ws.send_text(json.dumps({"board": board, "cmd": cmd, "relay": 3, "id": cmd}))
+            replies.append(ws.messages_until(lambda m: m.get("id") == cmd))
+        ws.close()
+        return 101 if all(r["ok"] for r in replies) else replies
+    return run
+
+
+REFUSAL = "Without a password the page answers only to localhost, 127.0.0.1 or [::1] with its port; " \
+          "another host name needs a password_file."
+
+# Without a password relayd listens on loopback only, and then a page is
+# served only under a loopback name: a site whose name is rebound to
+# 127.0.0.1 sends its own name as Host (and as Origin, which then matches).
+HOST_NAMES = [
+    # name, what is sent, what must come back
+    ("page_under_127_0_0_1", under_host("127.0.0.1:{port}"), 200),
+    ("page_under_another_127_address", under_host("127.0.0.2:{port}"), 200),
+    ("page_under_localhost", under_host("localhost:{port}"), 200),
+    ("page_under_ipv6_loopback", under_host("[::1]:{port}"), 200),
+    ("page_under_a_rebound_name", under_host("attacker.example:{port}"), 421),
+    ("script_under_a_rebound_name", under_host("attacker.example:{port}", "/page.js"), 421),
+    ("stylesheet_under_a_rebound_name", under_host("attacker.example:{port}", "/style.css"), 421),
+    ("login_under_a_rebound_name", under_host("attacker.example:{port}", "/login", "POST"), 421),
+    ("page_under_localhost_with_another_port", under_host("localhost:1"), 421),
+    ("page_under_localhost_without_port", under_host("localhost"), 421),
+    ("page_under_a_name_below_localhost", under_host("localhost.attacker.example:{port}"), 421),
+    ("page_without_host_over_http_1_0", row_raw(b"GET / HTTP/1.0\r\n\r\n"), 421),
+    ("refusal_says_why", refusal_under_host("attacker.example:{port}"), (421, REFUSAL)),
+    ("websocket_under_localhost", ws_under_host("localhost:{port}"), 101),
+    ("websocket_under_a_rebound_name", ws_under_host("attacker.example:{port}"), 421),
+]
+
+
+class without_password(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.relayd = web_rig.Relayd(RELAYD)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.relayd.stop()
+
+    def test_host_names(self):
+        for name, send, expected in HOST_NAMES:
+            with self.subTest(name):
+                self.assertEqual(send(self), expected)
+                self.assertIsNone(self.relayd.process.poll(), "relayd still runs")
+                self.assertEqual(web_rig.get(self.relayd.port, "/")[0], 200)
+        log = self.relayd.read_log()
+        switched = re.findall(r'command "switch relay 3 on"', log)
+        self.assertEqual(len(switched), 1, "relay 3 switched from localhost alone:\n" + log)
 
 
 def tls_get(path, cookie=False):

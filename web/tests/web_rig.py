@@ -107,10 +107,15 @@ class Relayd:
             return json.loads(reply)
 
 
-def connect(port, tls=False, timeout=5.0):
+def connect(port, tls=False, timeout=5.0, receive_buffer=None):
     """A connection to relayd's web page; with tls, HTTPS that takes the
-    test's own self-signed certificate."""
-    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    test's own self-signed certificate. receive_buffer, set before
+    connecting, keeps the window offered to relayd that small."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.settimeout(timeout)
+    if receive_buffer:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+    s.connect(("127.0.0.1", port))
     if not tls:
         return s
     context = ssl.create_default_context()
@@ -170,8 +175,13 @@ def http(port, raw, deadline_s=5.0, tls=False):
 
 
 def get(port, path, headers=None, method="GET", tls=False):
-    lines = ["%s %s HTTP/1.1" % (method, path), "Host: 127.0.0.1:%d" % port, "Connection: close"]
-    lines += ["%s: %s" % kv for kv in (headers or {}).items()]
+    """One request; its Host is 127.0.0.1 with the port unless headers name
+    another."""
+    headers = headers or {}
+    lines = ["%s %s HTTP/1.1" % (method, path), "Connection: close"]
+    if "Host" not in headers:
+        lines.insert(1, "Host: 127.0.0.1:%d" % port)
+    lines += ["%s: %s" % kv for kv in headers.items()]
     return http(port, ("\r\n".join(lines) + "\r\n\r\n").encode(), tls=tls)
 
 
@@ -206,10 +216,11 @@ def frame(payload, opcode=0x1, masked=True, fin=True):
 class WebSocket:
     """A bare client: the handshake's status, then frames in and out."""
 
-    def __init__(self, port, origin=None, cookie=None, key=None, extra="", tls=False):
-        self.sock = connect(port, tls)
+    def __init__(self, port, origin=None, cookie=None, key=None, extra="", tls=False, host=None,
+                 receive_buffer=None):
+        self.sock = connect(port, tls, receive_buffer=receive_buffer)
         key = key or base64.b64encode(os.urandom(16)).decode()
-        lines = ["GET /ws HTTP/1.1", "Host: 127.0.0.1:%d" % port, "Upgrade: websocket", "Connection: Upgrade",
+        lines = ["GET /ws HTTP/1.1", "Host: " + (host or "127.0.0.1:%d" % port), "Upgrade: websocket", "Connection: Upgrade",
                  "Sec-WebSocket-Key: " + key, "Sec-WebSocket-Version: 13"]
         if origin is not None:
             lines.append("Origin: " + origin)
