@@ -3,6 +3,7 @@
 // pseudo-terminal. What each request puts on the line, what it is answered,
 // and what bad or greedy clients cannot do.
 
+#include "core/timing.h"
 #include "live_board_rig.h"
 #include "socket_client.h"
 
@@ -367,13 +368,16 @@ private slots:
         const auto reply = poller.ask(R"({"cmd":"on","relay":2})");
         QVERIFY(reply && (*reply)["ok"].toBool());
         QTRY_VERIFY_WITH_TIMEOUT(board().frame_count() >= frames_before + 10, deadline_ms);
-        // The ticks never stalled while the flood was answered.
+        // The ticks never stalled while the flood was answered: not so long
+        // that the board would have seemed silent. A late wake-up on a loaded
+        // machine is allowed; answering the flood in one go is not.
         const auto log = board().received_frames();
-        double longest = 0;
+        std::chrono::steady_clock::duration longest{};
         for (std::size_t i = log.size() - 10; i < log.size(); ++i)
-            longest = std::max(longest, std::chrono::duration<double, std::milli>(log[i].arrival - log[i - 1].arrival).count());
-        qInfo("longest interval between frames meanwhile: %.1f ms", longest);
-        QVERIFY2(longest < 250.0, qPrintable(QString("%1 ms").arg(longest)));
+            longest = std::max(longest, log[i].arrival - log[i - 1].arrival);
+        const double longest_ms = std::chrono::duration<double, std::milli>(longest).count();
+        qInfo("longest interval between frames meanwhile: %.1f ms", longest_ms);
+        QVERIFY2(longest < watchdog_time, qPrintable(QString("%1 ms").arg(longest_ms)));
     }
 
     void a_watcher_sees_unplug_and_replug()
