@@ -131,6 +131,18 @@ void power_loss(timed_rig& r)
     r.answers = true;
 }
 
+// Relay 2 timed for sender a, `before` ticks, a power loss, `after` ticks.
+std::function<void(timed_rig&)> timed_through_power_loss(command_kind kind, std::chrono::milliseconds length,
+                                                         int before, int after)
+{
+    return [=](timed_rig& r) {
+        ASSERT_TRUE(r.board.queue_timed(kind, 2, length, &r.a));
+        r.step(before);
+        power_loss(r);
+        r.step(after);
+    };
+}
+
 INSTANTIATE_TEST_SUITE_P(
     core, timed_steps,
     ::testing::Values(
@@ -355,61 +367,32 @@ INSTANTIATE_TEST_SUITE_P(
         // the step's final state in the restore frame, which also proves the
         // step: never back to its first state for a moment.
         timed_case{"restore_last_puts_a_pulse_due_in_the_silence_straight_off", {{}, restore_policy::last}, all_off,
-                   [](timed_rig& r) {
-                       ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 1s, &r.a));
-                       r.step(2);
-                       power_loss(r);
-                       r.step(4);
-                   },
+                   timed_through_power_loss(command_kind::pulse, 1s, 2, 4),
                    {"t1 sent switch relay 2 on", "t11 notice", "t12 sent switch all relays off",
                     "t12 a confirmed switch relay 2 off"}},
         timed_case{"restore_last_puts_a_cycle_due_in_the_silence_straight_on", {{}, restore_policy::last}, two_on,
-                   [](timed_rig& r) {
-                       ASSERT_TRUE(r.board.queue_timed(command_kind::cycle, 2, 1s, &r.a));
-                       r.step(2);
-                       power_loss(r);
-                       r.step(4);
-                   },
+                   timed_through_power_loss(command_kind::cycle, 1s, 2, 4),
                    {"t1 sent switch relay 2 off", "t11 notice",
                     "t12 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off",
                     "t12 a confirmed switch relay 2 on"}},
         timed_case{"restore_last_keeps_a_pulse_not_yet_due_on_until_its_time", {{}, restore_policy::last}, all_off,
-                   [](timed_rig& r) {
-                       ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 3s, &r.a));
-                       r.step(2);
-                       power_loss(r);
-                       r.step(22);
-                   },
+                   timed_through_power_loss(command_kind::pulse, 3s, 2, 22),
                    {"t1 sent switch relay 2 on", "t11 notice",
                     "t12 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off", "t31 sent switch relay 2 off",
                     "t31 a confirmed switch relay 2 off"}},
         timed_case{"restore_last_puts_a_pulse_not_yet_proven_on_as_its_step_has_it", {{}, restore_policy::last},
                    all_off,
-                   [](timed_rig& r) {
-                       ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 3s, &r.a));
-                       power_loss(r);
-                       r.step(24);
-                   },
+                   timed_through_power_loss(command_kind::pulse, 3s, 0, 24),
                    {"t1 sent switch relay 2 on", "t9 notice",
                     "t10 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off", "t31 sent switch relay 2 off",
                     "t31 a confirmed switch relay 2 off"}},
         timed_case{"restore_last_with_a_due_cycle_keeps_the_interlock", {{{1, 2}}, restore_policy::last},
                    relay_statuses{status_on, status_off, status_off, status_off},
-                   [](timed_rig& r) {
-                       ASSERT_TRUE(r.board.queue_timed(command_kind::cycle, 2, 1s, &r.a));
-                       r.step(2);
-                       power_loss(r);
-                       r.step(4);
-                   },
+                   timed_through_power_loss(command_kind::cycle, 1s, 2, 4),
                    {"t1 sent switch relay 2 off", "t11 notice", "t12 sent switch all relays off",
                     "t13 sent switch relay 2 on", "t13 a confirmed switch relay 2 on"}},
         timed_case{"restore_off_still_ends_a_due_cycle_on", {{}, restore_policy::off}, two_on,
-                   [](timed_rig& r) {
-                       ASSERT_TRUE(r.board.queue_timed(command_kind::cycle, 2, 1s, &r.a));
-                       r.step(2);
-                       power_loss(r);
-                       r.step(4);
-                   },
+                   timed_through_power_loss(command_kind::cycle, 1s, 2, 4),
                    {"t1 sent switch relay 2 off", "t11 notice",
                     "t12 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off",
                     "t12 a confirmed switch relay 2 on"}},
@@ -425,21 +408,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "t12 sent switch relay 1 off, relay 2 on, relay 3 off, relay 4 off",
                     "t14 a refused switch relay 2 on"}},
         timed_case{"restore_off_leaves_a_cycle_not_yet_due_off_until_its_time", {{}, restore_policy::off}, two_on,
-                   [](timed_rig& r) {
-                       ASSERT_TRUE(r.board.queue_timed(command_kind::cycle, 2, 3s, &r.a));
-                       r.step(2);
-                       power_loss(r);
-                       r.step(22);
-                   },
+                   timed_through_power_loss(command_kind::cycle, 3s, 2, 22),
                    {"t1 sent switch relay 2 off", "t11 notice", "t12 sent switch all relays off",
                     "t31 sent switch relay 2 on", "t31 a confirmed switch relay 2 on"}},
         timed_case{"restore_off_ends_a_pulse_not_yet_due_at_once", {{}, restore_policy::off}, all_off,
-                   [](timed_rig& r) {
-                       ASSERT_TRUE(r.board.queue_timed(command_kind::pulse, 2, 3s, &r.a));
-                       r.step(2);
-                       power_loss(r);
-                       r.step(22);
-                   },
+                   timed_through_power_loss(command_kind::pulse, 3s, 2, 22),
                    {"t1 sent switch relay 2 on", "t11 notice", "t12 sent switch all relays off",
                     "t12 a confirmed switch relay 2 off"}}),
     [](const auto& info) { return info.param.name; });
