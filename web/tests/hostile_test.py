@@ -185,39 +185,30 @@ def ws_closed_while_unread(t):
     return "idle" if used < 0.5 else "%.2f s of CPU" % used
 
 
-def ws_ping_flood_unread(t):
+def ping_flood_unread(t, burst, bursts):
     """A page that sends pings and reads none of the pongs is dropped,
     rather than its pongs held for it without end."""
     ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie, receive_buffer=4096)
     ws.messages_until(lambda m: m.get("event") == "boards")
     before = rss_bytes(t.relayd.process)
-    burst = pings(512)
     closed = False
     try:
-        for _ in range(512):  # 34 MB
+        for _ in range(bursts):
             ws.sock.sendall(burst)
     except (BrokenPipeError, ConnectionResetError, socket.timeout):
         closed = True
     grown = rss_bytes(t.relayd.process) - before
     ws.close()
     return closed and grown < 20 * 2 ** 20 or "closed %s, RSS grown by %d kB" % (closed, grown // 1024)
+
+
+def ws_ping_flood_unread(t):
+    return ping_flood_unread(t, pings(512), 512)  # 34 MB
 
 
 def ws_empty_ping_flood_unread(t):
-    """The same with empty pings, whose pongs are short but each one held."""
-    ws = web_rig.WebSocket(t.relayd.port, origin=t.relayd.origin, cookie=t.cookie, receive_buffer=4096)
-    ws.messages_until(lambda m: m.get("event") == "boards")
-    before = rss_bytes(t.relayd.process)
-    burst = web_rig.frame(b"", opcode=0x9) * 65536
-    closed = False
-    try:
-        for _ in range(64):  # 4 million pings
-            ws.sock.sendall(burst)
-    except (BrokenPipeError, ConnectionResetError, socket.timeout):
-        closed = True
-    grown = rss_bytes(t.relayd.process) - before
-    ws.close()
-    return closed and grown < 20 * 2 ** 20 or "closed %s, RSS grown by %d kB" % (closed, grown // 1024)
+    """Empty pings, whose pongs are short but each one held."""
+    return ping_flood_unread(t, web_rig.frame(b"", opcode=0x9) * 65536, 64)  # 4 million pings
 
 
 def ws_after_logout(t):
